@@ -1,0 +1,266 @@
+#include "pellox.h"
+
+#include <nsv_format.h>
+
+#include <QFile>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+
+// The face in pixels (the host lays it out in twips: 855 x 615, 15 per pixel).
+constexpr int kWidthPx = 57;
+constexpr int kHeightPx = 41;
+constexpr int kOutlineHeightPx = 33;
+constexpr int kLogoLeftPx = 7;
+constexpr int kLogoWidthPx = 47;
+constexpr int kLogoHeightPx = 35;
+constexpr int kProgressTopPx = 32;
+constexpr int kProgressHeightPx = 9;
+constexpr int kLowestPort = 1;
+constexpr int kHighestPort = 65534; // the source port is one above it
+
+} // namespace
+
+Pellox::Pellox(QWidget *parent) : QWidget(parent), clock_(std::make_shared<SystemPacingClock>()) {
+  setObjectName(QStringLiteral("Pellox"));
+  setFixedSize(kWidthPx, kHeightPx);
+
+  connect(&source_socket_, &QTcpSocket::connected, this, &Pellox::onSourceConnected);
+  connect(&source_socket_, &QTcpSocket::readyRead, this, &Pellox::onSourceData);
+  connect(&source_socket_, &QTcpSocket::errorOccurred, this, &Pellox::onSourceError);
+  connect(&source_socket_, &QTcpSocket::disconnected, this, &Pellox::onSourceClosed);
+  connect(&title_socket_, &QTcpSocket::connected, this, &Pellox::onTitleConnected);
+  connect(&title_socket_, &QTcpSocket::bytesWritten, this, &Pellox::onTitleWritten);
+  connect(&title_socket_, &QTcpSocket::errorOccurred, this, [this] { title_socket_.abort(); });
+}
+
+Pellox::~Pellox() {
+  // Sockets are members; stop their signals reaching a half-destroyed object.
+  source_socket_.disconnect(this);
+  title_socket_.disconnect(this);
+  source_socket_.abort();
+  title_socket_.abort();
+}
+
+void Pellox::setClock(std::shared_ptr<PacingClock> clock) {
+  if (clock) {
+    clock_ = std::move(clock);
+  }
+}
+
+void Pellox::setHoldObserver(std::function<void(std::uint32_t)> observer) {
+  hold_observer_ = std::move(observer);
+}
+
+void Pellox::Setup(QString Address, int Port, QString Password, QString StreamName, QString Genre,
+                   int YP, QString Bitrate, QString URL, QString IRC, QString ICQ, QString AIM) {
+  last_error_.clear();
+  if (Port < kLowestPort || Port > kHighestPort) {
+    last_error_ = QStringLiteral("Invalid port %1: the server port must be a whole number from %2 to %3.")
+                      .arg(Port)
+                      .arg(kLowestPort)
+                      .arg(kHighestPort);
+    return;
+  }
+  if (state_code_ == kReady || state_code_ == kSending) {
+    return;
+  }
+  source_host_ = Address;
+  source_port_ = static_cast<quint16>(Port + 1);
+  password_ = Password;
+  title_host_ = Address;
+  title_port_ = static_cast<quint16>(Port);
+  pellox::StationAnnouncement station;
+  station.stream_name = StreamName;
+  station.genre = Genre;
+  station.yp = YP;
+  station.bitrate = Bitrate;
+  station.url = URL;
+  station.irc = IRC;
+  station.icq = ICQ;
+  station.aim = AIM;
+  header_block_ = pellox::headerBlock(station);
+}
+
+void Pellox::Connect() {
+  last_error_.clear();
+  if (!password_.isEmpty() && !header_block_.isEmpty()) {
+    if (source_socket_.state() != QAbstractSocket::UnconnectedState) {
+      last_error_ = QStringLiteral("The source connection is not closed: a connection to %1 port %2 "
+                                   "is already open or under way.")
+                        .arg(source_host_)
+                        .arg(source_port_);
+      return;
+    }
+    login_pending_ = true;
+    source_socket_.connectToHost(source_host_, source_port_);
+  }
+  state_code_ = kNotLoggedIn;
+}
+
+void Pellox::Disconnect() {
+  last_error_.clear();
+  state_code_ = kNotLoggedIn;
+  closeSource();
+}
+
+void Pellox::StopStream() {
+  last_error_.clear();
+  stop_requested_ = true;
+}
+
+bool Pellox::StreamVideo(QString VideoPath, QString Title) {
+  last_error_.clear();
+  // A call made from inside a running send loop's yield would share the
+  // connection and the stop request with it.
+  if (streaming_) {
+    return false;
+  }
+  QFile file(VideoPath);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return false;
+  }
+  streaming_ = true;
+  const pellox::SyncSearchResult sync = pellox::findFirstSync(file);
+  const double frames_per_second = sync.found ? nsv::frameRateFromByte(sync.rate_byte) : 0.0;
+
+  pending_title_ = Title;
+  if (title_socket_.state() == QAbstractSocket::UnconnectedState) {
+    title_socket_.connectToHost(title_host_, title_port_);
+  }
+  state_code_ = kSending;
+  stop_requested_ = false;
+
+  pellox::NsvPacer pacer(*clock_);
+  pacer.setHoldObserver(hold_observer_);
+  const pellox::PaceOutcome outcome = pacer.run(file, sync.start_offset, frames_per_second, *this);
+  file.close();
+  streaming_ = false;
+
+  switch (outcome) {
+  case pellox::PaceOutcome::Completed:
+    state_code_ = kReady;
+    setProgress(0);
+    return true;
+  case pellox::PaceOutcome::SendFailed:
+    last_error_ = QStringLiteral("Sending to the server failed: %1").arg(source_socket_.errorString());
+    return false;
+  case pellox::PaceOutcome::ReadFailed:
+    last_error_ = QStringLiteral("Reading %1 failed: %2").arg(VideoPath, file.errorString());
+    return false;
+  case pellox::PaceOutcome::Stopped:
+  case pellox::PaceOutcome::ConnectionLost:
+    break;
+  }
+  return false;
+}
+
+bool Pellox::isConnected() const {
+  return source_socket_.state() == QAbstractSocket::ConnectedState;
+}
+
+bool Pellox::sendBlock(const QByteArray &block) {
+  return source_socket_.write(block) == block.size();
+}
+
+bool Pellox::takeStopRequest() {
+  const bool requested = stop_requested_;
+  stop_requested_ = false;
+  return requested;
+}
+
+void Pellox::SetProgress(int &Percent) {
+  if (Percent < 0) {
+    Percent = 0;
+  }
+  if (Percent > 100) {
+    Percent = 100;
+  }
+  const float background_width = static_cast<float>(width());
+  progress_width_px_ = background_width / 100.0f * static_cast<float>(Percent);
+  update();
+}
+
+void Pellox::onSourceConnected() { source_socket_.write(pellox::loginLine(password_)); }
+
+void Pellox::onSourceData() {
+  const QByteArray reply = source_socket_.readAll();
+  login_pending_ = false;
+  if (reply.startsWith("OK2")) {
+    source_socket_.write(header_block_);
+    state_code_ = kReady;
+    return;
+  }
+  state_code_ = kLoginRefused;
+  closeSource();
+}
+
+void Pellox::onSourceError(QAbstractSocket::SocketError error) {
+  // A peer that closes is no error here; onSourceClosed deals with it.
+  if (error == QAbstractSocket::RemoteHostClosedError) {
+    return;
+  }
+  login_pending_ = false;
+  state_code_ = kSocketError;
+  closeSource();
+}
+
+void Pellox::onSourceClosed() {
+  // Servers that refuse a password by hanging up without a reply.
+  if (login_pending_ && state_code_ == kNotLoggedIn) {
+    state_code_ = kLoginRefused;
+  }
+  login_pending_ = false;
+}
+
+void Pellox::onTitleConnected() {
+  title_socket_.write(pellox::titleRequest(password_, pending_title_));
+}
+
+void Pellox::onTitleWritten() {
+  if (title_socket_.bytesToWrite() == 0) {
+    title_socket_.disconnectFromHost();
+  }
+}
+
+void Pellox::closeSource() {
+  login_pending_ = false;
+  source_socket_.abort();
+}
+
+void Pellox::paintEvent(QPaintEvent *) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+
+  // Outline.
+  painter.setPen(QPen(Qt::black, 1));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(QRectF(0.5, 0.5, kWidthPx - 1, kOutlineHeightPx - 1));
+
+  // Logo: a film frame with a play triangle.
+  const QRectF logo(kLogoLeftPx, 0, kLogoWidthPx, kLogoHeightPx);
+  const QRectF film = logo.adjusted(6, 5, -6, -8);
+  painter.setBrush(QColor(40, 40, 60));
+  painter.drawRoundedRect(film, 3, 3);
+  painter.setBrush(Qt::white);
+  painter.setPen(Qt::NoPen);
+  for (int hole = 0; hole < 5; ++hole) {
+    const double x = film.left() + 3 + hole * (film.width() - 6) / 4.0 - 1;
+    painter.drawRect(QRectF(x, film.top() + 1.5, 2, 2));
+    painter.drawRect(QRectF(x, film.bottom() - 3.5, 2, 2));
+  }
+  QPainterPath triangle;
+  const QPointF centre = film.center();
+  triangle.moveTo(centre + QPointF(-4, -6));
+  triangle.lineTo(centre + QPointF(6, 0));
+  triangle.lineTo(centre + QPointF(-4, 6));
+  triangle.closeSubpath();
+  painter.setBrush(QColor(255, 170, 0));
+  painter.drawPath(triangle);
+
+  // Progress strip: white background, blue bar.
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.fillRect(QRectF(0, kProgressTopPx, kWidthPx, kProgressHeightPx), Qt::white);
+  painter.fillRect(QRectF(0, kProgressTopPx, progress_width_px_, kProgressHeightPx), QColor(0, 0, 255));
+}

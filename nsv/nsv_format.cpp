@@ -1,0 +1,142 @@
+#include "nsv_format.h"
+
+#include <cmath>
+
+namespace nsv {
+
+double frameRateFromByte(std::uint8_t rate_byte) {
+  if (rate_byte < 128) {
+    return rate_byte;
+  }
+  // Base durations in 1/90000 s ticks for the two low bits.
+  static const double kBaseTicks[4] = {3000.0, 3003.0, 3600.0, 3753.0};
+  const double base_ticks = kBaseTicks[rate_byte % 4];
+  if (rate_byte < 192) {
+    const double k = std::floor((rate_byte - 128) / 4.0);
+    return 90000.0 / ((k + 1.0) * base_ticks);
+  }
+  const double k = std::floor((rate_byte - 192) / 4.0);
+  return 90000.0 / (base_ticks / (k + 1.0));
+}
+
+std::uint8_t frameRateByteForWholeRate(int frames_per_second) {
+  if (frames_per_second < 1) {
+    return 1;
+  }
+  if (frames_per_second > 127) {
+    return 127;
+  }
+  return static_cast<std::uint8_t>(frames_per_second);
+}
+
+void appendLe16(QByteArray &out, quint16 value) {
+  out.append(static_cast<char>(value & 0xFF));
+  out.append(static_cast<char>((value >> 8) & 0xFF));
+}
+
+void appendLe32(QByteArray &out, quint32 value) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    out.append(static_cast<char>((value >> shift) & 0xFF));
+  }
+}
+
+quint16 readLe16(const char *data) {
+  const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+  return static_cast<quint16>(bytes[0] | (bytes[1] << 8));
+}
+
+quint32 readLe32(const char *data) {
+  const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+  return static_cast<quint32>(bytes[0]) | (static_cast<quint32>(bytes[1]) << 8) |
+         (static_cast<quint32>(bytes[2]) << 16) | (static_cast<quint32>(bytes[3]) << 24);
+}
+
+static QByteArray fourcc(const QByteArray &code) {
+  QByteArray padded = code.left(4);
+  while (padded.size() < 4) {
+    padded.append(' ');
+  }
+  return padded;
+}
+
+QByteArray syncHeader(const StreamFormat &format, std::int16_t sync_offset_ms) {
+  QByteArray header;
+  header.reserve(kSyncHeaderBytes);
+  header.append(kSyncMagic, 4);
+  header.append(fourcc(format.video_fourcc));
+  header.append(fourcc(format.audio_fourcc));
+  appendLe16(header, format.width);
+  appendLe16(header, format.height);
+  header.append(static_cast<char>(format.frame_rate_byte));
+  appendLe16(header, static_cast<quint16>(sync_offset_ms));
+  return header;
+}
+
+QByteArray encodeFrame(const StreamFormat &format, const Frame &frame) {
+  if (frame.video.size() > kMaxVideoBytes || frame.audio.size() > kMaxAudioBytes) {
+    return QByteArray();
+  }
+  QByteArray out;
+  out.reserve(kSyncHeaderBytes + kPayloadHeaderBytes + frame.video.size() + frame.audio.size());
+  if (frame.sync) {
+    out.append(syncHeader(format, frame.sync_offset_ms));
+  } else {
+    out.append(reinterpret_cast<const char *>(kFrameSyncWord), 2);
+  }
+  // 4 bits of aux chunk count (none), then 20 bits of video length.
+  const quint32 video_bytes = static_cast<quint32>(frame.video.size());
+  out.append(static_cast<char>((video_bytes & 0x0F) << 4));
+  appendLe16(out, static_cast<quint16>(video_bytes >> 4));
+  appendLe16(out, static_cast<quint16>(frame.audio.size()));
+  out.append(frame.video);
+  out.append(frame.audio);
+  return out;
+}
+
+QByteArray fileHeader(quint32 body_bytes, quint32 length_ms, const QVector<quint32> &sync_offsets,
+                      const QByteArray &metadata) {
+  const quint32 toc_entries = static_cast<quint32>(sync_offsets.size());
+  const quint32 header_bytes =
+      kFileHeaderFixedBytes + static_cast<quint32>(metadata.size()) + toc_entries * 4;
+  QByteArray header;
+  header.reserve(static_cast<int>(header_bytes));
+  header.append(kFileHeaderMagic, 4);
+  appendLe32(header, header_bytes);
+  appendLe32(header, header_bytes + body_bytes);
+  appendLe32(header, length_ms);
+  appendLe32(header, static_cast<quint32>(metadata.size()));
+  appendLe32(header, toc_entries); // allocated
+  appendLe32(header, toc_entries); // used
+  header.append(metadata);
+  for (quint32 offset : sync_offsets) {
+    appendLe32(header, offset);
+  }
+  return header;
+}
+
+Writer::Writer(StreamFormat format) : format_(std::move(format)) {}
+
+bool Writer::addFrame(const Frame &frame) {
+  const QByteArray encoded = encodeFrame(format_, frame);
+  if (encoded.isEmpty()) {
+    return false;
+  }
+  if (frame.sync) {
+    sync_offsets_.append(static_cast<quint32>(body_.size()));
+  }
+  body_.append(encoded);
+  ++frame_count_;
+  return true;
+}
+
+QByteArray Writer::finish(bool with_file_header) const {
+  if (!with_file_header) {
+    return body_;
+  }
+  const double rate = frameRateFromByte(format_.frame_rate_byte);
+  const quint32 length_ms =
+      rate > 0 ? static_cast<quint32>(std::llround(frame_count_ * 1000.0 / rate)) : 0;
+  return fileHeader(static_cast<quint32>(body_.size()), length_ms, sync_offsets_) + body_;
+}
+
+} // namespace nsv

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QVector>
+
+#include <cstdint>
+
+// Building blocks of the NSV container: the file header "NSVf", sync frames
+// "NSVs", plain frames (sync word 0xEF 0xBE) and the payload they carry.
+namespace nsv {
+
+inline constexpr char kSyncMagic[] = "NSVs";
+inline constexpr char kFileHeaderMagic[] = "NSVf";
+inline constexpr unsigned char kFrameSyncWord[2] = {0xEF, 0xBE};
+
+inline constexpr int kSyncHeaderBytes = 19;    // magic, 2 fourccs, w, h, rate byte, offset
+inline constexpr int kFrameRateByteOffset = 16; // inside a sync header
+inline constexpr int kPayloadHeaderBytes = 5;   // aux count + video length, audio length
+inline constexpr int kFileHeaderFixedBytes = 28;
+inline constexpr int kMaxVideoBytes = (1 << 20) - 1;
+inline constexpr int kMaxAudioBytes = 32768;
+
+// Frames per second encoded by a sync header's frame-rate byte. Below 128 the
+// byte is the rate itself; above, the two low bits pick a base rate that the
+// middle bits divide (128..191) or multiply (192..255). 0 stays 0.
+double frameRateFromByte(std::uint8_t rate_byte);
+
+// The inverse for whole rates that fit a byte directly (1..127); other rates
+// are not produced by our writers.
+std::uint8_t frameRateByteForWholeRate(int frames_per_second);
+
+struct StreamFormat {
+  QByteArray video_fourcc = QByteArrayLiteral("VP80");
+  QByteArray audio_fourcc = QByteArrayLiteral("MP3 ");
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+  std::uint8_t frame_rate_byte = 25;
+};
+
+struct Frame {
+  bool sync = false;
+  std::int16_t sync_offset_ms = 0; // audio/video offset, only in sync frames
+  QByteArray video;
+  QByteArray audio;
+};
+
+// Sync header bytes (19) for a format and sync offset.
+QByteArray syncHeader(const StreamFormat &format, std::int16_t sync_offset_ms);
+
+// One whole frame: sync header or sync word, payload header, video, audio.
+// Video beyond kMaxVideoBytes or audio beyond kMaxAudioBytes is a caller error
+// and yields an empty result.
+QByteArray encodeFrame(const StreamFormat &format, const Frame &frame);
+
+// NSVf file header for a body of body_bytes whose sync frames start at the
+// given offsets (relative to the end of the header).
+QByteArray fileHeader(quint32 body_bytes, quint32 length_ms,
+                      const QVector<quint32> &sync_offsets,
+                      const QByteArray &metadata = QByteArray());
+
+// Collects frames into a whole file in memory.
+class Writer {
+public:
+  explicit Writer(StreamFormat format);
+
+  // False when the frame cannot be encoded (payload too large).
+  bool addFrame(const Frame &frame);
+
+  int frameCount() const { return frame_count_; }
+  const QByteArray &body() const { return body_; }
+
+  // The complete file: an NSVf header (when asked for) followed by the frames.
+  QByteArray finish(bool with_file_header) const;
+
+private:
+  StreamFormat format_;
+  QByteArray body_;
+  QVector<quint32> sync_offsets_;
+  int frame_count_ = 0;
+};
+
+// Little-endian helpers shared by readers and writers.
+void appendLe16(QByteArray &out, quint16 value);
+void appendLe32(QByteArray &out, quint32 value);
+quint16 readLe16(const char *data);
+quint32 readLe32(const char *data);
+
+} // namespace nsv

@@ -1,0 +1,145 @@
+// The control against a real Icecast with a Shoutcast mount.
+
+#include "icecast_server.h"
+#include "nsv_fixtures.h"
+#include "wait_until.h"
+
+#include <pellox.h>
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString kPassword = QStringLiteral("hackme-source");
+
+// Reads a mount as a listener would, keeping the body.
+class Listener {
+public:
+  void open(quint16 port, const QString &mount) {
+    QObject::connect(&socket_, &QTcpSocket::readyRead, [this] { received_ += socket_.readAll(); });
+    socket_.connectToHost(QHostAddress::LocalHost, port);
+    socket_.waitForConnected(3000);
+    socket_.write("GET " + mount.toLatin1() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  }
+  QByteArray body() const {
+    const int end = received_.indexOf("\r\n\r\n");
+    return end < 0 ? QByteArray() : received_.mid(end + 4);
+  }
+  QByteArray statusLine() const { return received_.left(received_.indexOf("\r\n")); }
+
+private:
+  QTcpSocket socket_;
+  QByteArray received_;
+};
+
+QJsonObject sourceStatus(const IcecastServer &server) {
+  const QJsonObject stats = QJsonDocument::fromJson(server.status()).object().value("icestats").toObject();
+  return stats.value("source").toObject();
+}
+
+QByteArray run(const QString &program, const QStringList &arguments) {
+  QProcess process;
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  process.start(program, arguments);
+  process.waitForFinished(120000);
+  return process.exitCode() == 0 ? process.readAll() : QByteArray("failed: ") + process.readAll();
+}
+
+class PelloxIcecastTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    QString reason;
+    ASSERT_TRUE(server_.start(kPassword, &reason)) << reason.toStdString();
+  }
+
+  void setup(const QString &password) {
+    control_.Setup(QStringLiteral("127.0.0.1"), server_.port(), password, QStringLiteral("Integration TV"),
+                   QStringLiteral("Video"), 0, QStringLiteral("128"), QString(), QString(), QString(), QString());
+    ASSERT_TRUE(control_.LastError().isEmpty());
+  }
+
+  IcecastServer server_;
+  Pellox control_;
+};
+
+} // namespace
+
+TEST_F(PelloxIcecastTest, GoodPasswordLogsInAndAnnouncesTheStation) {
+  setup(kPassword);
+  control_.Connect();
+  ASSERT_TRUE(waitUntil([this] { return control_.State() != "0"; }, 5000));
+  EXPECT_EQ(control_.State(), "1");
+  ASSERT_TRUE(waitUntil([this] { return sourceStatus(server_).value("server_name").toString() == "Integration TV"; }));
+  EXPECT_EQ(sourceStatus(server_).value("server_type").toString(), "video/nsv");
+}
+
+TEST_F(PelloxIcecastTest, WrongPasswordIsRefusedWithinTwoSeconds) {
+  setup(QStringLiteral("not-the-password"));
+  QElapsedTimer timer;
+  timer.start();
+  control_.Connect();
+  ASSERT_TRUE(waitUntil([this] { return control_.State() != "0"; }, 5000));
+  EXPECT_EQ(control_.State(), "3");
+  EXPECT_LT(timer.elapsed(), 2000);
+}
+
+TEST_F(PelloxIcecastTest, ListenerReceivesADecodableStreamAndTheTitle) {
+  QTemporaryDir temp;
+  const QString video = temp.filePath(QStringLiteral("clip.nsv"));
+  const QByteArray made = run(fixtures::builtTool(QStringLiteral("nsv-make")),
+                              {QStringLiteral("--test-pattern"), QStringLiteral("3"), video});
+  ASSERT_FALSE(made.startsWith("failed")) << made.toStdString();
+
+  setup(kPassword);
+  control_.Connect();
+  ASSERT_TRUE(waitUntil([this] { return control_.State() == "1"; }, 5000));
+  ASSERT_TRUE(waitUntil([this] { return !sourceStatus(server_).isEmpty(); }));
+
+  Listener listener;
+  listener.open(server_.port(), server_.mount());
+  ASSERT_TRUE(waitUntil([&] { return !listener.statusLine().isEmpty(); }));
+  EXPECT_TRUE(listener.statusLine().contains("200")) << listener.statusLine().toStdString();
+
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_TRUE(control_.StreamVideo(video, QStringLiteral("Tom & Jerry Show")));
+  // 75 frames at 25 fps leave in about 0.95 s per second of video.
+  EXPECT_GT(timer.elapsed(), 1500);
+  EXPECT_EQ(control_.State(), "1");
+
+  ASSERT_TRUE(waitUntil([this] { return sourceStatus(server_).value("title").toString() == "Tom & Jerry Show"; }))
+      << server_.status().toStdString();
+
+  pumpEvents(500);
+  const QString received = temp.filePath(QStringLiteral("received.nsv"));
+  ASSERT_GT(listener.body().size(), 10000);
+  ASSERT_TRUE(fixtures::writeFile(received, listener.body()));
+  const QByteArray probe = run(QStringLiteral("ffprobe"),
+                               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("nsv"),
+                                QStringLiteral("-count_frames"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+                                QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,nb_read_frames"),
+                                QStringLiteral("-of"), QStringLiteral("csv=p=0"), received});
+  EXPECT_TRUE(probe.startsWith("vp8,")) << probe.toStdString();
+  EXPECT_GE(probe.trimmed().mid(4).toInt(), 70) << probe.toStdString();
+}
+
+TEST_F(PelloxIcecastTest, NothingListeningGivesSocketError) {
+  // A port that was free a moment ago: nothing answers at port + 1.
+  QTcpServer probe;
+  ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+  const int closed_port = probe.serverPort();
+  probe.close();
+  control_.Setup(QStringLiteral("127.0.0.1"), closed_port - 1, kPassword, QStringLiteral("X"), QString(), 0,
+                 QString(), QString(), QString(), QString(), QString());
+  control_.Connect();
+  ASSERT_TRUE(waitUntil([this] { return control_.State() != "0"; }, 5000));
+  EXPECT_EQ(control_.State(), "4");
+}

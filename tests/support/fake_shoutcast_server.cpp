@@ -1,0 +1,118 @@
+#include "fake_shoutcast_server.h"
+
+#include <QTimer>
+
+FakeShoutcastServer::FakeShoutcastServer(QObject *parent) : QObject(parent) {
+  connect(&source_listener_, &QTcpServer::newConnection, this, &FakeShoutcastServer::onSourceConnection);
+  connect(&title_listener_, &QTcpServer::newConnection, this, &FakeShoutcastServer::onTitleConnection);
+}
+
+bool FakeShoutcastServer::start(bool with_title_listener) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0)) {
+      continue;
+    }
+    const quint16 candidate = probe.serverPort();
+    probe.close();
+    if (candidate >= 65535) {
+      continue;
+    }
+    if (!source_listener_.listen(QHostAddress::LocalHost, candidate + 1)) {
+      continue;
+    }
+    if (with_title_listener && !title_listener_.listen(QHostAddress::LocalHost, candidate)) {
+      source_listener_.close();
+      continue;
+    }
+    port_ = candidate;
+    return true;
+  }
+  return false;
+}
+
+void FakeShoutcastServer::setLoginAnswer(LoginAnswer answer, QList<QByteArray> reply_chunks) {
+  answer_ = answer;
+  reply_chunks_ = std::move(reply_chunks);
+}
+
+QByteArray FakeShoutcastServer::sourceBytesAfterLogin() const {
+  const int line_end = source_bytes_.indexOf("\r\n");
+  return line_end < 0 ? QByteArray() : source_bytes_.mid(line_end + 2);
+}
+
+bool FakeShoutcastServer::sourceConnected() const {
+  return source_ && source_->state() == QAbstractSocket::ConnectedState;
+}
+
+void FakeShoutcastServer::sendOnSource(const QByteArray &bytes) {
+  if (source_) {
+    source_->write(bytes);
+    source_->flush();
+  }
+}
+
+void FakeShoutcastServer::closeSource() {
+  if (source_) {
+    source_->disconnectFromHost();
+  }
+}
+
+void FakeShoutcastServer::onSourceConnection() {
+  while (QTcpSocket *socket = source_listener_.nextPendingConnection()) {
+    ++source_connection_count_;
+    source_ = socket;
+    source_bytes_.clear();
+    answered_ = false;
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+      if (socket != source_) {
+        return;
+      }
+      source_bytes_ += socket->readAll();
+      if (!answered_ && source_bytes_.contains("\r\n")) {
+        answered_ = true;
+        answerLogin();
+      }
+    });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+  }
+}
+
+void FakeShoutcastServer::answerLogin() {
+  QPointer<QTcpSocket> socket = source_;
+  switch (answer_) {
+  case LoginAnswer::Silent:
+    return;
+  case LoginAnswer::HangUp:
+    socket->disconnectFromHost();
+    return;
+  case LoginAnswer::Reply:
+    break;
+  }
+  // Each chunk as its own arrival: space them out in time.
+  for (int index = 0; index < reply_chunks_.size(); ++index) {
+    const QByteArray chunk = reply_chunks_[index];
+    QTimer::singleShot(index * 150, this, [socket, chunk] {
+      if (socket) {
+        socket->write(chunk);
+        socket->flush();
+      }
+    });
+  }
+}
+
+void FakeShoutcastServer::onTitleConnection() {
+  while (QTcpSocket *socket = title_listener_.nextPendingConnection()) {
+    ++title_connection_count_;
+    const int index = title_requests_.size();
+    title_requests_.append(QByteArray());
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] {
+      title_requests_[index] += socket->readAll();
+    });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket, index] {
+      title_requests_[index] += socket->readAll();
+      ++closed_title_connections_;
+      socket->deleteLater();
+    });
+  }
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+// A Shoutcast stand-in on loopback: a source listener on port + 1 that reads
+// the password line and answers as told, and a title listener on port that
+// records each admin request.
+class FakeShoutcastServer : public QObject {
+  Q_OBJECT
+
+public:
+  enum class LoginAnswer {
+    Reply,  // send reply_chunks, each as its own arrival
+    HangUp, // close without a word
+    Silent, // say nothing, stay connected
+  };
+
+  explicit FakeShoutcastServer(QObject *parent = nullptr);
+
+  // Listens on a free pair of loopback ports; with_title_listener false
+  // leaves the title port closed.
+  bool start(bool with_title_listener = true);
+  quint16 port() const { return port_; }
+
+  void setLoginAnswer(LoginAnswer answer, QList<QByteArray> reply_chunks = {QByteArrayLiteral("OK2\r\n")});
+
+  int sourceConnectionCount() const { return source_connection_count_; }
+  // Everything received on the newest source connection, login line included.
+  QByteArray sourceBytes() const { return source_bytes_; }
+  // The bytes after the login line.
+  QByteArray sourceBytesAfterLogin() const;
+  bool sourceConnected() const;
+  void sendOnSource(const QByteArray &bytes);
+  void closeSource();
+
+  int titleConnectionCount() const { return title_connection_count_; }
+  // Bytes of each title connection, complete once the client has closed it.
+  QList<QByteArray> titleRequests() const { return title_requests_; }
+  int closedTitleConnections() const { return closed_title_connections_; }
+
+private:
+  void onSourceConnection();
+  void onTitleConnection();
+  void answerLogin();
+
+  QTcpServer source_listener_;
+  QTcpServer title_listener_;
+  quint16 port_ = 0;
+  LoginAnswer answer_ = LoginAnswer::Reply;
+  QList<QByteArray> reply_chunks_{QByteArrayLiteral("OK2\r\n")};
+  QPointer<QTcpSocket> source_;
+  QByteArray source_bytes_;
+  bool answered_ = false;
+  int source_connection_count_ = 0;
+  int title_connection_count_ = 0;
+  int closed_title_connections_ = 0;
+  QList<QByteArray> title_requests_;
+};

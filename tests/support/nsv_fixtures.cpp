@@ -1,0 +1,57 @@
+#include "nsv_fixtures.h"
+
+#include <nsv_format.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+namespace fixtures {
+
+QByteArray filler(int bytes) { return QByteArray(bytes, '\x11'); }
+
+QByteArray nsvFile(int frame_count, std::uint8_t rate_byte, int video_bytes, int audio_bytes,
+                   int sync_every, bool with_file_header) {
+  nsv::StreamFormat format;
+  format.width = 320;
+  format.height = 240;
+  format.frame_rate_byte = rate_byte;
+  nsv::Writer writer(format);
+  for (int index = 0; index < frame_count; ++index) {
+    nsv::Frame frame;
+    frame.sync = sync_every > 0 && index % sync_every == 0;
+    frame.video = filler(video_bytes);
+    frame.audio = filler(audio_bytes);
+    writer.addFrame(frame);
+  }
+  return writer.finish(with_file_header);
+}
+
+QByteArray markerBlock(int marker_count, bool sync_at_start, std::uint8_t rate_byte) {
+  QByteArray block = filler(1024);
+  int position = 1;
+  if (sync_at_start) {
+    nsv::StreamFormat format;
+    format.frame_rate_byte = rate_byte;
+    block.replace(0, nsv::kSyncHeaderBytes, nsv::syncHeader(format, 0));
+    position = nsv::kSyncHeaderBytes + 1;
+  }
+  for (int marker = 0; marker < marker_count; ++marker) {
+    block[position] = '\xEF';
+    block[position + 1] = '\xBE';
+    position += 3;
+  }
+  block.truncate(1024);
+  return block;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QString builtTool(const QString &name) {
+  return QDir(QCoreApplication::applicationDirPath()).filePath(name);
+}
+
+} // namespace fixtures

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+// Test files in the NSV layout, with payload bytes that never form a marker.
+namespace fixtures {
+
+// A file of frame_count frames (the first and every sync_every-th a sync
+// frame), video_bytes of video and audio_bytes of audio in each.
+QByteArray nsvFile(int frame_count, std::uint8_t rate_byte, int video_bytes, int audio_bytes = 0,
+                   int sync_every = 25, bool with_file_header = false);
+
+// One 1024-byte block: "NSVs" with the rate byte at the start when
+// sync_at_start, then marker_count frame sync words, spaced out.
+QByteArray markerBlock(int marker_count, bool sync_at_start = false, std::uint8_t rate_byte = 0);
+
+// Filler of a size that holds no marker.
+QByteArray filler(int bytes);
+
+// Writes bytes to path; false on failure.
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+// Path of a tool built next to the test programs (nsv-make and friends).
+QString builtTool(const QString &name);
+
+} // namespace fixtures
