@@ -1,0 +1,17 @@
+#pragma once
+
+#include <functional>
+
+class LibraryTree;
+class PlayQueue;
+
+// Picks a node position from 1 to node_count, every position equally likely.
+using NodeDraw = std::function<int(int node_count)>;
+
+// A draw seeded from the clock.
+NodeDraw clockSeededDraw();
+
+// Appends videos drawn at random from the library tree until the queue holds
+// at least target entries. A draw that lands on a folder is repeated. False
+// (and nothing appended) when the tree holds no video at all.
+bool FillQueue(int target, const LibraryTree &tree, PlayQueue &queue, const NodeDraw &draw);

@@ -1,0 +1,388 @@
+#include "session_document.h"
+
+#include <QFile>
+#include <QHash>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSet>
+
+#include <sstream>
+
+namespace session {
+
+const char *const kSettingNames[11] = {"host",   "port", "pass", "name", "genre", "public",
+                                       "bitrate", "url", "irc",  "icq",  "aim"};
+
+namespace {
+
+const char kDeclaration[] = "<?xml version=\"1.0\"?>";
+constexpr int kProblemsShown = 5;
+
+QString textOf(const pugi::xml_node &node) { return QString::fromUtf8(node.text().get()); }
+
+QByteArray utf8(const QString &text) { return text.toUtf8(); }
+
+// Selects with one string variable: the value never becomes query text.
+pugi::xml_node selectWith(const pugi::xml_node &context, const char *query, const char *variable,
+                          const QString &value) {
+  pugi::xpath_variable_set variables;
+  variables.set(variable, utf8(value).constData());
+  const pugi::xpath_query compiled(query, &variables);
+  return context.select_node(compiled).node();
+}
+
+bool isSettingName(const QString &name) {
+  for (const char *setting : kSettingNames) {
+    if (name == QLatin1String(setting)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool isDecimalKey(const QString &key) {
+  static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+  return digits.match(key).hasMatch();
+}
+
+int lineAt(const QByteArray &bytes, std::ptrdiff_t offset) {
+  if (offset < 0) {
+    return 0;
+  }
+  return static_cast<int>(bytes.left(static_cast<qsizetype>(offset)).count('\n')) + 1;
+}
+
+} // namespace
+
+QString entryKeyFromNodeKey(const QString &node_key) {
+  QString key = node_key;
+  return key.remove(QLatin1Char('K'));
+}
+
+bool isNumberText(const QString &text, double *value) {
+  bool ok = false;
+  const double parsed = text.trimmed().toDouble(&ok);
+  if (ok && value != nullptr) {
+    *value = parsed;
+  }
+  return ok;
+}
+
+bool SessionDocument::isEmpty() const { return !document_.first_child(); }
+
+void SessionDocument::clear() { document_.reset(); }
+
+void SessionDocument::createNew(const QString &date_text) {
+  clear();
+  pugi::xml_node root = document_.append_child("tarvik");
+  pugi::xml_node info = root.append_child("info");
+  pugi::xml_node shoutcast = root.append_child("shoutcast");
+  pugi::xml_node library = root.append_child("library");
+  info.append_child("version").text().set(kProgramVersion);
+  info.append_child("mincomp").text().set(kProgramVersion);
+  info.append_child("date").text().set(utf8(date_text).constData());
+  const char *const defaults[11] = {"127.0.0.1", "8000", "setmenow", "Stream Test", "Video", "0",
+                                    "128",       "",     "",         "",            ""};
+  for (int index = 0; index < 11; ++index) {
+    pugi::xml_node setting = shoutcast.append_child(kSettingNames[index]);
+    if (defaults[index][0] != '\0') {
+      setting.text().set(defaults[index]);
+    }
+  }
+  library.append_child("parent").text().set("Videos");
+  library.append_child("parent").text().set("Promos");
+}
+
+bool SessionDocument::isNewerThanProgram(const QString &mincomp) {
+  // Character codes in order; a proper prefix is the smaller.
+  return QString::compare(mincomp, QLatin1String(kProgramVersion), Qt::CaseSensitive) > 0;
+}
+
+LoadOutcome SessionDocument::load(const QString &path) {
+  clear();
+  LoadOutcome outcome;
+  const QString load_failed =
+      QStringLiteral("An error occured when loading the session. The following reason was given:\r\n%1 (line %2)");
+
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    outcome.kind = LoadOutcome::Kind::Unreadable;
+    outcome.message = load_failed.arg(file.errorString()).arg(0);
+    return outcome;
+  }
+  const QByteArray bytes = file.readAll();
+  const pugi::xml_parse_result parsed =
+      document_.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()), pugi::parse_default);
+  if (!parsed) {
+    clear();
+    outcome.kind = LoadOutcome::Kind::Unreadable;
+    outcome.message = load_failed.arg(QString::fromUtf8(parsed.description())).arg(lineAt(bytes, parsed.offset));
+    return outcome;
+  }
+  if (!selectNode("/tarvik")) {
+    clear();
+    outcome.kind = LoadOutcome::Kind::NotASession;
+    outcome.message = QStringLiteral("The xml file you attempted to load does not appear to be a Tarvik+ session. "
+                                     "Please select a valid session file.");
+    return outcome;
+  }
+  if (isNewerThanProgram(textOf(selectNode("/tarvik/info/mincomp")))) {
+    clear();
+    outcome.kind = LoadOutcome::Kind::TooNew;
+    outcome.message = QStringLiteral("This session was created in a newer version of Tarvik+ than you have, and is "
+                                     "not compatiable. Upgrade your software to use this session.");
+    return outcome;
+  }
+  const QStringList problems = findDamage(bytes, &outcome.left_out_entries);
+  if (!problems.isEmpty()) {
+    clear();
+    outcome.kind = LoadOutcome::Kind::Damaged;
+    QStringList shown = problems.mid(0, kProblemsShown);
+    if (problems.size() > kProblemsShown) {
+      shown.append(QStringLiteral("... and %1 more.").arg(problems.size() - kProblemsShown));
+    }
+    outcome.message = QStringLiteral("The session file %1 is damaged and was not opened. It is left as it is:\r\n%2")
+                          .arg(path, shown.join(QStringLiteral("\r\n")));
+    return outcome;
+  }
+  outcome.kind = LoadOutcome::Kind::Loaded;
+  return outcome;
+}
+
+QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_entries) const {
+  QStringList problems;
+  auto at = [&bytes](const pugi::xml_node &node) {
+    return QStringLiteral(" (line %1)").arg(lineAt(bytes, node.offset_debug()));
+  };
+  const pugi::xml_node root = selectNode("/tarvik");
+
+  const pugi::xml_node info = selectNode("/tarvik/info");
+  if (!info) {
+    problems << QStringLiteral("The info section is missing") + at(root);
+  } else {
+    for (const char *name : {"version", "date"}) {
+      if (!info.child(name)) {
+        problems << QStringLiteral("The info section has no %1 element").arg(QLatin1String(name)) + at(info);
+      }
+    }
+  }
+
+  const pugi::xml_node shoutcast = selectNode("/tarvik/shoutcast");
+  if (!shoutcast) {
+    problems << QStringLiteral("The shoutcast section is missing") + at(root);
+  } else {
+    for (const char *name : kSettingNames) {
+      if (!shoutcast.child(name)) {
+        problems << QStringLiteral("The shoutcast section has no %1 setting").arg(QLatin1String(name)) + at(shoutcast);
+      }
+    }
+    const pugi::xml_node visibility = shoutcast.child("public");
+    if (visibility && !isNumberText(textOf(visibility))) {
+      problems << QStringLiteral("The public setting \"%1\" is not a number").arg(textOf(visibility)) + at(visibility);
+    }
+  }
+
+  const pugi::xml_node library = selectNode("/tarvik/library");
+  if (!library) {
+    problems << QStringLiteral("The library section is missing") + at(root);
+    return problems;
+  }
+
+  QSet<QString> folders;
+  for (const pugi::xpath_node &folder_hit : document_.select_nodes("/tarvik/library/parent")) {
+    const QString name = textOf(folder_hit.node());
+    if (name.isEmpty()) {
+      problems << QStringLiteral("A folder has an empty name") + at(folder_hit.node());
+    } else if (folders.contains(name)) {
+      problems << QStringLiteral("The folder name \"%1\" is used twice").arg(name) + at(folder_hit.node());
+    }
+    folders.insert(name);
+  }
+
+  QSet<QString> keys;
+  int left_out = 0;
+  for (const pugi::xpath_node &entry_hit : document_.select_nodes("/tarvik/library/nsv")) {
+    const pugi::xml_node entry = entry_hit.node();
+    bool complete = true;
+    for (const char *name : {"key", "path", "title", "playcount", "parent"}) {
+      if (!entry.child(name)) {
+        problems << QStringLiteral("A video entry has no %1 element").arg(QLatin1String(name)) + at(entry);
+        complete = false;
+      }
+    }
+    if (!complete) {
+      continue;
+    }
+    const QString key = textOf(entry.child("key"));
+    if (!isDecimalKey(key)) {
+      problems << QStringLiteral("The video key \"%1\" is not a whole number").arg(key) + at(entry.child("key"));
+    } else if (keys.contains(key)) {
+      problems << QStringLiteral("Two videos have the key %1").arg(key) + at(entry.child("key"));
+    }
+    keys.insert(key);
+    if (!folders.contains(textOf(entry.child("parent")))) {
+      ++left_out;
+    }
+  }
+  *left_out_entries = left_out;
+  return problems;
+}
+
+QByteArray SessionDocument::serialize() const {
+  std::ostringstream out;
+  document_.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  return QByteArray(kDeclaration) + QByteArray::fromStdString(out.str());
+}
+
+bool SessionDocument::save(const QString &path, QString *error) const {
+  QSaveFile file(path);
+  const QByteArray bytes = serialize();
+  if (!file.open(QIODevice::WriteOnly)) {
+    *error = file.errorString();
+    return false;
+  }
+  if (file.write(bytes) != bytes.size()) {
+    *error = file.errorString();
+    file.cancelWriting();
+    return false;
+  }
+  if (!file.commit()) {
+    *error = file.errorString();
+    return false;
+  }
+  return true;
+}
+
+pugi::xml_node SessionDocument::selectNode(const char *query) const {
+  return document_.select_node(query).node();
+}
+
+QString SessionDocument::infoText(const char *name) const {
+  return textOf(selectWith(document_, "/tarvik/info/*[name() = $name]", "name", QLatin1String(name)));
+}
+
+QString SessionDocument::statisticsText(const QString &session_title) const {
+  const QString crlf = QStringLiteral("\r\n");
+  return session_title + crlf + textOf(selectNode("/tarvik/info/date")) + crlf +
+         textOf(selectNode("/tarvik/info/version")) + crlf + crlf + QString::number(entryCount());
+}
+
+QStringList SessionDocument::folderNames() const {
+  QStringList names;
+  for (const pugi::xpath_node &hit : document_.select_nodes("/tarvik/library/parent")) {
+    names << textOf(hit.node());
+  }
+  return names;
+}
+
+bool SessionDocument::hasFolder(const QString &name) const {
+  return selectWith(document_, "/tarvik/library/parent[. = $name]", "name", name);
+}
+
+void SessionDocument::appendFolder(const QString &name) {
+  pugi::xml_node library = selectNode("/tarvik/library");
+  if (library) {
+    library.append_child("parent").text().set(utf8(name).constData());
+  }
+}
+
+bool SessionDocument::removeFolder(const QString &name) {
+  pugi::xml_node folder = selectWith(document_, "/tarvik/library/parent[. = $name]", "name", name);
+  return folder && folder.parent().remove_child(folder);
+}
+
+int SessionDocument::entryCount() const {
+  return static_cast<int>(document_.select_nodes("/tarvik/library/nsv").size());
+}
+
+QVector<VideoEntry> SessionDocument::entries() const {
+  QVector<VideoEntry> result;
+  const pugi::xpath_node_set hits = document_.select_nodes("/tarvik/library/nsv");
+  result.reserve(static_cast<int>(hits.size()));
+  for (const pugi::xpath_node &hit : hits) {
+    const pugi::xml_node node = hit.node();
+    result.append({textOf(node.child("key")), textOf(node.child("path")), textOf(node.child("title")),
+                   textOf(node.child("playcount")), textOf(node.child("parent"))});
+  }
+  return result;
+}
+
+pugi::xml_node SessionDocument::entryNode(const QString &entry_key) const {
+  return selectWith(document_, "/tarvik/library/nsv/key[. = $key]", "key", entry_key).parent();
+}
+
+VideoEntry SessionDocument::entry(const QString &entry_key) const {
+  const pugi::xml_node node = entryNode(entry_key);
+  return {textOf(node.child("key")), textOf(node.child("path")), textOf(node.child("title")),
+          textOf(node.child("playcount")), textOf(node.child("parent"))};
+}
+
+bool SessionDocument::removeEntry(const QString &entry_key) {
+  pugi::xml_node node = entryNode(entry_key);
+  return node && node.parent().remove_child(node);
+}
+
+QString SessionDocument::nextEntryKey() const {
+  const QString by_count = QString::number(entryCount());
+  if (!hasEntry(by_count)) {
+    return by_count;
+  }
+  qlonglong largest = -1;
+  for (const pugi::xpath_node &hit : document_.select_nodes("/tarvik/library/nsv/key")) {
+    largest = std::max(largest, textOf(hit.node()).toLongLong());
+  }
+  return QString::number(largest + 1);
+}
+
+QString SessionDocument::appendEntry(const QString &path, const QString &title, const QString &folder) {
+  pugi::xml_node library = selectNode("/tarvik/library");
+  if (!library) {
+    return QString();
+  }
+  const QString key = nextEntryKey();
+  pugi::xml_node entry = library.append_child("nsv");
+  entry.append_child("key").text().set(utf8(key).constData());
+  entry.append_child("path").text().set(utf8(path).constData());
+  entry.append_child("title").text().set(utf8(title).constData());
+  entry.append_child("playcount").text().set("0");
+  entry.append_child("parent").text().set(utf8(folder).constData());
+  return key;
+}
+
+bool SessionDocument::hasSetting(const QString &name) const {
+  return isSettingName(name) && selectWith(document_, "/tarvik/shoutcast/*[name() = $name]", "name", name);
+}
+
+QString SessionDocument::setting(const QString &name) const {
+  if (!isSettingName(name)) {
+    return QString();
+  }
+  return textOf(selectWith(document_, "/tarvik/shoutcast/*[name() = $name]", "name", name));
+}
+
+void SessionDocument::setSetting(const QString &name, const QString &value) {
+  if (!isSettingName(name)) {
+    return;
+  }
+  pugi::xml_node node = selectWith(document_, "/tarvik/shoutcast/*[name() = $name]", "name", name);
+  if (!node) {
+    pugi::xml_node shoutcast = selectNode("/tarvik/shoutcast");
+    if (!shoutcast) {
+      return;
+    }
+    node = shoutcast.append_child(utf8(name).constData());
+  }
+  node.text().set(utf8(value).constData());
+}
+
+bool SessionDocument::raisePlayCount(const QString &entry_key) {
+  pugi::xml_node count = entryNode(entry_key).child("playcount");
+  double value = 0.0;
+  if (!count || !isNumberText(textOf(count), &value)) {
+    return false;
+  }
+  count.text().set(utf8(QString::number(value + 1.0, 'g', 15)).constData());
+  return true;
+}
+
+} // namespace session

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <pugixml.hpp>
+
+// The broadcaster's session: one XML file with the server settings and the
+// library of NSV videos in folders. Every lookup goes through an XPath query;
+// values enter a query as XPath variables, never as part of its text.
+namespace session {
+
+inline constexpr char kProgramVersion[] = "0.1.0";
+
+// The eleven server settings, in file order.
+extern const char *const kSettingNames[11];
+
+struct LoadOutcome {
+  enum class Kind { Loaded, Unreadable, NotASession, TooNew, Damaged };
+  Kind kind = Kind::Unreadable;
+  // The text for the error window when the load failed.
+  QString message;
+  // Loaded, but entries whose folder does not exist are kept and not shown.
+  int left_out_entries = 0;
+};
+
+struct VideoEntry {
+  QString key;
+  QString path;
+  QString title;
+  QString playcount;
+  QString parent;
+};
+
+class SessionDocument {
+public:
+  SessionDocument() = default;
+  SessionDocument(const SessionDocument &) = delete;
+  SessionDocument &operator=(const SessionDocument &) = delete;
+
+  bool isEmpty() const;
+  void clear();
+
+  // A new session with the default settings and the folders Videos, Promos.
+  void createNew(const QString &date_text);
+
+  // Reads and checks a file. On any failure the document is left empty.
+  LoadOutcome load(const QString &path);
+
+  // The declaration and the elements, without whitespace, in UTF-8.
+  QByteArray serialize() const;
+  // Writes through a temporary file, so a failed write leaves the old file.
+  bool save(const QString &path, QString *error) const;
+
+  // Oldest program version that may open the session is newer than ours:
+  // a plain character comparison, not a numeric one.
+  static bool isNewerThanProgram(const QString &mincomp);
+
+  QString infoText(const char *name) const;
+  QString statisticsText(const QString &session_title) const;
+
+  // Library.
+  QStringList folderNames() const;
+  bool hasFolder(const QString &name) const;
+  void appendFolder(const QString &name);
+  bool removeFolder(const QString &name);
+
+  int entryCount() const;
+  QVector<VideoEntry> entries() const;
+  // The entry's nsv element, or an empty node when no entry has that key.
+  pugi::xml_node entryNode(const QString &entry_key) const;
+  bool hasEntry(const QString &entry_key) const { return entryNode(entry_key); }
+  VideoEntry entry(const QString &entry_key) const;
+  bool removeEntry(const QString &entry_key);
+  // A key no entry uses: the entry count when free, else one past the largest.
+  QString nextEntryKey() const;
+  // Appends an entry with play count 0 and returns its key.
+  QString appendEntry(const QString &path, const QString &title, const QString &folder);
+
+  // Settings of the shoutcast section.
+  bool hasSetting(const QString &name) const;
+  QString setting(const QString &name) const;
+  // Sets the setting's text, creating the element when it is missing.
+  void setSetting(const QString &name, const QString &value);
+
+  // The entry's play count plus one, stored as decimal text. False (and
+  // nothing changed) when the entry or its count is missing or no number.
+  bool raisePlayCount(const QString &entry_key);
+
+  const pugi::xml_document &document() const { return document_; }
+
+private:
+  pugi::xml_node selectNode(const char *query) const;
+  QStringList findDamage(const QByteArray &bytes, int *left_out_entries) const;
+
+  pugi::xml_document document_;
+};
+
+// The entry key of a tree node key: every "K" removed.
+QString entryKeyFromNodeKey(const QString &node_key);
+
+// True when text reads as a number, the way the settings store them ("1", "01", " 2.5").
+bool isNumberText(const QString &text, double *value = nullptr);
+
+} // namespace session

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+
+// The broadcaster's error report: modeless, kept above the other windows.
+// The main window keeps at most one and replaces its message.
+class ErrorWindow : public QWidget {
+  Q_OBJECT
+
+public:
+  explicit ErrorWindow(QWidget *parent = nullptr);
+  void setMessage(const QString &message);
+  QString message() const;
+
+private:
+  QLabel *message_label_ = nullptr;
+};
+
+// "About Tarvik+": name and version.
+class AboutWindow : public QWidget {
+  Q_OBJECT
+
+public:
+  explicit AboutWindow(QWidget *parent = nullptr);
+};
+
+// The broadcaster's logo, drawn rather than loaded from a file.
+QPixmap broadcasterLogo(int width_px, int height_px);
