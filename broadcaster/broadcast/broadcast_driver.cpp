@@ -176,6 +176,7 @@ void BroadcastDriver::playLoop() {
     }
 
     window_.setStatusText(QStringLiteral("Streaming ") + title);
+    emit videoStarting(entry_key);
     bool sent_whole_file = false;
     QString error;
     const bool call_ok = window_.control().streamVideo(path, title, &sent_whole_file, &error);
@@ -192,6 +193,7 @@ void BroadcastDriver::playLoop() {
       window_.writeSessionFile();
     }
     queue.removeAt(0);
+    emit videoPlayed(entry_key);
   }
 }
 

@@ -34,6 +34,12 @@ public:
   // Stops the control for good before the window closes.
   void endForExit();
 
+signals:
+  // The head is about to be sent (after the status line is set).
+  void videoStarting(const QString &entry_key);
+  // A video was sent to its end and its play count saved.
+  void videoPlayed(const QString &entry_key);
+
 private:
   enum class LoginResult { LoggedIn, Failed, Abandoned };
 

@@ -203,24 +203,21 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
   int left_out = 0;
   for (const pugi::xpath_node &entry_hit : document_.select_nodes("/tarvik/library/nsv")) {
     const pugi::xml_node entry = entry_hit.node();
-    bool complete = true;
     for (const char *name : {"key", "path", "title", "playcount", "parent"}) {
       if (!entry.child(name)) {
         problems << QStringLiteral("A video entry has no %1 element").arg(QLatin1String(name)) + at(entry);
-        complete = false;
       }
     }
-    if (!complete) {
-      continue;
+    if (const pugi::xml_node key_node = entry.child("key")) {
+      const QString key = textOf(key_node);
+      if (!isDecimalKey(key)) {
+        problems << QStringLiteral("The video key \"%1\" is not a whole number").arg(key) + at(key_node);
+      } else if (keys.contains(key)) {
+        problems << QStringLiteral("Two videos have the key %1").arg(key) + at(key_node);
+      }
+      keys.insert(key);
     }
-    const QString key = textOf(entry.child("key"));
-    if (!isDecimalKey(key)) {
-      problems << QStringLiteral("The video key \"%1\" is not a whole number").arg(key) + at(entry.child("key"));
-    } else if (keys.contains(key)) {
-      problems << QStringLiteral("Two videos have the key %1").arg(key) + at(entry.child("key"));
-    }
-    keys.insert(key);
-    if (!folders.contains(textOf(entry.child("parent")))) {
+    if (entry.child("parent") && !folders.contains(textOf(entry.child("parent")))) {
       ++left_out;
     }
   }

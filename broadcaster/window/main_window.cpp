@@ -468,22 +468,23 @@ void MainWindow::exitProgram() {
   if (exiting_) {
     return;
   }
+  prepareExit();
+  close();
+}
+
+void MainWindow::prepareExit() {
   exiting_ = true;
   SaveSession();
   setStatusText(QStringLiteral("Exiting... please wait"));
   if (broadcast_end_for_exit_) {
     broadcast_end_for_exit_();
   }
-  closed_by_exit_ = true;
-  close();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
-  if (!closed_by_exit_) {
-    // The title-bar button acts like Exit.
-    event->ignore();
-    exitProgram();
-    return;
+  // The title-bar button acts like Exit.
+  if (!exiting_) {
+    prepareExit();
   }
   if (error_window_) {
     error_window_->close();

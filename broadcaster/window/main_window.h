@@ -82,6 +82,8 @@ private:
   QWidget *buildStatisticsPanel();
   QWidget *buildLibraryPanel();
   void enterNoSessionState();
+  // Saves and ends a running broadcast before the window closes.
+  void prepareExit();
   void fillTreeFromDocument();
   bool refuseDuringBroadcast();
 
@@ -119,5 +121,4 @@ private:
   std::function<void()> broadcast_stop_;
   std::function<void()> broadcast_end_for_exit_;
   bool exiting_ = false;
-  bool closed_by_exit_ = false;
 };

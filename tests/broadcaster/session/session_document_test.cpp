@@ -1,0 +1,242 @@
+// The session file format, the load checks and the queries, on real files.
+
+#include "nsv_fixtures.h"
+
+#include <session_document.h>
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+using session::LoadOutcome;
+using session::SessionDocument;
+
+namespace {
+
+QByteArray readFile(const QString &path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QByteArray kValidSession =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<tarvik>\n"
+    "  <info>\n    <version>0.1.0</version>\n    <mincomp>0.1.0</mincomp>\n    <date>1/2/2003</date>\n  </info>\n"
+    "  <shoutcast>\n    <host>radio.example</host>\n    <port>8000</port>\n    <pass>pw</pass>\n"
+    "    <name>Name</name>\n    <genre>G</genre>\n    <public>01</public>\n    <bitrate>300</bitrate>\n"
+    "    <url/>\n    <irc/>\n    <icq/>\n    <aim/>\n  </shoutcast>\n"
+    "  <library>\n    <parent>A</parent>\n    <parent>B</parent>\n"
+    "    <nsv><key>0</key><path>/v/one.nsv</path><title>One</title><playcount>3</playcount><parent>B</parent></nsv>\n"
+    "    <nsv><key>1</key><path>/v/two.nsv</path><title>Two</title><playcount>0</playcount><parent>A</parent></nsv>\n"
+    "    <nsv><key>2</key><path>/v/three.nsv</path><title>Three</title><playcount>1</playcount><parent>B</parent></nsv>\n"
+    "  </library>\n"
+    "</tarvik>\n";
+
+class SessionFileTest : public ::testing::Test {
+protected:
+  QString write(const QString &name, const QByteArray &bytes) {
+    const QString path = temp_.filePath(name);
+    EXPECT_TRUE(fixtures::writeFile(path, bytes));
+    return path;
+  }
+
+  // Loads bytes and expects a refusal that leaves the file and the document alone.
+  LoadOutcome expectRefused(const QByteArray &bytes, LoadOutcome::Kind kind) {
+    const QString path = write(QStringLiteral("refused.xml"), bytes);
+    SessionDocument document;
+    const LoadOutcome outcome = document.load(path);
+    EXPECT_EQ(outcome.kind, kind);
+    EXPECT_TRUE(document.isEmpty());
+    EXPECT_EQ(readFile(path), bytes);
+    return outcome;
+  }
+
+  QTemporaryDir temp_;
+};
+
+} // namespace
+
+TEST_F(SessionFileTest, NewSessionBytesAreExact) {
+  SessionDocument document;
+  document.createNew(QStringLiteral("DATE"));
+  const QString path = temp_.filePath(QStringLiteral("new session"));
+  QString error;
+  ASSERT_TRUE(document.save(path, &error)) << error.toStdString();
+  EXPECT_EQ(readFile(path),
+            "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>DATE</date>"
+            "</info><shoutcast><host>127.0.0.1</host><port>8000</port><pass>setmenow</pass><name>Stream Test</name>"
+            "<genre>Video</genre><public>0</public><bitrate>128</bitrate><url/><irc/><icq/><aim/></shoutcast>"
+            "<library><parent>Videos</parent><parent>Promos</parent></library></tarvik>");
+  EXPECT_EQ(document.statisticsText(QStringLiteral("new session")), "new session\r\nDATE\r\n0.1.0\r\n\r\n0");
+}
+
+TEST(VersionRule, ComparesAsTextNotAsNumbers) {
+  for (const char *refused : {"0.1.1", "0.2", "0.10.0", "1", "0.1.0a"}) {
+    EXPECT_TRUE(SessionDocument::isNewerThanProgram(QLatin1String(refused))) << refused;
+  }
+  for (const char *accepted : {"0.1.0", "0.0.9", "0.1", "", "0.09"}) {
+    EXPECT_FALSE(SessionDocument::isNewerThanProgram(QLatin1String(accepted))) << accepted;
+  }
+}
+
+TEST_F(SessionFileTest, LoadedSessionIsWrittenBackWithoutWhitespace) {
+  const QString path = write(QStringLiteral("s.xml"), kValidSession);
+  SessionDocument document;
+  const LoadOutcome outcome = document.load(path);
+  ASSERT_EQ(outcome.kind, LoadOutcome::Kind::Loaded) << outcome.message.toStdString();
+  EXPECT_EQ(outcome.left_out_entries, 0);
+  QString error;
+  ASSERT_TRUE(document.save(path, &error));
+  const QByteArray written = readFile(path);
+  EXPECT_TRUE(written.startsWith("<?xml version=\"1.0\"?><tarvik><info><version>"));
+  EXPECT_FALSE(written.contains('\n'));
+  EXPECT_FALSE(written.contains("> <"));
+  EXPECT_TRUE(written.contains("<public>01</public>"));
+  // Written back, it reads the same.
+  SessionDocument again;
+  ASSERT_EQ(again.load(path).kind, LoadOutcome::Kind::Loaded);
+  EXPECT_EQ(again.serialize(), written);
+}
+
+TEST_F(SessionFileTest, NotXmlGivesParserReasonAndLine) {
+  const LoadOutcome outcome = expectRefused("<tarvik>\n<info>\n</tarvik>\n", LoadOutcome::Kind::Unreadable);
+  EXPECT_TRUE(outcome.message.startsWith(
+      "An error occured when loading the session. The following reason was given:\r\n"));
+  EXPECT_TRUE(outcome.message.endsWith(" (line 3)")) << outcome.message.toStdString();
+  const LoadOutcome binary = expectRefused(QByteArray("\x89PNG\r\n\x1a\n", 8), LoadOutcome::Kind::Unreadable);
+  EXPECT_TRUE(binary.message.contains("(line "));
+}
+
+TEST_F(SessionFileTest, MissingFileIsReportedWithTheLoadMessage) {
+  SessionDocument document;
+  const LoadOutcome outcome = document.load(temp_.filePath(QStringLiteral("nope.xml")));
+  EXPECT_EQ(outcome.kind, LoadOutcome::Kind::Unreadable);
+  EXPECT_TRUE(outcome.message.startsWith("An error occured when loading the session."));
+  EXPECT_TRUE(document.isEmpty());
+}
+
+TEST_F(SessionFileTest, OtherRootIsNoSession) {
+  const LoadOutcome outcome = expectRefused("<?xml version=\"1.0\"?>\n<playlist><item/></playlist>",
+                                            LoadOutcome::Kind::NotASession);
+  EXPECT_EQ(outcome.message, "The xml file you attempted to load does not appear to be a Tarvik+ session. Please "
+                             "select a valid session file.");
+}
+
+TEST_F(SessionFileTest, NewerMincompIsRefused) {
+  QByteArray bytes = kValidSession;
+  bytes.replace("<mincomp>0.1.0</mincomp>", "<mincomp>0.10.0</mincomp>");
+  const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::TooNew);
+  EXPECT_EQ(outcome.message, "This session was created in a newer version of Tarvik+ than you have, and is not "
+                             "compatiable. Upgrade your software to use this session.");
+}
+
+TEST_F(SessionFileTest, MissingMincompReadsAsEmptyAndOpens) {
+  QByteArray bytes = kValidSession;
+  bytes.replace("<mincomp>0.1.0</mincomp>", "");
+  SessionDocument document;
+  EXPECT_EQ(document.load(write(QStringLiteral("m.xml"), bytes)).kind, LoadOutcome::Kind::Loaded);
+}
+
+TEST_F(SessionFileTest, DamagedSessionIsRefusedWithItsProblemsNamed) {
+  QByteArray bytes = kValidSession;
+  bytes.replace("    <genre>G</genre>\n", "");
+  bytes.replace("<public>01</public>", "<public>yes</public>");
+  bytes.replace("<parent>B</parent>\n    <nsv>", "<parent>B</parent>\n    <parent>A</parent>\n    <nsv>");
+  bytes.replace("<key>2</key>", "<key>1</key>");
+  bytes.replace("<title>Two</title>", "");
+  const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
+  const QString message = outcome.message;
+  EXPECT_TRUE(message.contains("no genre setting")) << message.toStdString();
+  EXPECT_TRUE(message.contains("\"yes\" is not a number (line 13)")) << message.toStdString();
+  EXPECT_TRUE(message.contains("\"A\" is used twice (line 23)")) << message.toStdString();
+  EXPECT_TRUE(message.contains("no title element")) << message.toStdString();
+  EXPECT_TRUE(message.contains("Two videos have the key 1 (line 26)")) << message.toStdString();
+}
+
+TEST_F(SessionFileTest, MissingSectionsAreDamage) {
+  const LoadOutcome outcome =
+      expectRefused("<tarvik><info><version>0.1.0</version><mincomp/><date/></info></tarvik>", LoadOutcome::Kind::Damaged);
+  EXPECT_TRUE(outcome.message.contains("shoutcast section is missing"));
+  EXPECT_TRUE(outcome.message.contains("library section is missing"));
+}
+
+TEST_F(SessionFileTest, EntriesOfDeletedFoldersAreKeptButCounted) {
+  QByteArray bytes = kValidSession;
+  bytes.replace("<parent>B</parent>\n    <nsv>", "<nsv>");
+  const QString path = write(QStringLiteral("orphans.xml"), bytes);
+  SessionDocument document;
+  const LoadOutcome outcome = document.load(path);
+  ASSERT_EQ(outcome.kind, LoadOutcome::Kind::Loaded) << outcome.message.toStdString();
+  EXPECT_EQ(outcome.left_out_entries, 2);
+  EXPECT_EQ(document.entryCount(), 3);
+  EXPECT_TRUE(document.hasEntry(QStringLiteral("2")));
+}
+
+TEST_F(SessionFileTest, QueriesTakeValuesAsVariables) {
+  SessionDocument document;
+  document.createNew(QStringLiteral("d"));
+  const QString tricky = QStringLiteral("It's ']|//*[\"x");
+  document.appendFolder(tricky);
+  EXPECT_TRUE(document.hasFolder(tricky));
+  EXPECT_FALSE(document.hasFolder(QStringLiteral("It's")));
+  const QString key = document.appendEntry(QStringLiteral("/p"), QStringLiteral("T"), tricky);
+  EXPECT_EQ(document.entry(key).parent, tricky);
+  EXPECT_FALSE(document.hasEntry(QStringLiteral("0' or '1'='1")));
+  EXPECT_TRUE(document.removeFolder(tricky));
+  EXPECT_FALSE(document.hasFolder(tricky));
+  EXPECT_EQ(document.folderNames(), (QStringList{QStringLiteral("Videos"), QStringLiteral("Promos")}));
+}
+
+TEST_F(SessionFileTest, EntryKeysStayUniqueAfterDeletion) {
+  SessionDocument document;
+  document.createNew(QStringLiteral("d"));
+  EXPECT_EQ(document.appendEntry(QStringLiteral("/a"), QStringLiteral("a"), QStringLiteral("Videos")), "0");
+  EXPECT_EQ(document.appendEntry(QStringLiteral("/b"), QStringLiteral("b"), QStringLiteral("Videos")), "1");
+  EXPECT_EQ(document.appendEntry(QStringLiteral("/c"), QStringLiteral("c"), QStringLiteral("Videos")), "2");
+  ASSERT_TRUE(document.removeEntry(QStringLiteral("0")));
+  // Two entries left, but key 2 is taken: one past the largest.
+  EXPECT_EQ(document.nextEntryKey(), "3");
+  ASSERT_TRUE(document.removeEntry(QStringLiteral("2")));
+  // One entry left, and it holds key 1.
+  EXPECT_EQ(document.nextEntryKey(), "2");
+}
+
+TEST_F(SessionFileTest, PlayCountRaiseNeedsANumber) {
+  const QString path = write(QStringLiteral("p.xml"), kValidSession);
+  SessionDocument document;
+  ASSERT_EQ(document.load(path).kind, LoadOutcome::Kind::Loaded);
+  EXPECT_TRUE(document.raisePlayCount(QStringLiteral("0")));
+  EXPECT_EQ(document.entry(QStringLiteral("0")).playcount, "4");
+  document.entryNode(QStringLiteral("1")).child("playcount").text().set("many");
+  EXPECT_FALSE(document.raisePlayCount(QStringLiteral("1")));
+  EXPECT_EQ(document.entry(QStringLiteral("1")).playcount, "many");
+  EXPECT_FALSE(document.raisePlayCount(QStringLiteral("99")));
+}
+
+TEST_F(SessionFileTest, SettingsAreReadAndCreatedByName) {
+  SessionDocument document;
+  document.createNew(QStringLiteral("d"));
+  EXPECT_EQ(document.setting(QStringLiteral("port")), "8000");
+  EXPECT_FALSE(document.hasSetting(QStringLiteral("version")));
+  document.entryNode(QStringLiteral("0")); // no entries: an empty node, no failure
+  pugi::xml_node shoutcast = document.document().child("tarvik").child("shoutcast");
+  shoutcast.remove_child("irc");
+  EXPECT_FALSE(document.hasSetting(QStringLiteral("irc")));
+  document.setSetting(QStringLiteral("irc"), QStringLiteral("#tv"));
+  EXPECT_EQ(document.setting(QStringLiteral("irc")), "#tv");
+}
+
+TEST_F(SessionFileTest, FailedSaveKeepsTheOldFile) {
+  const QString path = write(QStringLiteral("keep.xml"), kValidSession);
+  SessionDocument document;
+  document.createNew(QStringLiteral("d"));
+  QString error;
+  // A folder that does not exist: nothing can be written there.
+  EXPECT_FALSE(document.save(temp_.filePath(QStringLiteral("gone/keep.xml")), &error));
+  EXPECT_FALSE(error.isEmpty());
+  // A directory in the way of the file: the old content elsewhere is untouched.
+  EXPECT_FALSE(document.save(temp_.path(), &error));
+  EXPECT_EQ(readFile(path), kValidSession);
+}
