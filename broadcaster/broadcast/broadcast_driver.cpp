@@ -137,7 +137,7 @@ bool BroadcastDriver::skipHead(const QString &status_note) {
 void BroadcastDriver::playLoop() {
   PlayQueue &queue = window_.queue();
   session::SessionDocument &document = window_.document();
-  for (;;) {
+  while (!exit_requested_) {
     const bool random_mode = window_.queueMode()->tabData(window_.queueMode()->currentIndex()).toString() ==
                              QLatin1String("Random");
     bool has_videos = true;
@@ -177,6 +177,9 @@ void BroadcastDriver::playLoop() {
 
     window_.setStatusText(QStringLiteral("Streaming ") + title);
     emit videoStarting(entry_key);
+    if (exit_requested_) {
+      return;
+    }
     bool sent_whole_file = false;
     QString error;
     const bool call_ok = window_.control().streamVideo(path, title, &sent_whole_file, &error);
@@ -198,12 +201,18 @@ void BroadcastDriver::playLoop() {
 }
 
 void BroadcastDriver::stop() {
+  // A second click on Stop during this one's yield has nothing to add.
+  if (stopping_) {
+    return;
+  }
+  stopping_ = true;
   stop_pressed_ = true;
   QString error;
   window_.control().stopStream(&error);
   clock_->yieldToEvents();
   clock_->sleepMs(kStopSettleMs);
   window_.control().disconnectFromServer(&error);
+  stopping_ = false;
 }
 
 void BroadcastDriver::endForExit() {

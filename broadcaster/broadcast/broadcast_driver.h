@@ -54,6 +54,7 @@ private:
   NodeDraw draw_;
   bool running_ = false;
   bool stop_pressed_ = false;
+  bool stopping_ = false;
   bool exit_requested_ = false;
   int skipped_in_a_row_ = 0;
 };

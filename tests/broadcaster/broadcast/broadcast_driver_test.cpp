@@ -1,0 +1,355 @@
+// The broadcast driver in the real main window, with the real control
+// plugin, against the fake server on loopback. The driver's own waits run on
+// a fake clock; the control sends tiny videos that need no pacing holds.
+
+#include "broadcaster_test_support.h"
+#include "fake_shoutcast_server.h"
+#include "nsv_fixtures.h"
+#include "wait_until.h"
+
+#include <broadcast_driver.h>
+#include <error_window.h>
+#include <main_window.h>
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+using namespace broadcaster_testing;
+
+namespace {
+
+class FakeDriverClock : public DriverClock {
+public:
+  std::uint32_t nowMs() override { return now_ms; }
+  void sleepMs(std::uint32_t duration_ms) override { now_ms += duration_ms; }
+  void yieldToEvents() override {
+    QCoreApplication::processEvents();
+    if (on_yield) {
+      on_yield();
+    }
+  }
+  std::uint32_t now_ms = 0;
+  std::function<void()> on_yield;
+};
+
+const QString kConnectionFailed =
+    QStringLiteral("You either entered an incorrect password, or the server couldn't be reached!");
+const QString kStreamingFailed = QStringLiteral("An error occured when streaming.");
+
+class DriverTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.isValid());
+    ASSERT_TRUE(server_.start());
+    dialog_.install(window_);
+    clock_ = std::make_shared<FakeDriverClock>();
+    driver_.setClock(clock_);
+    // Draw the nodes in turn: folder, video 0, video 1, video 2, ...
+    driver_.setDraw([this](int node_count) { return (next_draw_++ % node_count) + 1; });
+    ASSERT_TRUE(window_.control().isLoaded()) << window_.controlLoadError().toStdString();
+  }
+
+  QString videoPath(int index) const { return temp_.filePath(QStringLiteral("video%1.nsv").arg(index)); }
+
+  // A session with one folder and count short videos on disk.
+  void openSession(int count, const QString &password = QStringLiteral("pw")) {
+    QList<EntrySpec> entries;
+    for (int index = 0; index < count; ++index) {
+      ASSERT_TRUE(fixtures::writeFile(videoPath(index), fixtures::nsvFile(3, 25, 100)));
+      entries.append({QString::number(index), videoPath(index), QStringLiteral("Video %1").arg(index),
+                      QStringLiteral("Videos")});
+    }
+    session_path_ = temp_.filePath(QStringLiteral("session.xml"));
+    ASSERT_TRUE(fixtures::writeFile(session_path_, sessionXml({QStringLiteral("Videos")}, entries, password,
+                                                              QString::number(server_.port()))));
+    window_.openSession(session_path_);
+    ASSERT_TRUE(window_.hasSession()) << errorText().toStdString();
+  }
+
+  void selectMode(const QString &mode) { MainWindow::selectTab(window_.queueMode(), mode); }
+
+  // Presses Stop during the video that follows the given number of complete
+  // plays, as an operator's click arrives while a video is being sent.
+  void stopAfterPlays(int plays) {
+    QObject::connect(&driver_, &BroadcastDriver::videoPlayed, &driver_, [this](const QString &) { ++plays_; });
+    QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [this, plays](const QString &) {
+      if (plays_ == plays) {
+        QTimer::singleShot(0, &driver_, [this] { driver_.stop(); });
+      }
+    });
+  }
+
+  QString errorText() const { return window_.errorWindow() ? window_.errorWindow()->message() : QString(); }
+
+  // Play counts in the session file on disk, by entry key.
+  QMap<QString, int> countsOnDisk() const {
+    QMap<QString, int> counts;
+    const QString xml = QString::fromUtf8(readFile(session_path_));
+    static const QRegularExpression entry(QStringLiteral("<key>(\\d+)</key>.*?<playcount>(\\d+)</playcount>"));
+    auto matches = entry.globalMatch(xml);
+    while (matches.hasNext()) {
+      const QRegularExpressionMatch match = matches.next();
+      counts[match.captured(1)] = match.captured(2).toInt();
+    }
+    return counts;
+  }
+
+  QTemporaryDir temp_;
+  FakeShoutcastServer server_;
+  ScriptedDialog dialog_;
+  MainWindow window_;
+  BroadcastDriver driver_{window_};
+  std::shared_ptr<FakeDriverClock> clock_;
+  QString session_path_;
+  int next_draw_ = 0;
+  int plays_ = 0;
+};
+
+} // namespace
+
+TEST_F(DriverTest, RandomModeKeepsFiveQueuedAndCountsPlays) {
+  openSession(3);
+  selectMode(QStringLiteral("Random"));
+  QList<int> queued_at_start;
+  QList<QMap<QString, int>> counts_at_start;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &) {
+    queued_at_start << window_.queue().count();
+    counts_at_start << countsOnDisk();
+  });
+  stopAfterPlays(3);
+  driver_.RunBroadcast();
+
+  EXPECT_EQ(queued_at_start, (QList<int>{5, 5, 5, 5}));
+  // Each play is on disk before the next video starts.
+  ASSERT_EQ(counts_at_start.size(), 4);
+  auto total = [](const QMap<QString, int> &counts) {
+    int sum = 0;
+    for (int count : counts) {
+      sum += count;
+    }
+    return sum;
+  };
+  EXPECT_EQ(total(counts_at_start[0]), 0);
+  EXPECT_EQ(total(counts_at_start[1]), 1);
+  EXPECT_EQ(total(counts_at_start[2]), 2);
+  EXPECT_EQ(total(countsOnDisk()), 3);
+  // Draws cycle over the nodes: folder, 0, 1, 2, folder, 0, ...: videos 0, 1, 2 played in turn.
+  EXPECT_EQ(countsOnDisk(), (QMap<QString, int>{{"0", 1}, {"1", 1}, {"2", 1}}));
+  // The fourth video found the connection stopped.
+  EXPECT_EQ(window_.statusText(), kStreamingFailed);
+  EXPECT_EQ(errorText(), kStreamingFailed);
+  EXPECT_EQ(window_.queue().count(), 5);
+  EXPECT_FALSE(driver_.isRunning());
+  ASSERT_TRUE(waitUntil([&] { return server_.closedTitleConnections() >= 3; }));
+  EXPECT_TRUE(server_.titleRequests().value(0).contains("song=Video%200 HTTP/1.0"));
+}
+
+TEST_F(DriverTest, ManualModePlaysTheOperatorsOrderThenDrawsOneAtATime) {
+  openSession(3);
+  selectMode(QStringLiteral("Manual"));
+  window_.queue().append(QStringLiteral("Video 2"), QStringLiteral("K2"));
+  window_.queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  QStringList started;
+  QList<int> queued_at_start;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) {
+    started << key;
+    queued_at_start << window_.queue().count();
+    EXPECT_EQ(window_.statusText(), QStringLiteral("Streaming Video ") + key);
+  });
+  stopAfterPlays(4);
+  driver_.RunBroadcast();
+  EXPECT_EQ(started.mid(0, 4), (QStringList{"2", "0", "0", "1"}));
+  EXPECT_EQ(queued_at_start.mid(0, 4), (QList<int>{2, 1, 1, 1}));
+}
+
+TEST_F(DriverTest, StopDuringAVideoKeepsItsCountAndPlaceAtTheHead) {
+  openSession(1);
+  // A longer video: 60 frames at 25 fps take about two seconds to send.
+  ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(60, 25, 2000)));
+  selectMode(QStringLiteral("Manual"));
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_,
+          [&](const QString &) { QTimer::singleShot(200, &driver_, [&] { driver_.stop(); }); });
+  driver_.RunBroadcast();
+  EXPECT_EQ(errorText(), kStreamingFailed);
+  EXPECT_EQ(window_.statusText(), kStreamingFailed);
+  EXPECT_EQ(countsOnDisk().value("0"), 0);
+  EXPECT_EQ(window_.queue().keys(), QStringList{"K0"});
+  EXPECT_EQ(window_.control().state(), "0");
+}
+
+TEST_F(DriverTest, RefusedLoginShowsTheConnectionMessageAndLeavesTheQueue) {
+  server_.setLoginAnswer(FakeShoutcastServer::LoginAnswer::HangUp);
+  openSession(2);
+  window_.queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
+  driver_.RunBroadcast();
+  EXPECT_EQ(errorText(), kConnectionFailed);
+  EXPECT_EQ(window_.queue().keys(), QStringList{"K1"});
+  EXPECT_EQ(window_.control().state(), "3");
+  EXPECT_TRUE(window_.statusText().startsWith("Successfully loaded session"));
+}
+
+TEST_F(DriverTest, StartAfterStopLogsInAgain) {
+  openSession(2);
+  stopAfterPlays(1);
+  driver_.RunBroadcast();
+  ASSERT_EQ(server_.sourceConnectionCount(), 1);
+  plays_ = 0;
+  driver_.RunBroadcast();
+  EXPECT_EQ(server_.sourceConnectionCount(), 2);
+  EXPECT_EQ(plays_, 1);
+}
+
+TEST_F(DriverTest, SecondStartWhileRunningIsIgnored) {
+  openSession(2);
+  auto *start = window_.findChild<QPushButton *>(QStringLiteral("btnStartStream"));
+  ASSERT_NE(start, nullptr);
+  int nested_starts = 0;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &) {
+    if (nested_starts++ == 0) {
+      start->click();
+      driver_.RunBroadcast();
+    }
+  });
+  stopAfterPlays(2);
+  start->click();
+  EXPECT_EQ(plays_, 2);
+  EXPECT_EQ(server_.sourceConnectionCount(), 1);
+}
+
+TEST_F(DriverTest, LoginWaitEndsAfterFifteenSeconds) {
+  server_.setLoginAnswer(FakeShoutcastServer::LoginAnswer::Silent);
+  openSession(1);
+  driver_.RunBroadcast();
+  EXPECT_EQ(errorText(), kConnectionFailed);
+  EXPECT_GE(clock_->now_ms, BroadcastDriver::kLoginTimeoutMs);
+  EXPECT_LT(clock_->now_ms, BroadcastDriver::kLoginTimeoutMs + 100);
+  EXPECT_EQ(window_.control().state(), "0");
+  EXPECT_FALSE(driver_.isRunning());
+}
+
+TEST_F(DriverTest, StopDuringTheLoginWaitEndsQuietly) {
+  server_.setLoginAnswer(FakeShoutcastServer::LoginAnswer::Silent);
+  openSession(1);
+  clock_->on_yield = [this] {
+    if (clock_->now_ms == 100) {
+      driver_.stop();
+    }
+  };
+  driver_.RunBroadcast();
+  EXPECT_TRUE(errorText().isEmpty()) << errorText().toStdString();
+  EXPECT_LT(clock_->now_ms, 1000u);
+  EXPECT_EQ(window_.control().state(), "0");
+}
+
+TEST_F(DriverTest, SettingsThatCannotWorkAreRefusedBeforeConnecting) {
+  openSession(1, QString());
+  driver_.RunBroadcast();
+  EXPECT_TRUE(errorText().contains("password")) << errorText().toStdString();
+
+  window_.document().setSetting(QStringLiteral("pass"), QStringLiteral("pw"));
+  for (const QString &port : {QStringLiteral("80a0"), QStringLiteral("70000"), QStringLiteral("0"), QString()}) {
+    window_.document().setSetting(QStringLiteral("port"), port);
+    driver_.RunBroadcast();
+    EXPECT_TRUE(errorText().contains("port setting \"" + port + "\"")) << errorText().toStdString();
+  }
+  window_.document().setSetting(QStringLiteral("port"), QString::number(server_.port()));
+  window_.document().setSetting(QStringLiteral("public"), QStringLiteral("maybe"));
+  driver_.RunBroadcast();
+  EXPECT_TRUE(errorText().contains("public setting \"maybe\"")) << errorText().toStdString();
+  pumpEvents(100);
+  EXPECT_EQ(server_.sourceConnectionCount(), 0);
+}
+
+TEST_F(DriverTest, BrokenQueueItemsAreDroppedAndTheLoopGoesOn) {
+  openSession(3);
+  selectMode(QStringLiteral("Manual"));
+  ASSERT_TRUE(QFile::remove(videoPath(1)));
+  window_.document().removeEntry(QStringLiteral("2"));
+  window_.queue().append(QStringLiteral("Gone"), QStringLiteral("K2"));
+  window_.queue().append(QStringLiteral("No file"), QStringLiteral("K1"));
+  window_.queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  QStringList started;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) { started << key; });
+  stopAfterPlays(1);
+  driver_.RunBroadcast();
+  EXPECT_EQ(started.value(0), "0");
+  EXPECT_EQ(countsOnDisk().value("0"), 1);
+}
+
+TEST_F(DriverTest, MissingFileIsNamedInTheErrorWindow) {
+  openSession(2);
+  selectMode(QStringLiteral("Manual"));
+  ASSERT_TRUE(QFile::remove(videoPath(1)));
+  window_.queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
+  QString message_when_next_started;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_,
+          [&](const QString &) { message_when_next_started = errorText(); });
+  stopAfterPlays(1);
+  driver_.RunBroadcast();
+  EXPECT_TRUE(message_when_next_started.contains(videoPath(1))) << message_when_next_started.toStdString();
+}
+
+TEST_F(DriverTest, TenBrokenItemsInARowEndTheBroadcast) {
+  openSession(1);
+  selectMode(QStringLiteral("Manual"));
+  for (int item = 0; item < 12; ++item) {
+    window_.queue().append(QStringLiteral("Nothing"), QStringLiteral("K99"));
+  }
+  driver_.RunBroadcast();
+  EXPECT_TRUE(errorText().contains("10 videos in a row")) << errorText().toStdString();
+  EXPECT_EQ(window_.queue().count(), 2);
+  EXPECT_TRUE(window_.statusText().contains("Skipped \"Nothing\""));
+  EXPECT_EQ(server_.titleConnectionCount(), 0);
+}
+
+TEST_F(DriverTest, EmptyLibraryEndsWithAClearMessage) {
+  openSession(0);
+  driver_.RunBroadcast();
+  EXPECT_TRUE(errorText().contains("no videos")) << errorText().toStdString();
+  EXPECT_FALSE(driver_.isRunning());
+}
+
+TEST_F(DriverTest, SessionCommandsAreRefusedWhileBroadcasting) {
+  openSession(2);
+  const QString other = temp_.filePath(QStringLiteral("other.xml"));
+  QString refusal;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &) {
+    if (refusal.isEmpty()) {
+      dialog_.answer(other);
+      window_.fileNew();
+      refusal = errorText();
+      window_.fileOpen();
+    }
+  });
+  stopAfterPlays(1);
+  driver_.RunBroadcast();
+  EXPECT_TRUE(refusal.contains("broadcast is running")) << refusal.toStdString();
+  EXPECT_EQ(dialog_.shown(), 0);
+  EXPECT_FALSE(QFile::exists(other));
+  EXPECT_EQ(window_.sessionPath(), session_path_);
+}
+
+TEST_F(DriverTest, ExitDuringABroadcastStopsEverythingAndSaves) {
+  openSession(2);
+  // A folder made during the broadcast reaches the file through Exit's save.
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &) {
+    window_.document().appendFolder(QStringLiteral("Made while streaming"));
+    window_.exitProgram();
+  });
+  driver_.RunBroadcast();
+  EXPECT_FALSE(driver_.isRunning());
+  EXPECT_FALSE(window_.isVisible());
+  EXPECT_EQ(window_.control().state(), "0");
+  EXPECT_EQ(window_.statusText(), "Exiting... please wait");
+  EXPECT_NE(errorText(), kStreamingFailed);
+  EXPECT_TRUE(readFile(session_path_).contains("<parent>Made while streaming</parent>"));
+  // Start after Exit does nothing.
+  driver_.RunBroadcast();
+  EXPECT_EQ(server_.sourceConnectionCount(), 1);
+}
