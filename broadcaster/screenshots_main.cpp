@@ -32,7 +32,6 @@ int main(int argc, char *argv[]) {
     return temp.filePath(QStringLiteral("station.xml"));
   });
   window.show();
-  window.grab().save(output.filePath(QStringLiteral("tarvik-start.png")));
   window.fileNew();
   session::SessionDocument &document = window.document();
   const QStringList titles = {QStringLiteral("Evening News"), QStringLiteral("Weather"), QStringLiteral("Music Hour")};

@@ -81,11 +81,14 @@ int main(int argc, char *argv[]) {
                                              QStringLiteral("KBPS"), QStringLiteral("64"));
   const QCommandLineOption pattern_option(QStringLiteral("test-pattern"), QStringLiteral("Make a test pattern with a tone of this many seconds."),
                                           QStringLiteral("SECONDS"));
+  const QCommandLineOption source_option(QStringLiteral("pattern-source"),
+                                         QStringLiteral("ffmpeg test source of the pattern: testsrc2 (default), smptebars, rgbtestsrc, mandelbrot..."),
+                                         QStringLiteral("NAME"), QStringLiteral("testsrc2"));
   const QCommandLineOption tone_option(QStringLiteral("tone-hz"), QStringLiteral("Pitch of the test tone (default 440)."),
                                        QStringLiteral("HZ"), QStringLiteral("440"));
   const QCommandLineOption no_header_option(QStringLiteral("no-file-header"), QStringLiteral("Leave out the NSVf file header."));
   parser.addOptions({fps_option, size_option, video_rate_option, audio_rate_option, pattern_option,
-                     tone_option, no_header_option});
+                     source_option, tone_option, no_header_option});
   parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Video to convert (not with --test-pattern)."));
   parser.addPositionalArgument(QStringLiteral("OUTPUT"), QStringLiteral("NSV file to write."));
   parser.process(app);
@@ -117,7 +120,10 @@ int main(int argc, char *argv[]) {
       size = QStringLiteral("320x240");
     }
     video_input << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-                << QStringLiteral("testsrc2=size=%1:rate=%2:duration=%3").arg(size).arg(fps).arg(seconds);
+                << QStringLiteral("%1=size=%2:rate=%3:duration=%4")
+                       .arg(parser.value(source_option), size)
+                       .arg(fps)
+                       .arg(seconds);
     audio_input << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
                 << QStringLiteral("sine=frequency=%1:sample_rate=44100:duration=%2")
                        .arg(parser.value(tone_option)).arg(seconds);
