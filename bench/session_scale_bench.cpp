@@ -1,0 +1,106 @@
+// A session of 100,000 videos in 100 folders: how long opening it, saving
+// after a play and topping up the queue take, and the memory it needs.
+// Prints figures only.
+//
+//   session-scale-bench [--videos N] [--folders N]
+
+#include <library_tree.h>
+#include <main_window.h>
+#include <queue_fill.h>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+long peakMemoryKib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+QByteArray largeSession(int videos, int folders) {
+  QByteArray xml = "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp>"
+                   "<date>bench</date></info><shoutcast><host>127.0.0.1</host><port>8000</port><pass>setmenow</pass>"
+                   "<name>Bench</name><genre>Video</genre><public>0</public><bitrate>128</bitrate><url/><irc/><icq/>"
+                   "<aim/></shoutcast><library>";
+  for (int folder = 0; folder < folders; ++folder) {
+    xml += "<parent>Folder " + QByteArray::number(folder) + "</parent>";
+  }
+  for (int video = 0; video < videos; ++video) {
+    const QByteArray number = QByteArray::number(video);
+    xml += "<nsv><key>" + number + "</key><path>/srv/videos/folder" + QByteArray::number(video % folders) +
+           "/video" + number + ".nsv</path><title>Video number " + number + "</title><playcount>" +
+           QByteArray::number(video % 17) + "</playcount><parent>Folder " + QByteArray::number(video % folders) +
+           "</parent></nsv>";
+  }
+  xml += "</library></tarvik>";
+  return xml;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  QApplication app(argc, argv);
+  QCommandLineParser parser;
+  parser.addHelpOption();
+  const QCommandLineOption videos_option(QStringLiteral("videos"), QStringLiteral("Videos (default 100000)."),
+                                         QStringLiteral("N"), QStringLiteral("100000"));
+  const QCommandLineOption folders_option(QStringLiteral("folders"), QStringLiteral("Folders (default 100)."),
+                                          QStringLiteral("N"), QStringLiteral("100"));
+  parser.addOptions({videos_option, folders_option});
+  parser.process(app);
+  const int videos = std::max(1, parser.value(videos_option).toInt());
+  const int folders = std::max(1, parser.value(folders_option).toInt());
+
+  QTemporaryDir temp;
+  const QString path = temp.filePath(QStringLiteral("large.xml"));
+  {
+    QFile file(path);
+    const QByteArray xml = largeSession(videos, folders);
+    if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size()) {
+      std::fprintf(stderr, "session-scale-bench: cannot write %s\n", qPrintable(path));
+      return 1;
+    }
+    std::printf("session: %d videos in %d folders, %.1f MB\n", videos, folders, xml.size() / 1e6);
+  }
+  const long memory_before_kib = peakMemoryKib();
+
+  MainWindow window;
+  QElapsedTimer timer;
+  timer.start();
+  window.openSession(path);
+  const qint64 open_ms = timer.elapsed();
+  if (!window.hasSession()) {
+    std::fprintf(stderr, "session-scale-bench: the session did not open\n");
+    return 1;
+  }
+  std::printf("open (load, checks, tree, write-back): %lld ms\n", static_cast<long long>(open_ms));
+
+  timer.restart();
+  window.document().raisePlayCount(QString::number(videos - 1));
+  window.writeSessionFile();
+  std::printf("save after a play (count raised, file written): %lld ms\n", static_cast<long long>(timer.elapsed()));
+
+  const NodeDraw draw = clockSeededDraw();
+  timer.restart();
+  FillQueue(5, window.library(), window.queue(), draw);
+  std::printf("FillQueue(5) on an empty queue: %.3f ms\n", timer.nsecsElapsed() / 1e6);
+
+  timer.restart();
+  window.document().entryNode(QString::number(videos / 2));
+  std::printf("one entry lookup by key: %.3f ms\n", timer.nsecsElapsed() / 1e6);
+
+  std::printf("peak memory: %ld KiB (%ld KiB before the session was opened)\n", peakMemoryKib(), memory_before_kib);
+  return 0;
+}
