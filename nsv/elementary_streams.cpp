@@ -94,6 +94,25 @@ QVector<AudioPacket> splitMp3Frames(const QByteArray &stream) {
   return frames;
 }
 
+void Mp3Duration::add(const QByteArray &piece) {
+  pending_.append(piece);
+  const auto *bytes = reinterpret_cast<const unsigned char *>(pending_.constData());
+  qsizetype position = 0;
+  while (position + 4 <= pending_.size()) {
+    const Mp3FrameInfo info = mp3FrameAt(bytes + position);
+    if (info.bytes < 4) {
+      ++position;
+      continue;
+    }
+    if (position + info.bytes > pending_.size()) {
+      break; // the rest of this frame comes with the next piece
+    }
+    seconds_ += static_cast<double>(info.samples) / info.sample_rate;
+    position += info.bytes;
+  }
+  pending_.remove(0, position);
+}
+
 QByteArray muxToNsv(const IvfStream &video, const QVector<AudioPacket> &audio,
                     int frames_per_second, bool with_file_header) {
   StreamFormat format;

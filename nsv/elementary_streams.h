@@ -34,6 +34,18 @@ struct AudioPacket {
 // frame (tags, garbage) are skipped.
 QVector<AudioPacket> splitMp3Frames(const QByteArray &stream);
 
+// Adds up the playing time of MP3 audio that arrives in pieces, such as the
+// audio chunks of NSV frames, whose frames may straddle two pieces.
+class Mp3Duration {
+public:
+  void add(const QByteArray &piece);
+  double seconds() const { return seconds_; }
+
+private:
+  QByteArray pending_;
+  double seconds_ = 0.0;
+};
+
 // Interleaves the video packets (one per frame slot) with the audio that plays
 // until the end of each slot. A sync frame goes before every key frame.
 QByteArray muxToNsv(const IvfStream &video, const QVector<AudioPacket> &audio,

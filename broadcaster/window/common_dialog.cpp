@@ -7,6 +7,9 @@
 CommonDialog::CommonDialog() {
   chooser_ = [this](Mode mode, const QString &filter, const QString &current_name) {
     const QString qt_filter = toQtFilter(filter);
+    if (mode == Mode::Folder) {
+      return QFileDialog::getExistingDirectory(parent_, QString(), current_name);
+    }
     if (mode == Mode::Save) {
       return QFileDialog::getSaveFileName(parent_, QString(), current_name, qt_filter, nullptr,
                                           QFileDialog::DontConfirmOverwrite);
@@ -28,9 +31,15 @@ QString CommonDialog::toQtFilter(const QString &filter) {
   return filters.join(QStringLiteral(";;"));
 }
 
-void CommonDialog::show(Mode mode) {
+bool CommonDialog::show(Mode mode) {
   const QString chosen = chooser_(mode, filter_, file_name_);
-  if (!chosen.isEmpty()) {
-    file_name_ = chosen;
+  if (chosen.isEmpty()) {
+    return false;
   }
+  file_name_ = chosen;
+  return true;
+}
+
+QString CommonDialog::chooseFolder(const QString &start_folder) {
+  return chooser_(Mode::Folder, QString(), start_folder);
 }

@@ -10,7 +10,7 @@ class QWidget;
 // how callers tell a cancel from a choice.
 class CommonDialog {
 public:
-  enum class Mode { Open, Save };
+  enum class Mode { Open, Save, Folder };
   // Shows a dialog and returns the chosen path, or an empty text on cancel.
   using Chooser = std::function<QString(Mode mode, const QString &filter, const QString &current_name)>;
 
@@ -20,8 +20,11 @@ public:
   void setFilter(const QString &filter) { filter_ = filter; }
   QString filter() const { return filter_; }
 
-  void showOpen() { show(Mode::Open); }
-  void showSave() { show(Mode::Save); }
+  // True when a file was chosen, false when the dialog was cancelled.
+  bool showOpen() { return show(Mode::Open); }
+  bool showSave() { return show(Mode::Save); }
+  // A folder, or an empty text on cancel; the remembered file name stays.
+  QString chooseFolder(const QString &start_folder);
 
   QString fileName() const { return file_name_; }
   // The file's name without its folder.
@@ -35,7 +38,7 @@ public:
   static QString toQtFilter(const QString &filter);
 
 private:
-  void show(Mode mode);
+  bool show(Mode mode);
 
   QString filter_;
   QString file_name_;

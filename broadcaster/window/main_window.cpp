@@ -1,6 +1,8 @@
 #include "main_window.h"
 
 #include "error_window.h"
+#include "joiner_window.h"
+#include "library_importer.h"
 #include "library_tree.h"
 #include "settings_panel.h"
 
@@ -145,9 +147,8 @@ void MainWindow::buildMenus() {
 
   QMenu *tools = menuBar()->addMenu(QStringLiteral("Tools"));
   tools->setObjectName(QStringLiteral("mnuTools"));
-  joiner_action_ = tools->addAction(QStringLiteral("Video Joiner"));
+  joiner_action_ = tools->addAction(QStringLiteral("Video Joiner"), this, &MainWindow::showJoiner);
   joiner_action_->setObjectName(QStringLiteral("mnuToolsJoiner"));
-  joiner_action_->setEnabled(false);
 
   QAction *about = menuBar()->addAction(QStringLiteral("About"), this, &MainWindow::showAbout);
   about->setObjectName(QStringLiteral("mnuAbout"));
@@ -208,6 +209,8 @@ QWidget *MainWindow::buildLibraryPanel() {
   connect(make, &QPushButton::clicked, this, &MainWindow::makeFolder);
   auto *load_video = named(new QPushButton(QStringLiteral("Load a video or playlist"), panel), "btnLoadVideo");
   auto *load_folder = named(new QPushButton(QStringLiteral("Load an entire folder"), panel), "btnLoadFolder");
+  connect(load_video, &QPushButton::clicked, this, &MainWindow::loadVideo);
+  connect(load_folder, &QPushButton::clicked, this, &MainWindow::loadFolder);
 
   video_info_ = named(new QGroupBox(QStringLiteral("File Information"), panel), "fraVideoInfo");
   auto *info_layout = new QGridLayout(video_info_);
@@ -280,6 +283,69 @@ void MainWindow::showAbout() {
   }
   about_window_->show();
   about_window_->raise();
+}
+
+void MainWindow::showJoiner() {
+  if (joiner_window_.isNull()) {
+    joiner_window_ = new JoinerWindow([this](const QString &message) { ShowError(message); }, this);
+  }
+  joiner_window_->show();
+  joiner_window_->raise();
+}
+
+QString MainWindow::importTarget() {
+  LibraryImporter importer(document_, *library_);
+  const QString target = document_.isEmpty() ? QString() : importer.targetFolder();
+  if (target.isEmpty()) {
+    ShowError(QStringLiteral("There is no folder to import into. Open a session and make a folder in the library "
+                             "first."));
+  }
+  return target;
+}
+
+void MainWindow::loadVideo() {
+  if (importTarget().isEmpty()) {
+    return;
+  }
+  const QString remembered = dialog_.fileName();
+  dialog_.setFilter(QStringLiteral("Nullsoft Streaming Video (*.nsv)|*.nsv|Playlists (*.m3u, *.pls)|*.m3u;*.pls|"
+                                   "All (*.nsv, *.m3u, *.pls)|*.nsv;*.m3u;*.pls"));
+  dialog_.showOpen();
+  if (dialog_.fileName() == remembered) {
+    return;
+  }
+  const QString kind = LibraryImporter::kindOf(dialog_.fileTitle());
+  LibraryImporter importer(document_, *library_);
+  if (kind == QLatin1String("nsv")) {
+    importer.importVideo(dialog_.fileName(), importer.targetFolder());
+    SaveSession();
+  } else if (kind == QLatin1String("m3u") || kind == QLatin1String("pls")) {
+    const LibraryImporter::Summary summary =
+        importer.importPaths(LibraryImporter::playlistPaths(dialog_.fileName()), importer.targetFolder());
+    if (summary.imported > 0) {
+      SaveSession();
+    }
+    setStatusText(QStringLiteral("Imported %1 video(s) from %2; skipped %3.")
+                      .arg(summary.imported)
+                      .arg(dialog_.fileTitle())
+                      .arg(summary.skipped));
+  }
+}
+
+void MainWindow::loadFolder() {
+  if (importTarget().isEmpty()) {
+    return;
+  }
+  const QString folder = dialog_.chooseFolder(QFileInfo(dialog_.fileName()).absolutePath());
+  if (folder.isEmpty()) {
+    return;
+  }
+  LibraryImporter importer(document_, *library_);
+  const LibraryImporter::Summary summary = importer.importFolder(folder, importer.targetFolder());
+  if (summary.imported > 0) {
+    SaveSession();
+  }
+  setStatusText(QStringLiteral("Imported %1 video(s) from %2.").arg(summary.imported).arg(folder));
 }
 
 void MainWindow::enterNoSessionState() {
@@ -491,6 +557,9 @@ void MainWindow::closeEvent(QCloseEvent *event) {
   }
   if (about_window_) {
     about_window_->close();
+  }
+  if (joiner_window_) {
+    joiner_window_->close();
   }
   event->accept();
 }

@@ -14,6 +14,7 @@
 #include <memory>
 
 class AboutWindow;
+class JoinerWindow;
 class ErrorWindow;
 class LibraryTree;
 class QAction;
@@ -64,6 +65,7 @@ public:
   ControlHost &control() { return control_host_; }
   QString controlLoadError() const { return control_load_error_; }
   QPointer<ErrorWindow> errorWindow() const { return error_window_; }
+  QPointer<JoinerWindow> joinerWindow() const { return joiner_window_; }
   QTabBar *queueMode() const { return queue_mode_; }
 
   // Writes the document without refreshing the statistics (after a play).
@@ -92,6 +94,11 @@ private:
   void onFullStopTyped(const QString &key, bool is_video);
   void makeFolder();
   void showAbout();
+  void showJoiner();
+  void loadVideo();
+  void loadFolder();
+  // The folder imports go to; refuses (with a message) when there is none.
+  QString importTarget();
 
   session::SessionDocument document_;
   QString session_path_;
@@ -115,6 +122,7 @@ private:
   QAction *joiner_action_ = nullptr;
   QPointer<ErrorWindow> error_window_;
   QPointer<AboutWindow> about_window_;
+  QPointer<JoinerWindow> joiner_window_;
 
   std::function<bool()> broadcast_running_;
   std::function<void()> broadcast_start_;

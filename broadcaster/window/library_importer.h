@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class LibraryTree;
+namespace session {
+class SessionDocument;
+}
+
+// Adds NSV files to the library: one file, the NSV files a playlist lists,
+// or the NSV files of a folder. Each becomes an entry in the document and a
+// node under the target folder of the tree. Saving is the caller's.
+class LibraryImporter {
+public:
+  struct Summary {
+    int imported = 0;
+    int skipped = 0;
+  };
+
+  LibraryImporter(session::SessionDocument &document, LibraryTree &tree) : document_(document), tree_(tree) {}
+
+  // The selected folder; with nothing or a video selected, the first folder,
+  // which then becomes the selection. Empty when the tree has no folder.
+  QString targetFolder();
+
+  // The file's name with every ".nsv" removed (case-sensitive).
+  static QString titleFor(const QString &file_name);
+  // The kind of a file: the last three characters of its name, lower-cased.
+  static QString kindOf(const QString &file_name);
+  // The paths an .m3u or .pls playlist lists, in order, relative ones
+  // resolved against the playlist's folder.
+  static QStringList playlistPaths(const QString &playlist_path);
+
+  void importVideo(const QString &path, const QString &folder);
+  // NSV files that exist are imported; other entries are counted as skipped.
+  Summary importPaths(const QStringList &paths, const QString &folder);
+  // Every .nsv file directly in the folder, sorted by name.
+  Summary importFolder(const QString &folder_path, const QString &folder);
+
+private:
+  session::SessionDocument &document_;
+  LibraryTree &tree_;
+};

@@ -1,0 +1,222 @@
+#include "nsv_joiner.h"
+
+#include "elementary_streams.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+
+namespace nsv {
+
+bool FrameReader::findSync() {
+  // Scan forward for "NSVs", keeping the device positioned on it.
+  QByteArray window;
+  while (true) {
+    const qint64 start = device_.pos();
+    window = device_.peek(64 * 1024);
+    if (window.size() < 4) {
+      return false;
+    }
+    const qsizetype hit = window.indexOf(kSyncMagic);
+    if (hit >= 0) {
+      return device_.seek(start + hit);
+    }
+    // Keep the last three bytes: a magic may straddle the windows.
+    device_.seek(start + window.size() - 3);
+  }
+}
+
+bool FrameReader::next(RawFrame *frame) {
+  if (!started_) {
+    started_ = true;
+    if (!findSync()) {
+      return false;
+    }
+  }
+  const QByteArray marker = device_.peek(4);
+  int header_bytes = 0;
+  if (marker.startsWith(kSyncMagic)) {
+    header_bytes = kSyncHeaderBytes;
+  } else if (marker.size() >= 2 && static_cast<unsigned char>(marker[0]) == kFrameSyncWord[0] &&
+             static_cast<unsigned char>(marker[1]) == kFrameSyncWord[1]) {
+    header_bytes = 2;
+  } else if (!findSync()) {
+    return false; // lost sync and none follows
+  } else {
+    header_bytes = kSyncHeaderBytes;
+  }
+  const QByteArray head = device_.peek(header_bytes + kPayloadHeaderBytes);
+  if (head.size() < header_bytes + kPayloadHeaderBytes) {
+    return false;
+  }
+  const char *payload_header = head.constData() + header_bytes;
+  const quint32 video_bytes = (static_cast<unsigned char>(payload_header[0]) >> 4) |
+                              (static_cast<quint32>(readLe16(payload_header + 1)) << 4);
+  const quint32 audio_bytes = readLe16(payload_header + 3);
+  const qint64 frame_bytes = header_bytes + kPayloadHeaderBytes + video_bytes + audio_bytes;
+  if (device_.size() - device_.pos() < frame_bytes) {
+    return false; // a partial frame at the end
+  }
+  frame->bytes = device_.read(frame_bytes);
+  if (frame->bytes.size() != frame_bytes) {
+    return false;
+  }
+  frame->sync = header_bytes == kSyncHeaderBytes;
+  if (frame->sync) {
+    const char *data = frame->bytes.constData();
+    frame->format.video_fourcc = frame->bytes.mid(4, 4);
+    frame->format.audio_fourcc = frame->bytes.mid(8, 4);
+    frame->format.width = readLe16(data + 12);
+    frame->format.height = readLe16(data + 14);
+    frame->format.frame_rate_byte = static_cast<std::uint8_t>(data[16]);
+    frame->sync_offset_ms = static_cast<std::int16_t>(readLe16(data + 17));
+  }
+  frame->audio = frame->bytes.right(audio_bytes);
+  return true;
+}
+
+namespace {
+
+bool sameFormat(const StreamFormat &a, const StreamFormat &b) {
+  return a.video_fourcc == b.video_fourcc && a.audio_fourcc == b.audio_fourcc && a.width == b.width &&
+         a.height == b.height && a.frame_rate_byte == b.frame_rate_byte;
+}
+
+struct InputSummary {
+  StreamFormat format;
+  int frames = 0;
+  qint64 bytes = 0;
+  QVector<quint32> sync_offsets; // relative to the start of this input's frames
+  double audio_seconds = 0.0;
+  bool audio_measured = false;
+};
+
+bool summarize(const QString &path, InputSummary *summary, QString *error) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    *error = QStringLiteral("%1 cannot be read: %2").arg(path, file.errorString());
+    return false;
+  }
+  FrameReader reader(file);
+  FrameReader::RawFrame frame;
+  Mp3Duration audio;
+  bool has_format = false;
+  while (reader.next(&frame)) {
+    if (frame.sync && !has_format) {
+      summary->format = frame.format;
+      has_format = true;
+    }
+    if (frame.sync) {
+      summary->sync_offsets.append(static_cast<quint32>(summary->bytes));
+    }
+    summary->bytes += frame.bytes.size();
+    ++summary->frames;
+    audio.add(frame.audio);
+  }
+  if (!has_format || summary->frames == 0) {
+    *error = QStringLiteral("%1 holds no NSV video.").arg(path);
+    return false;
+  }
+  summary->audio_measured = summary->format.audio_fourcc == "MP3 ";
+  summary->audio_seconds = audio.seconds();
+  return true;
+}
+
+} // namespace
+
+JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
+                      const std::function<void(qint64, qint64)> &progress) {
+  JoinOutcome outcome;
+  if (inputs.isEmpty()) {
+    outcome.error = QStringLiteral("There are no videos to join.");
+    return outcome;
+  }
+  const QString output_path = QFileInfo(output).absoluteFilePath();
+  for (const QString &input : inputs) {
+    if (QFileInfo(input).absoluteFilePath() == output_path) {
+      outcome.error = QStringLiteral("The output %1 is also one of the videos to join; choose another name.").arg(output);
+      return outcome;
+    }
+  }
+
+  QVector<InputSummary> summaries;
+  for (const QString &input : inputs) {
+    InputSummary summary;
+    if (!summarize(input, &summary, &outcome.error)) {
+      return outcome;
+    }
+    if (!summaries.isEmpty() && !sameFormat(summaries.first().format, summary.format)) {
+      outcome.error = QStringLiteral("%1 differs from %2 in its video or audio format, picture size or frame rate, "
+                                     "so the two cannot be joined.")
+                          .arg(input, inputs.first());
+      return outcome;
+    }
+    summaries.append(summary);
+  }
+
+  const double rate = frameRateFromByte(summaries.first().format.frame_rate_byte);
+  QVector<quint32> toc;
+  qint64 body_bytes = 0;
+  for (const InputSummary &summary : summaries) {
+    for (quint32 offset : summary.sync_offsets) {
+      toc.append(static_cast<quint32>(body_bytes + offset));
+    }
+    body_bytes += summary.bytes;
+    outcome.frames += summary.frames;
+  }
+  if (body_bytes > 0xFFFFFFF0LL) {
+    outcome.error = QStringLiteral("The joined video would exceed 4 GB, more than an NSV file can describe.");
+    return outcome;
+  }
+  outcome.length_ms = rate > 0 ? static_cast<quint32>(std::llround(outcome.frames * 1000.0 / rate)) : 0;
+  const QByteArray header = fileHeader(static_cast<quint32>(body_bytes), outcome.length_ms, toc);
+  const qint64 total_bytes = header.size() + body_bytes;
+
+  QSaveFile file(output);
+  if (!file.open(QIODevice::WriteOnly)) {
+    outcome.error = QStringLiteral("%1 cannot be written: %2").arg(output, file.errorString());
+    return outcome;
+  }
+  auto write = [&file](const QByteArray &bytes) { return file.write(bytes) == bytes.size(); };
+  bool written = write(header);
+  qint64 done_bytes = header.size();
+  double overhang_ms = 0.0;
+  for (int index = 0; index < inputs.size() && written; ++index) {
+    QFile input(inputs[index]);
+    if (!input.open(QIODevice::ReadOnly)) {
+      outcome.error = QStringLiteral("%1 cannot be read: %2").arg(inputs[index], input.errorString());
+      file.cancelWriting();
+      return outcome;
+    }
+    FrameReader reader(input);
+    FrameReader::RawFrame frame;
+    const qint64 shift_ms = std::llround(overhang_ms);
+    while (written && reader.next(&frame)) {
+      if (frame.sync && shift_ms != 0) {
+        const qint64 shifted = std::clamp<qint64>(frame.sync_offset_ms + shift_ms, -32768, 32767);
+        frame.bytes[17] = static_cast<char>(shifted & 0xFF);
+        frame.bytes[18] = static_cast<char>((shifted >> 8) & 0xFF);
+      }
+      written = write(frame.bytes);
+      done_bytes += frame.bytes.size();
+      if (progress) {
+        progress(done_bytes, total_bytes);
+      }
+    }
+    const InputSummary &summary = summaries[index];
+    if (summary.audio_measured && rate > 0) {
+      overhang_ms += summary.audio_seconds * 1000.0 - summary.frames * 1000.0 / rate;
+    }
+  }
+  if (!written || !file.commit()) {
+    outcome.error = QStringLiteral("%1 could not be written: %2").arg(output, file.errorString());
+    return outcome;
+  }
+  outcome.ok = true;
+  return outcome;
+}
+
+} // namespace nsv

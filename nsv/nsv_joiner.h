@@ -1,0 +1,56 @@
+#pragma once
+
+#include "nsv_format.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QIODevice;
+
+namespace nsv {
+
+// Reads the frames of an NSV file from its first sync header on, ignoring a
+// file header and anything else before it. A frame cut off by the end of the
+// file is not returned.
+class FrameReader {
+public:
+  struct RawFrame {
+    bool sync = false;
+    QByteArray bytes; // the whole frame, header included
+    StreamFormat format; // valid for sync frames
+    std::int16_t sync_offset_ms = 0;
+    QByteArray audio;
+  };
+
+  explicit FrameReader(QIODevice &device) : device_(device) {}
+
+  // False at the end of the file (or of its last whole frame).
+  bool next(RawFrame *frame);
+
+private:
+  bool findSync();
+
+  QIODevice &device_;
+  bool started_ = false;
+};
+
+struct JoinOutcome {
+  bool ok = false;
+  QString error;
+  int frames = 0;
+  quint32 length_ms = 0;
+};
+
+// Joins NSV files into one: a single NSVf header (total size, length, table
+// of contents of the sync frames), then each input's frames in order. All
+// inputs must share fourccs, picture size and frame-rate byte. Audio sync
+// offsets of later inputs are shifted by the audio that earlier inputs ran
+// longer (or shorter) than their video, so sound stays continuous. The output
+// is written through a temporary file: a failed join leaves no output.
+// progress(done, total) is called as bytes go out; it may run the event loop.
+JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
+                      const std::function<void(qint64 done_bytes, qint64 total_bytes)> &progress = {});
+
+} // namespace nsv

@@ -1,0 +1,210 @@
+// Joining NSV files: frame reading, format checks, audio offsets, and real
+// files made by nsv-make checked with ffprobe.
+
+#include "nsv_fixtures.h"
+
+#include <nsv_format.h>
+#include <nsv_joiner.h>
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+QByteArray mp3Frame() {
+  // MPEG-1 layer III, 128 kbit/s, 44.1 kHz: 417 bytes, 1152 samples.
+  QByteArray frame(417, '\x22');
+  frame[0] = '\xFF';
+  frame[1] = '\xFB';
+  frame[2] = '\x90';
+  frame[3] = '\x00';
+  return frame;
+}
+
+// frames video frames at 25 fps; audio_frames MP3 frames spread over them.
+QByteArray videoWithAudio(int frames, int audio_frames, std::uint16_t width = 320) {
+  nsv::StreamFormat format;
+  format.width = width;
+  format.height = 240;
+  format.frame_rate_byte = 25;
+  nsv::Writer writer(format);
+  int audio_left = audio_frames;
+  for (int index = 0; index < frames; ++index) {
+    nsv::Frame frame;
+    frame.sync = index % 25 == 0;
+    frame.video = fixtures::filler(200);
+    const int here = (index == frames - 1) ? audio_left : std::min(audio_left, audio_frames / frames + 1);
+    for (int piece = 0; piece < here; ++piece) {
+      frame.audio += mp3Frame();
+    }
+    audio_left -= here;
+    writer.addFrame(frame);
+  }
+  return writer.finish(true);
+}
+
+QByteArray run(const QString &program, const QStringList &arguments) {
+  QProcess process;
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  process.start(program, arguments);
+  process.waitForFinished(120000);
+  return process.exitCode() == 0 ? process.readAll().trimmed() : "failed: " + process.readAll();
+}
+
+class JoinerTest : public ::testing::Test {
+protected:
+  QString write(const QString &name, const QByteArray &bytes) {
+    const QString path = temp_.filePath(name);
+    EXPECT_TRUE(fixtures::writeFile(path, bytes));
+    return path;
+  }
+  QTemporaryDir temp_;
+};
+
+int countFrames(const QByteArray &bytes) {
+  QBuffer buffer;
+  buffer.setData(bytes);
+  buffer.open(QIODevice::ReadOnly);
+  nsv::FrameReader reader(buffer);
+  nsv::FrameReader::RawFrame frame;
+  int frames = 0;
+  while (reader.next(&frame)) {
+    ++frames;
+  }
+  return frames;
+}
+
+} // namespace
+
+TEST(FrameReader, SkipsWhatPrecedesTheFirstSyncAndDropsAPartialFrame) {
+  const QByteArray body = fixtures::nsvFile(10, 25, 100, 20);
+  EXPECT_EQ(countFrames(body), 10);
+  EXPECT_EQ(countFrames(fixtures::filler(333) + body), 10);
+  EXPECT_EQ(countFrames(fixtures::nsvFile(10, 25, 100, 20, 25, true)), 10);
+  EXPECT_EQ(countFrames(body.left(body.size() - 1)), 9);
+  EXPECT_EQ(countFrames(fixtures::filler(5000)), 0);
+  // Garbage between frames: reading goes on from the next sync frame.
+  const QByteArray second = fixtures::nsvFile(3, 25, 100);
+  EXPECT_EQ(countFrames(body + fixtures::filler(50) + second), 13);
+}
+
+TEST_F(JoinerTest, JoinsFramesUnderOneHeaderWithTableOfContents) {
+  const QString first = write(QStringLiteral("a.nsv"), fixtures::filler(64) + fixtures::nsvFile(30, 25, 100, 0, 25, true));
+  const QString second = write(QStringLiteral("b.nsv"), fixtures::nsvFile(20, 25, 150, 0, 10, true));
+  const QString output = temp_.filePath(QStringLiteral("joined.nsv"));
+  qint64 last_done = 0;
+  qint64 last_total = -1;
+  const nsv::JoinOutcome outcome = nsv::joinFiles({first, second}, output, [&](qint64 done, qint64 total) {
+    EXPECT_GE(done, last_done);
+    last_done = done;
+    last_total = total;
+  });
+  ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
+  EXPECT_EQ(outcome.frames, 50);
+  EXPECT_EQ(outcome.length_ms, 2000u);
+
+  QFile file(output);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray joined = file.readAll();
+  EXPECT_EQ(last_done, joined.size());
+  EXPECT_EQ(last_total, joined.size());
+  ASSERT_TRUE(joined.startsWith("NSVf"));
+  const quint32 header_bytes = nsv::readLe32(joined.constData() + 4);
+  EXPECT_EQ(nsv::readLe32(joined.constData() + 8), static_cast<quint32>(joined.size()));
+  EXPECT_EQ(nsv::readLe32(joined.constData() + 12), 2000u);
+  const quint32 toc_entries = nsv::readLe32(joined.constData() + 24);
+  EXPECT_EQ(toc_entries, 2u + 2u); // syncs at 0, 25 of the first; 0, 10 of the second
+  for (quint32 entry = 0; entry < toc_entries; ++entry) {
+    const quint32 offset = nsv::readLe32(joined.constData() + 28 + 4 * entry);
+    EXPECT_EQ(joined.mid(header_bytes + offset, 4), "NSVs") << entry;
+  }
+  EXPECT_EQ(countFrames(joined), 50);
+}
+
+TEST_F(JoinerTest, LaterInputsAreShiftedByTheAudioOverhang) {
+  // One second of video with 46 MP3 frames (1.2016 s) of audio: 202 ms over.
+  const QString first = write(QStringLiteral("a.nsv"), videoWithAudio(25, 46));
+  const QString second = write(QStringLiteral("b.nsv"), videoWithAudio(25, 38));
+  const QString third = write(QStringLiteral("c.nsv"), videoWithAudio(25, 38));
+  const QString output = temp_.filePath(QStringLiteral("joined.nsv"));
+  ASSERT_TRUE(nsv::joinFiles({first, second, third}, output).ok);
+  QFile file(output);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  nsv::FrameReader reader(file);
+  nsv::FrameReader::RawFrame frame;
+  QList<int> offsets;
+  while (reader.next(&frame)) {
+    if (frame.sync) {
+      offsets << frame.sync_offset_ms;
+    }
+  }
+  // 38 frames are 992.65 ms: the second input takes 7.35 ms back, and the
+  // exact sum 201.63 - 7.35 = 194.28 is rounded once.
+  EXPECT_EQ(offsets, (QList<int>{0, 202, 194}));
+}
+
+TEST_F(JoinerTest, MismatchedInputsAreRefusedAndNothingIsWritten) {
+  const QString first = write(QStringLiteral("a.nsv"), videoWithAudio(10, 10, 320));
+  const QString second = write(QStringLiteral("b.nsv"), videoWithAudio(10, 10, 320));
+  const QString wider = write(QStringLiteral("wide.nsv"), videoWithAudio(10, 10, 640));
+  const QString output = temp_.filePath(QStringLiteral("out.nsv"));
+  const nsv::JoinOutcome outcome = nsv::joinFiles({first, second, wider}, output);
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_TRUE(outcome.error.startsWith(wider)) << outcome.error.toStdString();
+  EXPECT_FALSE(QFile::exists(output));
+
+  const QString not_video = write(QStringLiteral("text.nsv"), "hello");
+  EXPECT_FALSE(nsv::joinFiles({first, not_video}, output).ok);
+  EXPECT_FALSE(QFile::exists(output));
+}
+
+TEST_F(JoinerTest, BadOutputsAreRefusedAndLeaveNoFile) {
+  const QString first = write(QStringLiteral("a.nsv"), videoWithAudio(10, 10));
+  const QByteArray first_bytes = videoWithAudio(10, 10);
+  const nsv::JoinOutcome onto_input = nsv::joinFiles({first}, first);
+  EXPECT_FALSE(onto_input.ok);
+  EXPECT_TRUE(onto_input.error.contains("also one of the videos"));
+  QFile input(first);
+  ASSERT_TRUE(input.open(QIODevice::ReadOnly));
+  EXPECT_EQ(input.readAll(), first_bytes);
+
+  const QString unwritable = temp_.filePath(QStringLiteral("missing/out.nsv"));
+  const nsv::JoinOutcome failed = nsv::joinFiles({first}, unwritable);
+  EXPECT_FALSE(failed.ok);
+  EXPECT_FALSE(failed.error.isEmpty());
+  EXPECT_FALSE(QFile::exists(unwritable));
+  EXPECT_TRUE(QDir(temp_.path()).entryList(QDir::Files).size() == 1);
+
+  EXPECT_FALSE(nsv::joinFiles({}, temp_.filePath(QStringLiteral("x.nsv"))).ok);
+}
+
+TEST_F(JoinerTest, RealVideosJoinIntoOneThatFfprobeReadsWhole) {
+  QStringList inputs;
+  for (int index = 0; index < 2; ++index) {
+    const QString path = temp_.filePath(QStringLiteral("part%1.nsv").arg(index));
+    const QByteArray made = run(fixtures::builtTool(QStringLiteral("nsv-make")),
+                                {QStringLiteral("--test-pattern"), QStringLiteral("2"), QStringLiteral("--tone-hz"),
+                                 QString::number(300 + 200 * index), path});
+    ASSERT_FALSE(made.startsWith("failed")) << made.toStdString();
+    inputs << path;
+  }
+  const QString output = temp_.filePath(QStringLiteral("joined.nsv"));
+  const nsv::JoinOutcome outcome = nsv::joinFiles(inputs, output);
+  ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
+  const QByteArray frames = run(QStringLiteral("ffprobe"),
+                                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+                                 QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                                 QStringLiteral("stream=nb_read_frames"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+                                 output});
+  EXPECT_EQ(frames, "100");
+  const QByteArray duration = run(QStringLiteral("ffprobe"),
+                                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                                   QStringLiteral("format=duration"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+                                   output});
+  EXPECT_NEAR(duration.toDouble(), 4.0, 0.05) << duration.toStdString();
+}
