@@ -1,0 +1,299 @@
+// The Library tab's imports, the Shoutcast tab's settings and the joiner
+// window, driven through the main window.
+
+#include "broadcaster_test_support.h"
+
+#include <joiner_window.h>
+#include <library_tree.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+
+using namespace broadcaster_testing;
+
+namespace {
+
+class LibraryToolsTest : public MainWindowTest {
+protected:
+  QString makeFile(const QString &relative, const QByteArray &bytes = fixtures::nsvFile(3, 25, 50)) {
+    const QString file = path(relative);
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    EXPECT_TRUE(fixtures::writeFile(file, bytes));
+    return file;
+  }
+
+  void importFile(const QString &file) {
+    dialog_.answer(file);
+    child<QPushButton>("btnLoadVideo")->click();
+  }
+
+  void leave(QWidget *field) {
+    QFocusEvent focus_out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(field, &focus_out);
+  }
+};
+
+} // namespace
+
+TEST_F(LibraryToolsTest, ImportGivesKeysTitlesAndFolders) {
+  const QString session = openSample();
+  const QString first = makeFile(QStringLiteral("media/first.nsv"));
+  const QString loud = makeFile(QStringLiteral("media/LOUD.NSV"));
+  const QString twice = makeFile(QStringLiteral("media/a.nsv.nsv"));
+
+  clickNode(QStringLiteral("A"));
+  importFile(first);
+  EXPECT_EQ(dialog_.lastFilter(), "Nullsoft Streaming Video (*.nsv)|*.nsv|Playlists (*.m3u, *.pls)|*.m3u;*.pls|"
+                                  "All (*.nsv, *.m3u, *.pls)|*.nsv;*.m3u;*.pls");
+  EXPECT_EQ(window_.library().childTexts(QStringLiteral("A")), (QStringList{"Two", "first"}));
+  // Keys 0..2 are taken: the next key is 3, and the entry lands in A.
+  EXPECT_EQ(window_.document().entry(QStringLiteral("3")).parent, "A");
+  EXPECT_EQ(window_.document().entry(QStringLiteral("3")).path, first);
+  EXPECT_EQ(window_.document().entry(QStringLiteral("3")).playcount, "0");
+  EXPECT_TRUE(readFile(session).contains("<title>first</title>"));
+  EXPECT_TRUE(statsLabel(window_, 0)->text().endsWith("\n\n4"));
+
+  // With a video selected, the first folder takes the import and becomes selected.
+  clickNode(QStringLiteral("Three"));
+  importFile(loud);
+  EXPECT_EQ(window_.library().childTexts(QStringLiteral("A")), (QStringList{"Two", "first", "LOUD.NSV"}));
+  EXPECT_EQ(window_.library().selectedKey(), "A");
+  EXPECT_FALSE(window_.library().selectedIsVideo());
+
+  clickNode(QStringLiteral("B"));
+  importFile(twice);
+  EXPECT_EQ(window_.library().childTexts(QStringLiteral("B")), (QStringList{"One", "Three", "a"}));
+
+  // The same file again: the dialog did not change its name, nothing happens.
+  importFile(twice);
+  EXPECT_EQ(window_.document().entryCount(), 6);
+  // Cancel: nothing either.
+  child<QPushButton>("btnLoadVideo")->click();
+  EXPECT_EQ(window_.document().entryCount(), 6);
+  // File Open now starts from the imported video's name.
+  window_.fileOpen();
+  EXPECT_EQ(dialog_.lastCurrentName(), twice);
+}
+
+TEST_F(LibraryToolsTest, KeysAfterADeletionStayUnique) {
+  dialog_.answer(path(QStringLiteral("fresh.xml")));
+  window_.fileNew();
+  QStringList files;
+  for (const char *name : {"v0.nsv", "v1.nsv", "v2.nsv", "v3.nsv"}) {
+    files << makeFile(QLatin1String(name));
+  }
+  for (int index = 0; index < 3; ++index) {
+    importFile(files[index]);
+  }
+  EXPECT_EQ(window_.document().entries().size(), 3);
+  for (int key = 0; key < 3; ++key) {
+    EXPECT_TRUE(window_.library().hasVideo(QStringLiteral("K%1").arg(key)));
+  }
+  clickNode(QStringLiteral("v0"));
+  QTest::keyClick(child<QTreeWidget>("Library"), '.');
+  importFile(files[3]);
+  // Two entries, but key 2 is in use: the new one takes 3.
+  EXPECT_TRUE(window_.library().hasVideo(QStringLiteral("K3")));
+  EXPECT_EQ(window_.document().entry(QStringLiteral("3")).title, "v3");
+}
+
+TEST_F(LibraryToolsTest, PlaylistsImportTheirNsvFilesInOrder) {
+  const QString session = openSample();
+  makeFile(QStringLiteral("lists/clips/one.nsv"));
+  makeFile(QStringLiteral("lists/two.nsv"));
+  const QString absolute = makeFile(QStringLiteral("elsewhere/three.nsv"));
+  makeFile(QStringLiteral("lists/notes.txt"), "text");
+  const QString m3u = makeFile(QStringLiteral("lists/show.m3u"),
+                               "#EXTM3U\n#EXTINF:10,One\nclips/one.nsv\n\nmissing.nsv\nnotes.txt\n" +
+                                   absolute.toUtf8() + "\r\ntwo.nsv\n");
+  clickNode(QStringLiteral("B"));
+  importFile(m3u);
+  EXPECT_EQ(window_.library().childTexts(QStringLiteral("B")), (QStringList{"One", "Three", "one", "three", "two"}));
+  EXPECT_EQ(window_.statusText(), "Imported 3 video(s) from show.m3u; skipped 2.");
+  EXPECT_TRUE(readFile(session).contains("<title>two</title>"));
+
+  const QString pls = makeFile(QStringLiteral("lists/show.pls"),
+                               "[playlist]\nFile2=two.nsv\nTitle2=Two\nFile1=clips/one.nsv\nNumberOfEntries=2\n");
+  clickNode(QStringLiteral("A"));
+  importFile(pls);
+  EXPECT_EQ(window_.library().childTexts(QStringLiteral("A")), (QStringList{"Two", "one", "two"}));
+
+  // A playlist with nothing to import writes nothing.
+  const QByteArray before = readFile(session);
+  const QString empty = makeFile(QStringLiteral("lists/empty.m3u"), "#EXTM3U\nnothing.nsv\n");
+  importFile(empty);
+  EXPECT_EQ(readFile(session), before);
+  EXPECT_EQ(window_.statusText(), "Imported 0 video(s) from empty.m3u; skipped 1.");
+}
+
+TEST_F(LibraryToolsTest, FolderImportTakesItsNsvFilesByName) {
+  openSample();
+  makeFile(QStringLiteral("batch/zeta.nsv"));
+  makeFile(QStringLiteral("batch/alpha.NSV"));
+  makeFile(QStringLiteral("batch/readme.txt"), "x");
+  makeFile(QStringLiteral("batch/sub/deep.nsv"));
+  dialog_.answer(path(QStringLiteral("batch")));
+  clickNode(QStringLiteral("A"));
+  child<QPushButton>("btnLoadFolder")->click();
+  EXPECT_EQ(dialog_.lastMode(), CommonDialog::Mode::Folder);
+  EXPECT_EQ(window_.library().childTexts(QStringLiteral("A")), (QStringList{"Two", "alpha.NSV", "zeta"}));
+  EXPECT_TRUE(window_.statusText().startsWith("Imported 2 video(s)"));
+  // Cancelling the folder choice does nothing.
+  child<QPushButton>("btnLoadFolder")->click();
+  EXPECT_EQ(window_.document().entryCount(), 5);
+}
+
+TEST_F(LibraryToolsTest, ImportWithoutAFolderIsRefused) {
+  openSample();
+  for (const QString &folder : {QStringLiteral("A"), QStringLiteral("B")}) {
+    clickNode(folder);
+    QTest::keyClick(child<QTreeWidget>("Library"), '.');
+  }
+  ASSERT_EQ(window_.library().nodeCount(), 0);
+  importFile(makeFile(QStringLiteral("v.nsv")));
+  EXPECT_TRUE(errorMessage().contains("no folder")) << errorMessage().toStdString();
+  EXPECT_EQ(dialog_.shown(), 1); // only the File Open of openSample
+}
+
+TEST_F(LibraryToolsTest, SettingsAreWrittenOnlyWhenChanged) {
+  const QString session = openSample();
+  clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Shoutcast"));
+  auto *host = child<QLineEdit>("txtHost");
+  auto *genre = child<QLineEdit>("txtGenre");
+  auto *visible = child<QCheckBox>("chkPublic");
+  EXPECT_EQ(host->text(), "127.0.0.1");
+  EXPECT_EQ(child<QLineEdit>("txtPort")->text(), "8000");
+  EXPECT_FALSE(visible->isChecked());
+
+  const QByteArray before = readFile(session);
+  const QDateTime stamp = QFileInfo(session).lastModified();
+  QThread::msleep(20);
+  leave(host);
+  leave(visible);
+  EXPECT_EQ(readFile(session), before);
+  EXPECT_EQ(QFileInfo(session).lastModified(), stamp);
+
+  const QString statistics = statsLabel(window_, 0)->text();
+  host->setText(QStringLiteral("stream.example.org"));
+  leave(host);
+  EXPECT_TRUE(readFile(session).contains("<host>stream.example.org</host>"));
+  EXPECT_EQ(statsLabel(window_, 0)->text(), statistics);
+
+  genre->clear();
+  leave(genre);
+  EXPECT_TRUE(readFile(session).contains("<genre/>") || readFile(session).contains("<genre></genre>"));
+
+  visible->setChecked(true);
+  leave(visible);
+  EXPECT_TRUE(readFile(session).contains("<public>1</public>"));
+}
+
+TEST_F(LibraryToolsTest, PublicComparesAsANumberAndMissingSettingsAreCreated) {
+  QByteArray xml = sessionXml({QStringLiteral("A")}, {});
+  xml.replace("<public>0</public>", "<public>01</public>");
+  const QString session = writeSession(QStringLiteral("s.xml"), xml);
+  openThroughMenu(session);
+  clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Shoutcast"));
+  auto *visible = child<QCheckBox>("chkPublic");
+  EXPECT_TRUE(visible->isChecked());
+  leave(visible);
+  EXPECT_TRUE(readFile(session).contains("<public>01</public>"));
+  visible->setChecked(false);
+  leave(visible);
+  EXPECT_TRUE(readFile(session).contains("<public>0</public>"));
+
+  // A setting that went missing keeps the box's text on fill and is created on leaving.
+  auto *icq = child<QLineEdit>("txtICQ");
+  icq->setText(QStringLiteral("12345"));
+  window_.document().document().child("tarvik").child("shoutcast").remove_child("icq");
+  clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Library"));
+  clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Shoutcast"));
+  EXPECT_EQ(icq->text(), "12345");
+  leave(icq);
+  EXPECT_TRUE(readFile(session).contains("<icq>12345</icq>"));
+}
+
+TEST_F(LibraryToolsTest, FieldsFollowTheFocusOrder) {
+  openSample();
+  clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Shoutcast"));
+  QStringList order;
+  QWidget *field = child<QWidget>("txtHost");
+  for (int step = 0; step < 11; ++step) {
+    order << field->objectName();
+    field = field->nextInFocusChain();
+    while (field->focusPolicy() == Qt::NoFocus || !field->isVisible()) {
+      field = field->nextInFocusChain();
+    }
+  }
+  EXPECT_EQ(order, (QStringList{"txtHost", "txtPort", "txtPass", "txtName", "txtGenre", "chkPublic", "txtURL",
+                                "txtIRC", "txtICQ", "txtAIM", "txtBitrate"}));
+  auto *label = child<QLabel>("lblHost");
+  EXPECT_TRUE(label->font().bold());
+  EXPECT_FALSE(child<QLabel>("lblUrl")->font().bold());
+  EXPECT_EQ(child<QLabel>("lblBold")->text(), "(Fields in bold are required)");
+}
+
+TEST_F(LibraryToolsTest, JoinerBrowsesCollectsAndJoins) {
+  QAction *menu = window_.findChild<QAction *>(QStringLiteral("mnuToolsJoiner"));
+  ASSERT_NE(menu, nullptr);
+  EXPECT_TRUE(menu->isEnabled());
+  menu->trigger();
+  JoinerWindow *joiner = window_.joinerWindow();
+  ASSERT_NE(joiner, nullptr);
+  EXPECT_EQ(joiner->windowTitle(), "NSV Joiner");
+  EXPECT_TRUE(joiner->isVisible());
+
+  const QString first = makeFile(QStringLiteral("clips/first.nsv"), fixtures::nsvFile(30, 25, 120));
+  const QString second = makeFile(QStringLiteral("clips/second.nsv"), fixtures::nsvFile(20, 25, 120));
+  makeFile(QStringLiteral("clips/ignored.txt"), "x");
+  makeFile(QStringLiteral("clips/inner/deeper.nsv"));
+  ASSERT_TRUE(joiner->setFolder(path(QStringLiteral("clips"))));
+  auto *files = joiner->findChild<QListWidget *>(QStringLiteral("File"));
+  auto *folders = joiner->findChild<QListWidget *>(QStringLiteral("Dir"));
+  auto *list = joiner->findChild<QListWidget *>(QStringLiteral("List"));
+  ASSERT_TRUE(files && folders && list);
+  QStringList shown;
+  for (int index = 0; index < files->count(); ++index) {
+    shown << files->item(index)->text();
+  }
+  EXPECT_EQ(shown, (QStringList{"first.nsv", "second.nsv"}));
+  EXPECT_FALSE(folders->findItems(QStringLiteral("inner"), Qt::MatchExactly).isEmpty());
+  EXPECT_FALSE(joiner->setFolder(path(QStringLiteral("no/such/folder"))));
+  EXPECT_EQ(joiner->currentFolder(), QFileInfo(path(QStringLiteral("clips"))).absoluteFilePath());
+
+  // Empty list: a message, no dialog.
+  joiner->findChild<QPushButton *>(QStringLiteral("btnJoin"))->click();
+  EXPECT_TRUE(errorMessage().contains("no videos to join")) << errorMessage().toStdString();
+
+  for (QListWidgetItem *item : {files->item(0), files->item(0), files->item(1)}) {
+    emit files->itemDoubleClicked(item);
+  }
+  EXPECT_EQ(joiner->filesToJoin(), (QStringList{first, first, second}));
+  list->setCurrentRow(1);
+  QTest::keyClick(list, Qt::Key_Delete);
+  EXPECT_EQ(joiner->filesToJoin(), (QStringList{first, second}));
+
+  ScriptedDialog output_dialog;
+  joiner->commonDialog().setChooser([&](CommonDialog::Mode, const QString &filter, const QString &) {
+    EXPECT_EQ(filter, "Nullsoft Streaming Video (*.nsv)|*.nsv");
+    return output_dialog.shown() == 0 ? QString() : path(QStringLiteral("joined.nsv"));
+  });
+  joiner->join(); // cancelled
+  EXPECT_TRUE(errorMessage().contains("No output file")) << errorMessage().toStdString();
+  EXPECT_FALSE(QFile::exists(path(QStringLiteral("joined.nsv"))));
+  output_dialog.answer(QString());
+  joiner->commonDialog().setChooser(
+      [&](CommonDialog::Mode, const QString &, const QString &) { return path(QStringLiteral("joined.nsv")); });
+  joiner->join();
+  EXPECT_EQ(joiner->findChild<QProgressBar *>(QStringLiteral("ProgressBar"))->value(), 100);
+  const QByteArray joined = readFile(path(QStringLiteral("joined.nsv")));
+  EXPECT_TRUE(joined.startsWith("NSVf"));
+  EXPECT_TRUE(joiner->findChild<QLabel *>(QStringLiteral("lblResult"))->text().contains("50 frames"));
+}
