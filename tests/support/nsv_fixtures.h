@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "qt_print.h"
+
 #include <cstdint>
 
 // Test files in the NSV layout, with payload bytes that never form a marker.

@@ -1,0 +1,32 @@
+#include "mixer_app.h"
+
+#include "controller_window.h"
+#include "qt_media_player.h"
+#include "video_window.h"
+
+MixerApp::MixerApp(std::unique_ptr<MediaPlayer> player, QObject *parent)
+    : QObject(parent), video_(std::make_unique<VideoWindow>()) {
+  if (!player) {
+    player = std::make_unique<QtMediaPlayer>(video_.get());
+  }
+  player_ = std::move(player);
+  video_->attachPlayer(*player_);
+  connect(video_.get(), &VideoWindow::backgroundClicked, this, &MixerApp::showController);
+  showController();
+}
+
+MixerApp::~MixerApp() {
+  delete controller_.data();
+}
+
+void MixerApp::showController() {
+  if (controller_.isNull()) {
+    controller_ = new ControllerWindow(*video_, *player_);
+    connect(controller_, &ControllerWindow::exitRequested, this, [this] {
+      player_->stop();
+      emit exitRequested();
+    });
+  }
+  controller_->show();
+  controller_->raise();
+}
