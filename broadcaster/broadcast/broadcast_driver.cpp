@@ -200,6 +200,14 @@ void BroadcastDriver::playLoop() {
   }
 }
 
+void BroadcastDriver::stopControl() {
+  QString error;
+  window_.control().stopStream(&error);
+  clock_->yieldToEvents();
+  clock_->sleepMs(kStopSettleMs);
+  window_.control().disconnectFromServer(&error);
+}
+
 void BroadcastDriver::stop() {
   // A second click on Stop during this one's yield has nothing to add.
   if (stopping_) {
@@ -207,21 +215,13 @@ void BroadcastDriver::stop() {
   }
   stopping_ = true;
   stop_pressed_ = true;
-  QString error;
-  window_.control().stopStream(&error);
-  clock_->yieldToEvents();
-  clock_->sleepMs(kStopSettleMs);
-  window_.control().disconnectFromServer(&error);
+  stopControl();
   stopping_ = false;
 }
 
 void BroadcastDriver::endForExit() {
   exit_requested_ = true;
-  QString error;
-  window_.control().stopStream(&error);
-  clock_->yieldToEvents();
-  clock_->sleepMs(kStopSettleMs);
-  window_.control().disconnectFromServer(&error);
+  stopControl();
   clock_->yieldToEvents();
   clock_->sleepMs(kStopSettleMs);
 }

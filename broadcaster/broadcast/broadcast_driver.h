@@ -48,6 +48,8 @@ private:
   // Settings problem that keeps the driver from connecting, or empty.
   QString checkSettings(int *port, int *yp) const;
   bool skipHead(const QString &status_note);
+  // Stop request, a yield, half a second to settle, then disconnect.
+  void stopControl();
 
   MainWindow &window_;
   std::shared_ptr<DriverClock> clock_;

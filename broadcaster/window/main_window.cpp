@@ -373,34 +373,28 @@ bool MainWindow::refuseDuringBroadcast() {
   return false;
 }
 
-void MainWindow::fileNew() {
-  if (refuseDuringBroadcast()) {
-    return;
-  }
-  const QString remembered = dialog_.fileName();
-  dialog_.setFilter(QStringLiteral("Session files (*.xml)|*.xml"));
-  dialog_.showSave();
-  if (dialog_.fileName() == remembered) {
-    return;
-  }
-  session_path_ = dialog_.fileName();
-  session_title_ = dialog_.fileTitle();
-  NewSession();
-}
+void MainWindow::fileNew() { runSessionCommand(CommonDialog::Mode::Save); }
 
-void MainWindow::fileOpen() {
+void MainWindow::fileOpen() { runSessionCommand(CommonDialog::Mode::Open); }
+
+void MainWindow::runSessionCommand(CommonDialog::Mode mode) {
   if (refuseDuringBroadcast()) {
     return;
   }
+  // A cancelled dialog, or the name it already held, changes nothing.
   const QString remembered = dialog_.fileName();
   dialog_.setFilter(QStringLiteral("Session files (*.xml)|*.xml"));
-  dialog_.showOpen();
+  mode == CommonDialog::Mode::Save ? dialog_.showSave() : dialog_.showOpen();
   if (dialog_.fileName() == remembered) {
     return;
   }
   session_path_ = dialog_.fileName();
   session_title_ = dialog_.fileTitle();
-  LoadSession();
+  if (mode == CommonDialog::Mode::Save) {
+    NewSession();
+  } else {
+    LoadSession();
+  }
 }
 
 void MainWindow::openSession(const QString &path) {

@@ -88,6 +88,8 @@ private:
   void prepareExit();
   void fillTreeFromDocument();
   bool refuseDuringBroadcast();
+  // File New (a save dialog) or File Open (an open dialog).
+  void runSessionCommand(CommonDialog::Mode mode);
 
   void onNodeClicked(const QString &key, bool is_video);
   void onNodeDoubleClicked(const QString &key, bool is_video);
