@@ -56,14 +56,15 @@ void Pellox::setHoldObserver(std::function<void(std::uint32_t)> observer) {
 void Pellox::Setup(QString Address, int Port, QString Password, QString StreamName, QString Genre,
                    int YP, QString Bitrate, QString URL, QString IRC, QString ICQ, QString AIM) {
   last_error_.clear();
+  // Logged in or sending: the call does nothing at all, without a report.
+  if (state_code_ == kReady || state_code_ == kSending) {
+    return;
+  }
   if (Port < kLowestPort || Port > kHighestPort) {
     last_error_ = QStringLiteral("Invalid port %1: the server port must be a whole number from %2 to %3.")
                       .arg(Port)
                       .arg(kLowestPort)
                       .arg(kHighestPort);
-    return;
-  }
-  if (state_code_ == kReady || state_code_ == kSending) {
     return;
   }
   source_host_ = Address;
