@@ -7,7 +7,40 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <csignal>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// SIGTERM, SIGINT and SIGHUP end the program as Exit does (save, stop the
+// broadcast, close). The handler only writes a byte; the event loop does the rest.
+int g_signal_fds[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(g_signal_fds[1], &byte, 1);
+}
+
+bool installTerminationHandlers() {
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_fds) != 0) {
+    return false;
+  }
+  struct sigaction action {};
+  action.sa_handler = onTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+    sigaction(signal_number, &action, nullptr);
+  }
+  return true;
+}
+
+} // namespace
 
 int main(int argc, char *argv[]) {
   QApplication app(argc, argv);
@@ -30,6 +63,15 @@ int main(int argc, char *argv[]) {
 
   MainWindow window;
   BroadcastDriver driver(window);
+  std::unique_ptr<QSocketNotifier> termination;
+  if (installTerminationHandlers()) {
+    termination = std::make_unique<QSocketNotifier>(g_signal_fds[0], QSocketNotifier::Read);
+    QObject::connect(termination.get(), &QSocketNotifier::activated, &window, [&window] {
+      char byte = 0;
+      [[maybe_unused]] const ssize_t got = ::read(g_signal_fds[0], &byte, 1);
+      window.exitProgram();
+    });
+  }
   window.show();
   if (!parser.positionalArguments().isEmpty()) {
     window.openSession(parser.positionalArguments().first());

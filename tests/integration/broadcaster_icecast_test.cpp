@@ -116,8 +116,11 @@ TEST(BroadcasterEndToEnd, StartFromTheCommandLinePlaysTheLibraryToListeners) {
         return total_plays() >= 4;
       },
       30000);
+  // SIGTERM ends the station as Exit does: it saves and quits cleanly.
   station.terminate();
-  station.waitForFinished(5000);
+  EXPECT_TRUE(station.waitForFinished(10000));
+  EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(station.exitCode(), 0);
   ASSERT_TRUE(played) << station.readAll().toStdString();
 
   // The title shown follows the videos: every title is a video's, and every
@@ -126,6 +129,8 @@ TEST(BroadcasterEndToEnd, StartFromTheCommandLinePlaysTheLibraryToListeners) {
     EXPECT_TRUE(titles.contains(title)) << title.toStdString();
   }
   const QMap<QString, int> counts = playCounts(session_path);
+  // The file is whole after the signal: both entries read back.
+  EXPECT_EQ(counts.size(), 2);
   for (auto it = counts.begin(); it != counts.end(); ++it) {
     if (it.value() > 0) {
       EXPECT_TRUE(titles_seen.contains(it.key())) << it.key().toStdString();
