@@ -137,6 +137,7 @@ ControllerWindow::ControllerWindow(VideoWindow &video, MediaPlayer &player, QWid
   connect(exit_, &QPushButton::clicked, this, &ControllerWindow::exitRequested);
 
   setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kCollapsedHeightTwips - kTitleBarTwips));
+  move(twipsToPixels(4965), twipsToPixels(2145));
 
   connect(drive_, &QComboBox::activated, this, [this](int index) { setFolder(drive_->itemData(index).toString()); });
   connect(dir_, &QListWidget::itemActivated, this,
