@@ -254,10 +254,6 @@ pugi::xml_node SessionDocument::selectNode(const char *query) const {
   return document_.select_node(query).node();
 }
 
-QString SessionDocument::infoText(const char *name) const {
-  return textOf(selectWith(document_, "/tarvik/info/*[name() = $name]", "name", QLatin1String(name)));
-}
-
 QString SessionDocument::statisticsText(const QString &session_title) const {
   const QString crlf = QStringLiteral("\r\n");
   return session_title + crlf + textOf(selectNode("/tarvik/info/date")) + crlf +

@@ -57,7 +57,6 @@ public:
   // a plain character comparison, not a numeric one.
   static bool isNewerThanProgram(const QString &mincomp);
 
-  QString infoText(const char *name) const;
   QString statisticsText(const QString &session_title) const;
 
   // Library.
