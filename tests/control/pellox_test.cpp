@@ -424,4 +424,15 @@ TEST_F(PelloxTest, FaceKeepsItsSizeAndProgressClamps) {
   control_.resize(300, 200);
   EXPECT_EQ(control_.size(), QSize(57, 41));
   EXPECT_NEAR(control_.progressWidth(), 1.0, 1e-9);
+
+  // A 50-byte file without a sync header holds after its one block with
+  // (50 + 1) / 50 = 102 %, which the bar clamps to its full width.
+  FakeShoutcastServer server;
+  ASSERT_TRUE(server.start());
+  logIn(server);
+  double width_at_hold = -1.0;
+  control_.setHoldObserver([&](std::uint32_t) { width_at_hold = control_.progressWidth(); });
+  EXPECT_TRUE(control_.StreamVideo(writeVideo(QStringLiteral("tiny.bin"), fixtures::filler(50))));
+  EXPECT_DOUBLE_EQ(width_at_hold, 57.0);
+  EXPECT_EQ(control_.progressWidth(), 0.0);
 }
