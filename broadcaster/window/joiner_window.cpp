@@ -94,11 +94,18 @@ bool JoinerWindow::setFolder(const QString &path) {
   }
   current_folder_ = dir.absolutePath();
   path_label_->setText(QDir::toNativeSeparators(current_folder_));
+  // The drive list shows the volume that holds the folder: the longest root it starts with.
+  int best_index = -1;
+  qsizetype best_length = -1;
   for (int index = 0; index < drive_->count(); ++index) {
     const QString root = drive_->itemData(index).toString();
-    if (current_folder_.startsWith(root) && root.size() > drive_->currentData().toString().size()) {
-      drive_->setCurrentIndex(index);
+    if (current_folder_.startsWith(root) && root.size() > best_length) {
+      best_index = index;
+      best_length = root.size();
     }
+  }
+  if (best_index >= 0) {
+    drive_->setCurrentIndex(best_index);
   }
 
   dir_->clear();
