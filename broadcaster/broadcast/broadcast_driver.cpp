@@ -156,9 +156,8 @@ void BroadcastDriver::playLoop() {
     const QString title = queue.titleAt(0);
     const QString entry_key = session::entryKeyFromNodeKey(queue.keyAt(0));
     const pugi::xml_node entry = document.entryNode(entry_key);
-    double playcount = 0.0;
     if (!entry || !entry.child("path") || !entry.child("playcount") ||
-        !session::isNumberText(QString::fromUtf8(entry.child("playcount").text().get()), &playcount)) {
+        !session::isNumberText(QString::fromUtf8(entry.child("playcount").text().get()))) {
       if (!skipHead(QStringLiteral("Skipped \"%1\": its library entry is missing or incomplete.").arg(title))) {
         return;
       }
