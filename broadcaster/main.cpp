@@ -2,8 +2,9 @@
 //
 //   tarvik-plus [--start] [SESSION.xml]
 
-#include <broadcast_driver.h>
 #include <main_window.h>
+#include <station.h>
+#include <station_version.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -45,7 +46,7 @@ bool installTerminationHandlers() {
 int main(int argc, char *argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tarvik-plus"));
-  QApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+  QApplication::setApplicationVersion(QLatin1String(kStationVersion));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Tarvik+ broadcasts a library of NSV videos to a Shoutcast server."));
@@ -61,8 +62,8 @@ int main(int argc, char *argv[]) {
     parser.showHelp(1);
   }
 
-  MainWindow window;
-  BroadcastDriver driver(window);
+  Station station;
+  MainWindow window(station);
   std::unique_ptr<QSocketNotifier> termination;
   if (installTerminationHandlers()) {
     termination = std::make_unique<QSocketNotifier>(g_signal_fds[0], QSocketNotifier::Read);
@@ -77,7 +78,7 @@ int main(int argc, char *argv[]) {
     window.openSession(parser.positionalArguments().first());
   }
   if (parser.isSet(start_option)) {
-    QTimer::singleShot(0, &driver, &BroadcastDriver::RunBroadcast);
+    QTimer::singleShot(0, &window, &MainWindow::startRequested);
   }
   return app.exec();
 }

@@ -27,22 +27,19 @@ int main(int argc, char *argv[]) {
   QDir().mkpath(output.path());
   QTemporaryDir temp;
 
-  MainWindow window;
+  Station station;
+  MainWindow window(station);
   window.commonDialog().setChooser([&temp](CommonDialog::Mode, const QString &, const QString &) {
     return temp.filePath(QStringLiteral("station.xml"));
   });
   window.show();
   window.fileNew();
-  session::SessionDocument &document = window.document();
+  session::Library &library = station.session.library();
   const QStringList titles = {QStringLiteral("Evening News"), QStringLiteral("Weather"), QStringLiteral("Music Hour")};
   for (const QString &title : titles) {
-    const QString key = document.appendEntry(QStringLiteral("/srv/videos/") + title + QStringLiteral(".nsv"), title,
-                                             QStringLiteral("Videos"));
-    window.library().addVideo(QStringLiteral("Videos"), key, title);
+    library.addVideo(QStringLiteral("Videos"), QStringLiteral("/srv/videos/") + title + QStringLiteral(".nsv"), title);
   }
-  const QString promo = document.appendEntry(QStringLiteral("/srv/promos/Station ID.nsv"), QStringLiteral("Station ID"),
-                                             QStringLiteral("Promos"));
-  window.library().addVideo(QStringLiteral("Promos"), promo, QStringLiteral("Station ID"));
+  library.addVideo(QStringLiteral("Promos"), QStringLiteral("/srv/promos/Station ID.nsv"), QStringLiteral("Station ID"));
   window.SaveSession();
   window.library().view()->expandAll();
   window.queue().append(QStringLiteral("Weather"), QStringLiteral("K1"));
@@ -54,7 +51,8 @@ int main(int argc, char *argv[]) {
     MainWindow::selectTab(tabs, tab);
     window.ShowTabPanel();
     if (tab == QLatin1String("Library")) {
-      window.library().selectVideo(QStringLiteral("K0"));
+      QTreeWidget *tree = window.library().view();
+      tree->setCurrentItem(tree->topLevelItem(0)->child(0));
       emit window.library().nodeClicked(QStringLiteral("K0"), true);
     }
     QApplication::processEvents();

@@ -1,16 +1,10 @@
 #include "broadcast_driver.h"
 
-#include <control_host.h>
-#include <library_tree.h>
-#include <main_window.h>
-#include <play_queue.h>
-#include <session_document.h>
+#include <scoped_value.h>
+#include <session.h>
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTabBar>
-
-#include <cmath>
 
 namespace {
 
@@ -25,197 +19,196 @@ bool fileIsReadable(const QString &path) {
   return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly);
 }
 
+StationSettings stationSettings(const session::ServerSettings &server) {
+  StationSettings settings;
+  settings.address = server.host;
+  settings.port = server.port;
+  settings.password = server.password;
+  settings.stream_name = server.stream_name;
+  settings.genre = server.genre;
+  settings.is_public = server.is_public;
+  settings.bitrate = server.bitrate;
+  settings.url = server.url;
+  settings.irc = server.irc;
+  settings.icq = server.icq;
+  settings.aim = server.aim;
+  return settings;
+}
+
 } // namespace
 
-BroadcastDriver::BroadcastDriver(MainWindow &window, QObject *parent)
-    : QObject(parent), window_(window), clock_(std::make_shared<SystemDriverClock>()), draw_(clockSeededDraw()) {
-  window_.setBroadcastHooks([this] { return running_; }, [this] { RunBroadcast(); }, [this] { stop(); },
-                            [this] { endForExit(); });
-}
+BroadcastDriver::BroadcastDriver(session::Session &session, PlayQueue &queue, ControlHost &control,
+                                 std::shared_ptr<YieldClock> clock, QObject *parent)
+    : QObject(parent), session_(session), queue_(queue), control_(control),
+      clock_(clock ? std::move(clock) : std::make_shared<SystemYieldClock>()), draw_(clockSeededDraw()) {}
 
 void BroadcastDriver::RunBroadcast() {
   // A second Start while a broadcast runs (clicked during one of its yields).
-  if (running_ || exit_requested_) {
+  if (phase_ != Phase::Idle || exit_requested_) {
     return;
   }
-  if (!window_.control().isLoaded()) {
-    window_.ShowError(window_.controlLoadError());
+  if (!control_.isLoaded()) {
+    report(Problem::ControlMissing, control_.loadError());
     return;
   }
-  if (!window_.hasSession()) {
-    window_.ShowError(QStringLiteral("Open or create a session before you start streaming."));
+  if (!session_.isOpen()) {
+    report(Problem::NoSession, QStringLiteral("Open or create a session before you start streaming."));
     return;
   }
-  running_ = true;
-  stop_pressed_ = false;
-  skipped_in_a_row_ = 0;
-  const QString state = window_.control().state();
-  const bool logged_in = state == QLatin1String("1") || state == QLatin1String("2");
-  if (logged_in || logIn() == LoginResult::LoggedIn) {
-    playLoop();
+  {
+    ScopedValue<Phase> running(phase_, Phase::Running);
+    emit runningChanged(true);
+    skipped_in_a_row_ = 0;
+    const ControlState state = control_.state();
+    const bool logged_in = state == ControlState::Ready || state == ControlState::Sending;
+    if (logged_in || logIn() == LoginResult::LoggedIn) {
+      playLoop();
+    }
   }
-  running_ = false;
-}
-
-QString BroadcastDriver::checkSettings(int *port, int *yp) const {
-  session::SessionDocument &document = window_.document();
-  if (document.setting(QStringLiteral("pass")).isEmpty()) {
-    return QStringLiteral("The session has no server password. Enter it on the Shoutcast tab before you start "
-                          "streaming.");
-  }
-  bool port_ok = false;
-  const QString port_text = document.setting(QStringLiteral("port"));
-  *port = port_text.trimmed().toInt(&port_ok);
-  if (!port_ok || *port < 1 || *port > 65534) {
-    return QStringLiteral("The port setting \"%1\" is not a whole number from 1 to 65534. Correct it on the "
-                          "Shoutcast tab.")
-        .arg(port_text);
-  }
-  double visibility = 0.0;
-  const QString public_text = document.setting(QStringLiteral("public"));
-  if (!session::isNumberText(public_text, &visibility) || std::fabs(visibility) > 2147483647.0) {
-    return QStringLiteral("The public setting \"%1\" is not a number. Correct it on the Shoutcast tab.")
-        .arg(public_text);
-  }
-  *yp = static_cast<int>(std::nearbyint(visibility));
-  return QString();
+  emit runningChanged(false);
 }
 
 BroadcastDriver::LoginResult BroadcastDriver::logIn() {
-  int port = 0;
-  int yp = 0;
-  const QString problem = checkSettings(&port, &yp);
-  if (!problem.isEmpty()) {
-    window_.ShowError(problem);
+  const session::BroadcastSettings read = session_.document().broadcastSettings();
+  if (!read.problem.isEmpty()) {
+    report(Problem::SettingsUnusable, read.problem);
     return LoginResult::Failed;
   }
-  const session::SessionDocument &document = window_.document();
-  auto setting = [&document](const char *name) { return document.setting(QLatin1String(name)); };
-  ControlHost &control = window_.control();
-  QString error;
-  if (!control.setup(setting("host"), port, setting("pass"), setting("name"), setting("genre"), yp,
-                     setting("bitrate"), setting("url"), setting("irc"), setting("icq"), setting("aim"), &error) ||
-      !control.connectToServer(&error)) {
-    window_.ShowError(kConnectionFailed + QStringLiteral("\r\n") + error);
+  ControlResult result = control_.setup(stationSettings(read.settings));
+  if (result.ok()) {
+    result = control_.connectToServer();
+  }
+  if (!result.ok()) {
+    report(Problem::LoginFailed, kConnectionFailed + QStringLiteral("\r\n") + result.text);
     return LoginResult::Failed;
   }
 
   const std::uint32_t started_ms = clock_->nowMs();
-  while (control.state().toInt() <= 0) {
-    if (stop_pressed_ || exit_requested_) {
+  while (static_cast<int>(control_.state()) <= 0) {
+    if (broadcastAbandoned()) {
       return LoginResult::Abandoned;
     }
     if (clock_->nowMs() - started_ms >= kLoginTimeoutMs) {
-      control.disconnectFromServer(&error);
-      window_.ShowError(kConnectionFailed);
+      control_.disconnectFromServer();
+      report(Problem::LoginFailed, kConnectionFailed);
       return LoginResult::Failed;
     }
     clock_->yieldToEvents();
     clock_->sleepMs(kLoginPollMs);
   }
-  const int state = control.state().toInt();
-  if (state == 3 || state == 4) {
-    window_.ShowError(kConnectionFailed);
+  const ControlState state = control_.state();
+  if (state == ControlState::LoginRefused || state == ControlState::SocketError) {
+    report(Problem::LoginFailed, kConnectionFailed);
     return LoginResult::Failed;
   }
   return LoginResult::LoggedIn;
 }
 
-bool BroadcastDriver::skipHead(const QString &status_note) {
-  window_.queue().removeAt(0);
-  window_.setStatusText(status_note);
+bool BroadcastDriver::skipItem(const PlayQueue::Item &item, const QString &status_note) {
+  queue_.removeItem(item.id);
+  emit statusChanged(status_note);
   ++skipped_in_a_row_;
   if (skipped_in_a_row_ >= kSkipLimit) {
-    window_.ShowError(QStringLiteral("%1 videos in a row could not be played, so the broadcast has ended. Check the "
-                                     "library's entries and files.")
-                          .arg(kSkipLimit));
+    report(Problem::TooManySkipped, QStringLiteral("%1 videos in a row could not be played, so the broadcast has "
+                                                   "ended. Check the library's entries and files.")
+                                        .arg(kSkipLimit));
+    return false;
+  }
+  return true;
+}
+
+bool BroadcastDriver::topUpQueue() {
+  const session::Library &library = session_.library();
+  if (queue_.mode() == PlayQueue::Mode::Random && queue_.count() < kRandomQueueLength) {
+    FillQueue(kRandomQueueLength, library, queue_, draw_);
+  }
+  if (queue_.count() == 0) {
+    FillQueue(1, library, queue_, draw_);
+  }
+  // Videos queued by hand still play when the library has nothing to draw.
+  if (queue_.count() == 0) {
+    report(Problem::NoVideos,
+           QStringLiteral("The library has no videos to stream. Import videos into a folder of the library first."));
     return false;
   }
   return true;
 }
 
 void BroadcastDriver::playLoop() {
-  PlayQueue &queue = window_.queue();
-  session::SessionDocument &document = window_.document();
   while (!exit_requested_) {
-    const bool random_mode = window_.queueMode()->tabData(window_.queueMode()->currentIndex()).toString() ==
-                             QLatin1String("Random");
-    bool has_videos = true;
-    if (random_mode && queue.count() < kRandomQueueLength) {
-      has_videos = FillQueue(kRandomQueueLength, window_.library(), queue, draw_);
-    }
-    if (has_videos && queue.count() == 0) {
-      has_videos = FillQueue(1, window_.library(), queue, draw_);
-    }
-    if (queue.count() == 0 || !has_videos) {
-      window_.ShowError(QStringLiteral("The library has no videos to stream. Import videos into a folder of the "
-                                       "library first."));
+    if (!topUpQueue()) {
       return;
     }
-
-    const QString title = queue.titleAt(0);
-    const QString entry_key = session::entryKeyFromNodeKey(queue.keyAt(0));
-    const pugi::xml_node entry = document.entryNode(entry_key);
-    if (!entry || !entry.child("path") || !entry.child("playcount") ||
-        !session::isNumberText(QString::fromUtf8(entry.child("playcount").text().get()))) {
-      if (!skipHead(QStringLiteral("Skipped \"%1\": its library entry is missing or incomplete.").arg(title))) {
+    const PlayQueue::Item head = queue_.itemAt(0);
+    const QString entry_key = session::entryKeyFromNodeKey(head.node_key);
+    const std::optional<session::PlayableEntry> entry = session_.document().playableEntry(entry_key);
+    if (!entry) {
+      if (!skipItem(head, QStringLiteral("Skipped \"%1\": its library entry is missing or incomplete.").arg(head.title))) {
         return;
       }
       continue;
     }
-    const QString path = QString::fromUtf8(entry.child("path").text().get());
-    if (!fileIsReadable(path)) {
-      window_.ShowError(QStringLiteral("The video file %1 of \"%2\" is missing or cannot be read. It was taken out "
-                                       "of the queue.")
-                            .arg(path, title));
-      if (!skipHead(QStringLiteral("Skipped \"%1\": its video file is missing or cannot be read.").arg(title))) {
+    if (!fileIsReadable(entry->path)) {
+      report(Problem::VideoUnreadable, QStringLiteral("The video file %1 of \"%2\" is missing or cannot be read. It "
+                                                      "was taken out of the queue.")
+                                           .arg(entry->path, head.title));
+      if (!skipItem(head, QStringLiteral("Skipped \"%1\": its video file is missing or cannot be read.").arg(head.title))) {
         return;
       }
       continue;
     }
 
-    window_.setStatusText(QStringLiteral("Streaming ") + title);
+    emit statusChanged(QStringLiteral("Streaming ") + head.title);
     emit videoStarting(entry_key);
     if (exit_requested_) {
       return;
     }
     bool sent_whole_file = false;
-    QString error;
-    const bool call_ok = window_.control().streamVideo(path, title, &sent_whole_file, &error);
+    const ControlResult result = control_.streamVideo(entry->path, head.title, &sent_whole_file);
     if (exit_requested_) {
       return;
     }
-    if (!call_ok || !sent_whole_file) {
-      window_.setStatusText(kStreamingFailed);
-      window_.ShowError(error.isEmpty() ? kStreamingFailed : kStreamingFailed + QStringLiteral("\r\n") + error);
+    if (!result.ok() || !sent_whole_file) {
+      emit statusChanged(kStreamingFailed);
+      // The server may have dropped the connection; close our side too, so
+      // the next Start logs in afresh. A Stop has done that already.
+      if (phase_ == Phase::Running) {
+        control_.disconnectFromServer();
+      }
+      report(Problem::StreamingFailed,
+             result.text.isEmpty() ? kStreamingFailed : kStreamingFailed + QStringLiteral("\r\n") + result.text);
       return;
     }
     skipped_in_a_row_ = 0;
-    if (document.raisePlayCount(entry_key)) {
-      window_.writeSessionFile();
+    if (session_.document().raisePlayCount(entry_key)) {
+      emit saveNeeded();
     }
-    queue.removeAt(0);
+    // The item that played, wherever the operator moved it meanwhile.
+    queue_.removeItem(head.id);
     emit videoPlayed(entry_key);
   }
 }
 
 void BroadcastDriver::stopControl() {
-  QString error;
-  window_.control().stopStream(&error);
+  control_.stopStream();
   clock_->yieldToEvents();
   clock_->sleepMs(kStopSettleMs);
-  window_.control().disconnectFromServer(&error);
+  control_.disconnectFromServer();
 }
 
 void BroadcastDriver::stop() {
   // A second click on Stop during this one's yield has nothing to add.
-  if (stopping_) {
+  if (phase_ == Phase::Stopping || phase_ == Phase::Stopped) {
     return;
   }
-  stopping_ = true;
-  stop_pressed_ = true;
+  if (phase_ == Phase::Idle) {
+    ScopedValue<Phase> stopping(phase_, Phase::Stopping);
+    stopControl();
+    return;
+  }
+  // The running broadcast sees this and ends once the control lets go.
+  phase_ = Phase::Stopped;
   stopControl();
-  stopping_ = false;
 }
 
 void BroadcastDriver::endForExit() {

@@ -18,9 +18,19 @@ bool pluginCarriesProgId(const QJsonObject &metadata, const QString &prog_id) {
          prog_id;
 }
 
+ControlResult notLoaded() {
+  return {ControlResult::Code::NotLoaded, QStringLiteral("The streaming control is not loaded.")};
+}
+
 } // namespace
 
-bool ControlHost::create(QWidget *parent, QString *error, const QString &prog_id, const QString &folder) {
+ControlHost::~ControlHost() {
+  if (owns_control_ && control_) {
+    delete control_.data();
+  }
+}
+
+bool ControlHost::create(QWidget *parent, const QString &prog_id, const QString &folder) {
   const QDir dir(folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder);
   const QStringList files = dir.entryList(QDir::Files, QDir::Name);
   for (const QString &file : files) {
@@ -34,93 +44,95 @@ bool ControlHost::create(QWidget *parent, QString *error, const QString &prog_id
     }
     QObject *factory = loader.instance();
     if (factory == nullptr) {
-      *error = QStringLiteral("The streaming control %1 could not be loaded: %2").arg(path, loader.errorString());
+      load_error_ = QStringLiteral("The streaming control %1 could not be loaded: %2").arg(path, loader.errorString());
       return false;
     }
     QWidget *control = nullptr;
     const bool created = QMetaObject::invokeMethod(factory, "create", Qt::DirectConnection,
                                                    Q_RETURN_ARG(QWidget *, control), Q_ARG(QWidget *, parent));
     if (!created || control == nullptr) {
-      *error = QStringLiteral("The streaming control %1 did not create an instance.").arg(path);
+      load_error_ = QStringLiteral("The streaming control %1 did not create an instance.").arg(path);
       return false;
     }
+    control->hide();
     control_ = control;
+    owns_control_ = parent == nullptr;
+    load_error_.clear();
     return true;
   }
-  *error = QStringLiteral("The streaming control \"%1\" was not found in %2.").arg(prog_id, dir.absolutePath());
+  load_error_ = QStringLiteral("The streaming control \"%1\" was not found in %2.").arg(prog_id, dir.absolutePath());
   return false;
 }
 
-QString ControlHost::state() const {
-  return control_ ? control_->property("State").toString() : QString();
+ControlState ControlHost::state() const {
+  if (!control_) {
+    return ControlState::NotLoaded;
+  }
+  bool is_number = false;
+  const int code = control_->property("State").toString().toInt(&is_number);
+  if (!is_number || code < 0 || code > static_cast<int>(ControlState::SocketError)) {
+    return ControlState::NotLoggedIn;
+  }
+  return static_cast<ControlState>(code);
 }
 
-bool ControlHost::finishCall(const char *member, bool invoked, QString *error) const {
+ControlResult ControlHost::finishCall(const char *member, bool invoked) const {
   if (!invoked) {
-    *error = QStringLiteral("The streaming control has no member %1.").arg(QString::fromLatin1(member));
-    return false;
+    return {ControlResult::Code::NoSuchMember,
+            QStringLiteral("The streaming control has no member %1.").arg(QString::fromLatin1(member))};
   }
   const QString last_error = control_->property("LastError").toString();
   if (!last_error.isEmpty()) {
-    *error = last_error;
-    return false;
+    return {ControlResult::Code::ControlError, last_error};
   }
-  return true;
+  return {};
 }
 
-bool ControlHost::invokeNoArguments(const char *member, QString *error) {
+ControlResult ControlHost::invokeNoArguments(const char *member) {
   if (!control_) {
-    *error = QStringLiteral("The streaming control is not loaded.");
-    return false;
+    return notLoaded();
   }
   const bool invoked = QMetaObject::invokeMethod(control_, member, Qt::DirectConnection);
-  return finishCall(member, invoked, error);
+  return finishCall(member, invoked);
 }
 
-bool ControlHost::setup(const QString &address, int port, const QString &password, const QString &stream_name,
-                        const QString &genre, int yp, const QString &bitrate, const QString &url,
-                        const QString &irc, const QString &icq, const QString &aim, QString *error) {
+ControlResult ControlHost::setup(const StationSettings &settings) {
   if (!control_) {
-    *error = QStringLiteral("The streaming control is not loaded.");
-    return false;
+    return notLoaded();
   }
   // Eleven arguments are more than invokeMethod takes, so call by index.
   const QMetaObject *meta = control_->metaObject();
   const int index = meta->indexOfMethod(QMetaObject::normalizedSignature(
       "Setup(QString,int,QString,QString,QString,int,QString,QString,QString,QString,QString)"));
   if (index < 0) {
-    return finishCall("Setup", false, error);
+    return finishCall("Setup", false);
   }
-  QString address_arg = address, password_arg = password, name_arg = stream_name, genre_arg = genre,
-          bitrate_arg = bitrate, url_arg = url, irc_arg = irc, icq_arg = icq, aim_arg = aim;
-  int port_arg = port;
-  int yp_arg = yp;
-  void *arguments[] = {nullptr,   &address_arg, &port_arg,    &password_arg, &name_arg, &genre_arg,
-                       &yp_arg,   &bitrate_arg, &url_arg,     &irc_arg,      &icq_arg,  &aim_arg};
+  StationSettings copy = settings;
+  void *arguments[] = {nullptr,          &copy.address, &copy.port, &copy.password, &copy.stream_name,
+                       &copy.genre,      &copy.is_public, &copy.bitrate, &copy.url, &copy.irc,
+                       &copy.icq,        &copy.aim};
   QMetaObject::metacall(control_, QMetaObject::InvokeMetaMethod, index, arguments);
-  return finishCall("Setup", true, error);
+  return finishCall("Setup", true);
 }
 
-bool ControlHost::connectToServer(QString *error) { return invokeNoArguments("Connect", error); }
+ControlResult ControlHost::connectToServer() { return invokeNoArguments("Connect"); }
 
-bool ControlHost::disconnectFromServer(QString *error) { return invokeNoArguments("Disconnect", error); }
+ControlResult ControlHost::disconnectFromServer() { return invokeNoArguments("Disconnect"); }
 
-bool ControlHost::stopStream(QString *error) { return invokeNoArguments("StopStream", error); }
+ControlResult ControlHost::stopStream() { return invokeNoArguments("StopStream"); }
 
-bool ControlHost::streamVideo(const QString &path, const QString &title, bool *sent_whole_file, QString *error) {
+ControlResult ControlHost::streamVideo(const QString &path, const QString &title, bool *sent_whole_file) {
   *sent_whole_file = false;
   if (!control_) {
-    *error = QStringLiteral("The streaming control is not loaded.");
-    return false;
+    return notLoaded();
   }
   bool result = false;
   const bool invoked = QMetaObject::invokeMethod(control_, "StreamVideo", Qt::DirectConnection,
                                                  Q_RETURN_ARG(bool, result), Q_ARG(QString, path),
                                                  Q_ARG(QString, title));
   if (!control_) {
-    *error = QStringLiteral("The streaming control was closed while it was sending.");
-    return false;
+    return {ControlResult::Code::Closed, QStringLiteral("The streaming control was closed while it was sending.")};
   }
   *sent_whole_file = result;
-  return finishCall("StreamVideo", invoked, error);
+  return finishCall("StreamVideo", invoked);
 }

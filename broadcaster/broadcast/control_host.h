@@ -4,39 +4,87 @@
 #include <QString>
 #include <QWidget>
 
+// The streaming control's login states, as its State property reports them.
+enum class ControlState {
+  NotLoaded = -1,
+  NotLoggedIn = 0,
+  Ready = 1,
+  Sending = 2,
+  LoginRefused = 3,
+  SocketError = 4,
+};
+
+// Everything Setup takes, by name instead of by position.
+struct StationSettings {
+  QString address;
+  int port = 0;
+  QString password;
+  QString stream_name;
+  QString genre;
+  int is_public = 0;
+  QString bitrate;
+  QString url;
+  QString irc;
+  QString icq;
+  QString aim;
+};
+
+// The outcome of one call into the control: a code that says what failed,
+// next to the text to show.
+struct ControlResult {
+  enum class Code {
+    Ok = 0,
+    NotLoaded = 1,    // no control was found or created
+    NoSuchMember = 2, // the control lacks the member called
+    ControlError = 3, // the control reported an error in LastError
+    Closed = 4,       // the control went away during the call
+  };
+  Code code = Code::Ok;
+  QString text;
+
+  bool ok() const { return code == Code::Ok; }
+};
+
 // Hosts the streaming control without knowing its class: finds the plugin by
 // its programmatic name next to the executable, creates one instance and
-// calls its members by name through the meta-object system. Every call
-// reports the control's LastError, so an error the control raises becomes a
-// message here instead of a crash.
+// calls its members by name through the meta-object system. This is the one
+// place that knows those names; every call reads the control's LastError, so
+// an error the control raises becomes a result here instead of a crash.
 class ControlHost {
 public:
   static constexpr const char *kProgId = "PelloxProject.Pellox";
 
+  ControlHost() = default;
+  ~ControlHost();
+  ControlHost(const ControlHost &) = delete;
+  ControlHost &operator=(const ControlHost &) = delete;
+
   // Looks in folder (the executable's folder when empty) for a library whose
-  // plugin metadata carries prog_id, and creates an instance on parent.
-  bool create(QWidget *parent, QString *error, const QString &prog_id = QString::fromLatin1(kProgId),
+  // plugin metadata carries prog_id, and creates a hidden instance on parent
+  // (a window of its own when parent is null). False with loadError() set
+  // when there is none.
+  bool create(QWidget *parent = nullptr, const QString &prog_id = QString::fromLatin1(kProgId),
               const QString &folder = QString());
 
   QWidget *widget() const { return control_; }
   bool isLoaded() const { return !control_.isNull(); }
+  QString loadError() const { return load_error_; }
 
-  // "0" to "4"; empty when no control is loaded.
-  QString state() const;
+  ControlState state() const;
 
-  bool setup(const QString &address, int port, const QString &password, const QString &stream_name,
-             const QString &genre, int yp, const QString &bitrate, const QString &url,
-             const QString &irc, const QString &icq, const QString &aim, QString *error);
-  bool connectToServer(QString *error);
-  bool disconnectFromServer(QString *error);
-  bool stopStream(QString *error);
-  // sent_whole_file is the control's answer; the result says whether the call
-  // itself went through without an error.
-  bool streamVideo(const QString &path, const QString &title, bool *sent_whole_file, QString *error);
+  ControlResult setup(const StationSettings &settings);
+  ControlResult connectToServer();
+  ControlResult disconnectFromServer();
+  ControlResult stopStream();
+  // sent_whole_file is the control's answer; the result says whether the
+  // call itself went through without an error.
+  ControlResult streamVideo(const QString &path, const QString &title, bool *sent_whole_file);
 
 private:
-  bool invokeNoArguments(const char *member, QString *error);
-  bool finishCall(const char *member, bool invoked, QString *error) const;
+  ControlResult invokeNoArguments(const char *member);
+  ControlResult finishCall(const char *member, bool invoked) const;
 
   QPointer<QWidget> control_;
+  bool owns_control_ = false;
+  QString load_error_;
 };

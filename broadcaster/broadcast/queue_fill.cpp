@@ -1,7 +1,8 @@
 #include "queue_fill.h"
 
-#include <library_tree.h>
-#include <play_queue.h>
+#include "play_queue.h"
+
+#include <library.h>
 
 #include <QDateTime>
 #include <QRandomGenerator>
@@ -13,14 +14,18 @@ NodeDraw clockSeededDraw() {
   return [generator](int node_count) { return static_cast<int>(generator->bounded(node_count)) + 1; };
 }
 
-bool FillQueue(int target, const LibraryTree &tree, PlayQueue &queue, const NodeDraw &draw) {
+bool FillQueue(int target, const session::Library &library, PlayQueue &queue, const NodeDraw &draw) {
   while (queue.count() <= target - 1) {
-    if (tree.videoCount() == 0) {
+    if (library.videoCount() == 0) {
       return false;
     }
-    const int position = draw(tree.nodeCount());
-    if (tree.isVideoAt(position)) {
-      queue.append(tree.textAt(position), tree.keyAt(position));
+    const int position = draw(library.nodeCount());
+    if (position < 1 || position > library.nodeCount()) {
+      continue;
+    }
+    const session::Library::Node &node = library.nodeAt(position);
+    if (node.is_video) {
+      queue.append(node.text, node.key);
     }
   }
   return true;

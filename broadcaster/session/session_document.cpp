@@ -6,12 +6,10 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <cmath>
 #include <sstream>
 
 namespace session {
-
-const char *const kSettingNames[11] = {"host",   "port", "pass", "name", "genre", "public",
-                                       "bitrate", "url", "irc",  "icq",  "aim"};
 
 namespace {
 
@@ -376,6 +374,70 @@ bool SessionDocument::raisePlayCount(const QString &entry_key) {
   }
   count.text().set(utf8(QString::number(value + 1.0, 'g', 15)).constData());
   return true;
+}
+
+void SessionDocument::insertEntry(const QString &entry_key, const QString &path, const QString &title,
+                                  const QString &folder) {
+  pugi::xml_node library = selectNode("/tarvik/library");
+  if (!library) {
+    return;
+  }
+  pugi::xml_node entry = library.append_child("nsv");
+  entry.append_child("key").text().set(utf8(entry_key).constData());
+  entry.append_child("path").text().set(utf8(path).constData());
+  entry.append_child("title").text().set(utf8(title).constData());
+  entry.append_child("playcount").text().set("0");
+  entry.append_child("parent").text().set(utf8(folder).constData());
+}
+
+std::optional<PlayableEntry> SessionDocument::playableEntry(const QString &entry_key) const {
+  const pugi::xml_node entry = entryNode(entry_key);
+  double play_count = 0.0;
+  if (!entry || !entry.child("path") || !entry.child("playcount") ||
+      !isNumberText(textOf(entry.child("playcount")), &play_count) || !std::isfinite(play_count)) {
+    return std::nullopt;
+  }
+  return PlayableEntry{entry_key, textOf(entry.child("path")), textOf(entry.child("title")), play_count};
+}
+
+BroadcastSettings SessionDocument::broadcastSettings() const {
+  BroadcastSettings read;
+  ServerSettings &settings = read.settings;
+  auto text = [this](const char *name) { return setting(QLatin1String(name)); };
+  settings.host = text(setting::kHost);
+  settings.password = text(setting::kPassword);
+  settings.stream_name = text(setting::kStreamName);
+  settings.genre = text(setting::kGenre);
+  settings.bitrate = text(setting::kBitrate);
+  settings.url = text(setting::kUrl);
+  settings.irc = text(setting::kIrc);
+  settings.icq = text(setting::kIcq);
+  settings.aim = text(setting::kAim);
+  if (settings.password.isEmpty()) {
+    read.problem = QStringLiteral("The session has no server password. Enter it on the Shoutcast tab before you "
+                                  "start streaming.");
+    return read;
+  }
+  const QString port_text = text(setting::kPort);
+  bool port_ok = false;
+  settings.port = port_text.trimmed().toInt(&port_ok);
+  if (!port_ok || settings.port < kLowestPort || settings.port > kHighestPort) {
+    read.problem = QStringLiteral("The port setting \"%1\" is not a whole number from %2 to %3. Correct it on the "
+                                  "Shoutcast tab.")
+                       .arg(port_text)
+                       .arg(kLowestPort)
+                       .arg(kHighestPort);
+    return read;
+  }
+  const QString public_text = text(setting::kPublic);
+  double visibility = 0.0;
+  if (!isNumberText(public_text, &visibility) || !std::isfinite(visibility) || std::fabs(visibility) > 2147483647.0) {
+    read.problem =
+        QStringLiteral("The public setting \"%1\" is not a number. Correct it on the Shoutcast tab.").arg(public_text);
+    return read;
+  }
+  settings.is_public = static_cast<int>(std::nearbyint(visibility));
+  return read;
 }
 
 } // namespace session

@@ -1,8 +1,14 @@
 #pragma once
 
+#include "session_settings.h"
+
+#include <station_version.h>
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <optional>
 
 #include <pugixml.hpp>
 
@@ -11,10 +17,7 @@
 // values enter a query as XPath variables, never as part of its text.
 namespace session {
 
-inline constexpr char kProgramVersion[] = "0.1.0";
-
-// The eleven server settings, in file order.
-extern const char *const kSettingNames[11];
+inline constexpr const char *kProgramVersion = kStationVersion;
 
 struct LoadOutcome {
   enum class Kind { Loaded, Unreadable, NotASession, TooNew, Damaged };
@@ -31,6 +34,21 @@ struct VideoEntry {
   QString title;
   QString playcount;
   QString parent;
+};
+
+// An entry the broadcast can play: it has a path and a numeric play count.
+struct PlayableEntry {
+  QString key;
+  QString path;
+  QString title;
+  double play_count = 0.0;
+};
+
+// The server settings as a broadcast uses them. problem names the first
+// setting that cannot work; a broadcast must not start then.
+struct BroadcastSettings {
+  ServerSettings settings;
+  QString problem;
 };
 
 class SessionDocument {
@@ -77,11 +95,17 @@ public:
   // Appends an entry with play count 0 and returns its key.
   QString appendEntry(const QString &path, const QString &title, const QString &folder);
 
+  // Appends an entry with play count 0 under a key the caller chose free.
+  void insertEntry(const QString &entry_key, const QString &path, const QString &title, const QString &folder);
+  // Nothing when the entry is missing, lacks its path or play count, or the count is no number.
+  std::optional<PlayableEntry> playableEntry(const QString &entry_key) const;
+
   // Settings of the shoutcast section.
   bool hasSetting(const QString &name) const;
   QString setting(const QString &name) const;
   // Sets the setting's text, creating the element when it is missing.
   void setSetting(const QString &name, const QString &value);
+  BroadcastSettings broadcastSettings() const;
 
   // The entry's play count plus one, stored as decimal text. False (and
   // nothing changed) when the entry or its count is missing or no number.

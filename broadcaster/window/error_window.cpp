@@ -1,5 +1,7 @@
 #include "error_window.h"
 
+#include <station_version.h>
+
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -99,7 +101,7 @@ AboutWindow::AboutWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
   logo->setFixedSize(47, 35);
   auto *name = namedLabel("Label2", QStringLiteral("Tarvik+"), this);
   name->setFont(QFont(QStringLiteral("Arial"), 48));
-  auto *release = namedLabel("Label3", QStringLiteral("beta release - v 0.1.0"), this);
+  auto *release = namedLabel("Label3", QStringLiteral("beta release - v ") + QLatin1String(kStationVersion), this);
   auto *powered = namedLabel("Label1", QStringLiteral("Tarvik+ is powered by Pellox v 0.1.1"), this);
   QFont small_font(QStringLiteral("Arial"));
   small_font.setPointSizeF(8.25);

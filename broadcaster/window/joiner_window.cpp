@@ -1,12 +1,12 @@
 #include "joiner_window.h"
 
 #include <nsv_joiner.h>
+#include <scoped_value.h>
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -28,8 +28,8 @@ template <typename Widget> Widget *named(Widget *widget, const char *name) {
 
 } // namespace
 
-JoinerWindow::JoinerWindow(ErrorReporter report_error, QWidget *parent)
-    : QWidget(parent, Qt::Window), report_error_(std::move(report_error)) {
+JoinerWindow::JoinerWindow(ErrorReporter report_error, std::shared_ptr<YieldClock> clock, QWidget *parent)
+    : QWidget(parent, Qt::Window), report_error_(std::move(report_error)), clock_(std::move(clock)) {
   setObjectName(QStringLiteral("frmJoiner"));
   setWindowTitle(QStringLiteral("NSV Joiner"));
   setAttribute(Qt::WA_DeleteOnClose);
@@ -158,25 +158,26 @@ void JoinerWindow::join() {
     return;
   }
   dialog_.setFilter(QStringLiteral("Nullsoft Streaming Video (*.nsv)|*.nsv"));
+  // A cancelled dialog joins nothing and needs no message.
   if (!dialog_.showSave()) {
-    report_error_(QStringLiteral("No output file was chosen, so nothing was joined."));
     return;
   }
-  joining_ = true;
-  join_button_->setEnabled(false);
-  result_label_->clear();
-  progress_->setValue(0);
-  QElapsedTimer since_events;
-  since_events.start();
-  const nsv::JoinOutcome outcome = nsv::joinFiles(inputs, dialog_.fileName(), [&](qint64 done, qint64 total) {
-    progress_->setValue(total > 0 ? static_cast<int>(done * 100 / total) : 100);
-    // Keep the windows alive without paying for a pass per frame.
-    if (since_events.elapsed() >= 30) {
-      QApplication::processEvents();
-      since_events.restart();
-    }
-  });
-  joining_ = false;
+  nsv::JoinOutcome outcome;
+  {
+    ScopedValue<bool> joining(joining_, true);
+    join_button_->setEnabled(false);
+    result_label_->clear();
+    progress_->setValue(0);
+    std::uint32_t last_yield_ms = clock_->nowMs();
+    outcome = nsv::joinFiles(inputs, dialog_.fileName(), [&](qint64 done, qint64 total) {
+      progress_->setValue(total > 0 ? static_cast<int>(done * 100 / total) : 100);
+      // Keep the windows alive without paying for a pass per frame.
+      if (clock_->nowMs() - last_yield_ms >= 30) {
+        clock_->yieldToEvents();
+        last_yield_ms = clock_->nowMs();
+      }
+    });
+  }
   join_button_->setEnabled(true);
   if (!outcome.ok) {
     progress_->setValue(0);

@@ -2,9 +2,12 @@
 
 #include "common_dialog.h"
 
+#include <yield_clock.h>
+
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QComboBox;
 class QLabel;
@@ -20,7 +23,8 @@ class JoinerWindow : public QWidget {
 public:
   using ErrorReporter = std::function<void(const QString &message)>;
 
-  explicit JoinerWindow(ErrorReporter report_error, QWidget *parent = nullptr);
+  // The clock keeps the program's events moving while a join runs.
+  JoinerWindow(ErrorReporter report_error, std::shared_ptr<YieldClock> clock, QWidget *parent = nullptr);
 
   QString currentFolder() const { return current_folder_; }
   // Shows the folders and NSV files of path; an unreadable folder changes nothing.
@@ -40,6 +44,7 @@ private:
   void fillDrives();
 
   ErrorReporter report_error_;
+  std::shared_ptr<YieldClock> clock_;
   CommonDialog dialog_;
   QString current_folder_;
   bool joining_ = false;

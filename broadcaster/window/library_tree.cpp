@@ -1,5 +1,7 @@
 #include "library_tree.h"
 
+#include <library.h>
+
 #include <QKeyEvent>
 #include <QTreeWidget>
 
@@ -8,7 +10,8 @@ constexpr int kKeyRole = Qt::UserRole;
 constexpr int kVideoRole = Qt::UserRole + 1;
 } // namespace
 
-LibraryTree::LibraryTree(QTreeWidget *view, QObject *parent) : QObject(parent), view_(view) {
+LibraryTree::LibraryTree(const session::Library &library, QTreeWidget *view, QObject *parent)
+    : QObject(parent), library_(library), view_(view) {
   view_->setObjectName(QStringLiteral("Library"));
   view_->setHeaderHidden(true);
   view_->setColumnCount(1);
@@ -19,85 +22,59 @@ LibraryTree::LibraryTree(QTreeWidget *view, QObject *parent) : QObject(parent), 
           [this](QTreeWidgetItem *item) { emit nodeClicked(keyOf(item), isVideo(item)); });
   connect(view_, &QTreeWidget::itemDoubleClicked, this,
           [this](QTreeWidgetItem *item) { emit nodeDoubleClicked(keyOf(item), isVideo(item)); });
+  connect(&library_, &session::Library::reset, this, &LibraryTree::rebuild);
+  connect(&library_, &session::Library::folderAdded, this, &LibraryTree::addFolder);
+  connect(&library_, &session::Library::videoAdded, this, &LibraryTree::addVideo);
+  connect(&library_, &session::Library::nodeRemoved, this, &LibraryTree::removeNode);
+  rebuild();
 }
 
 QString LibraryTree::keyOf(const QTreeWidgetItem *item) { return item->data(0, kKeyRole).toString(); }
 
 bool LibraryTree::isVideo(const QTreeWidgetItem *item) { return item->data(0, kVideoRole).toBool(); }
 
-void LibraryTree::clear() {
+void LibraryTree::rebuild() {
   view_->clear();
   folders_.clear();
   videos_.clear();
-  order_.clear();
+  // A folder always comes before its videos in the library's order.
+  for (int position = 1; position <= library_.nodeCount(); ++position) {
+    const session::Library::Node &node = library_.nodeAt(position);
+    if (node.is_video) {
+      addVideo(library_.folderOf(node.key), node.key, node.text);
+    } else {
+      addFolder(node.key);
+    }
+  }
 }
 
-bool LibraryTree::addFolder(const QString &name) {
-  if (name.isEmpty() || folders_.contains(name)) {
-    return false;
-  }
+void LibraryTree::addFolder(const QString &name) {
   auto *item = new QTreeWidgetItem(view_, QStringList{name});
   item->setData(0, kKeyRole, name);
   item->setData(0, kVideoRole, false);
   folders_.insert(name, item);
-  order_.append(item);
-  return true;
 }
 
-bool LibraryTree::addVideo(const QString &folder, const QString &entry_key, const QString &title) {
+void LibraryTree::addVideo(const QString &folder, const QString &node_key, const QString &title) {
   QTreeWidgetItem *parent = folders_.value(folder);
-  const QString key = QStringLiteral("K") + entry_key;
-  if (parent == nullptr || videos_.contains(key)) {
-    return false;
+  if (parent == nullptr) {
+    return;
   }
   auto *item = new QTreeWidgetItem(parent, QStringList{title});
-  item->setData(0, kKeyRole, key);
+  item->setData(0, kKeyRole, node_key);
   item->setData(0, kVideoRole, true);
-  videos_.insert(key, item);
-  order_.append(item);
-  return true;
-}
-
-void LibraryTree::forget(QTreeWidgetItem *item) {
-  order_.removeOne(item);
-  if (isVideo(item)) {
-    videos_.remove(keyOf(item));
-  } else {
-    folders_.remove(keyOf(item));
-  }
+  videos_.insert(node_key, item);
 }
 
 void LibraryTree::removeNode(const QString &key, bool is_video) {
-  QTreeWidgetItem *item = is_video ? videos_.value(key) : folders_.value(key);
+  QTreeWidgetItem *item = is_video ? videos_.take(key) : folders_.take(key);
   if (item == nullptr) {
     return;
   }
   for (int child = 0; child < item->childCount(); ++child) {
-    forget(item->child(child));
+    videos_.remove(keyOf(item->child(child)));
   }
-  forget(item);
   delete item;
-}
-
-bool LibraryTree::isVideoAt(int position) const {
-  return position >= 1 && position <= nodeCount() && isVideo(order_[position - 1]);
-}
-
-QString LibraryTree::keyAt(int position) const {
-  return position >= 1 && position <= nodeCount() ? keyOf(order_[position - 1]) : QString();
-}
-
-QString LibraryTree::textAt(int position) const {
-  return position >= 1 && position <= nodeCount() ? order_[position - 1]->text(0) : QString();
-}
-
-QString LibraryTree::firstFolder() const {
-  for (QTreeWidgetItem *item : order_) {
-    if (!isVideo(item)) {
-      return keyOf(item);
-    }
-  }
-  return QString();
 }
 
 QStringList LibraryTree::folderTexts() const {
@@ -132,17 +109,6 @@ void LibraryTree::selectFolder(const QString &name) {
   if (QTreeWidgetItem *item = folders_.value(name)) {
     view_->setCurrentItem(item);
   }
-}
-
-void LibraryTree::selectVideo(const QString &node_key) {
-  if (QTreeWidgetItem *item = videos_.value(node_key)) {
-    view_->setCurrentItem(item);
-  }
-}
-
-QString LibraryTree::videoText(const QString &node_key) const {
-  QTreeWidgetItem *item = videos_.value(node_key);
-  return item ? item->text(0) : QString();
 }
 
 bool LibraryTree::eventFilter(QObject *watched, QEvent *event) {

@@ -3,42 +3,29 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
-#include <QVector>
+#include <QStringList>
 
 class QTreeWidget;
 class QTreeWidgetItem;
+namespace session {
+class Library;
+}
 
-// The library as a two-level tree: folders (key and text = the folder name)
-// at the top, videos (key "K" + entry key, text = title) under their folder.
-// Keeps an index from key to node and the order in which nodes were added,
-// so lookups and the random draw never scan the tree.
+// Shows the library as a two-level tree: folders at the top, their videos
+// under them, in the library's order. It follows the library's signals and
+// reports the operator's clicks, double-clicks and the typed full stop.
 class LibraryTree : public QObject {
   Q_OBJECT
 
 public:
-  explicit LibraryTree(QTreeWidget *view, QObject *parent = nullptr);
+  LibraryTree(const session::Library &library, QTreeWidget *view, QObject *parent = nullptr);
 
   QTreeWidget *view() const { return view_; }
 
-  void clear();
-  // False when the name is empty or a folder of that name exists.
-  bool addFolder(const QString &name);
-  // False when the folder does not exist or the video key is taken.
-  bool addVideo(const QString &folder, const QString &entry_key, const QString &title);
-  // Removes a node; a folder goes with its videos.
-  void removeNode(const QString &key, bool is_video);
-
+  // What the tree shows.
   bool hasFolder(const QString &name) const { return folders_.contains(name); }
   bool hasVideo(const QString &node_key) const { return videos_.contains(node_key); }
-
-  // Nodes in the order they were added, numbered from 1.
-  int nodeCount() const { return static_cast<int>(order_.size()); }
-  int videoCount() const { return static_cast<int>(videos_.size()); }
-  bool isVideoAt(int position) const;
-  QString keyAt(int position) const;
-  QString textAt(int position) const;
-
-  QString firstFolder() const;
+  int nodeCount() const { return static_cast<int>(folders_.size() + videos_.size()); }
   QStringList childTexts(const QString &folder) const;
   QStringList folderTexts() const;
 
@@ -46,8 +33,6 @@ public:
   QString selectedKey() const;
   bool selectedIsVideo() const;
   void selectFolder(const QString &name);
-  void selectVideo(const QString &node_key);
-  QString videoText(const QString &node_key) const;
 
 signals:
   void nodeClicked(const QString &key, bool is_video);
@@ -60,10 +45,13 @@ protected:
 private:
   static QString keyOf(const QTreeWidgetItem *item);
   static bool isVideo(const QTreeWidgetItem *item);
-  void forget(QTreeWidgetItem *item);
+  void rebuild();
+  void addFolder(const QString &name);
+  void addVideo(const QString &folder, const QString &node_key, const QString &title);
+  void removeNode(const QString &key, bool is_video);
 
+  const session::Library &library_;
   QTreeWidget *view_;
   QHash<QString, QTreeWidgetItem *> folders_;
   QHash<QString, QTreeWidgetItem *> videos_;
-  QVector<QTreeWidgetItem *> order_;
 };

@@ -2,9 +2,11 @@
 
 #include "error_window.h"
 #include "joiner_window.h"
-#include "library_importer.h"
 #include "library_tree.h"
+#include "queue_view.h"
 #include "settings_panel.h"
+
+#include <library_importer.h>
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -44,7 +46,7 @@ template <typename Widget> Widget *named(Widget *widget, const char *name) {
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent) {
+MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent), station_(station) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Tarvik+"));
   setFixedSize(kWindowWidthPx, kWindowHeightPx);
@@ -53,18 +55,18 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent) {
   auto *central = new QWidget(this);
   setCentralWidget(central);
 
-  library_ = new LibraryTree(new QTreeWidget(central), this);
+  library_ = new LibraryTree(station_.session.library(), new QTreeWidget(central), this);
   library_->view()->setFixedWidth(250);
 
   auto *queue_list = new QListWidget(central);
   auto *key_list = new QListWidget(central);
-  queue_ = std::make_unique<PlayQueue>(queue_list, key_list);
+  queue_view_ = new QueueView(station_.queue, queue_list, key_list, this);
   auto *up = named(new QPushButton(QStringLiteral("Up"), central), "btnUp");
   up->setToolTip(QStringLiteral("Move selected video up in the queue"));
   auto *remove = named(new QPushButton(QStringLiteral("Remove"), central), "btnDelete");
   remove->setToolTip(QStringLiteral("Remove selected video from queue"));
-  connect(up, &QPushButton::clicked, this, [this] { queue_->moveSelectedUp(); });
-  connect(remove, &QPushButton::clicked, this, [this] { queue_->removeSelected(); });
+  connect(up, &QPushButton::clicked, queue_view_, &QueueView::moveSelectedUp);
+  connect(remove, &QPushButton::clicked, queue_view_, &QueueView::removeSelected);
 
   // Hidden for good: a start weight nothing reads.
   auto *start_weight_label = named(new QLabel(QStringLiteral("New videos start with a weight of:"), central), "lblStartWeight");
@@ -82,7 +84,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent) {
   panels_[1] = buildStatisticsPanel();
   panels_[2] = named(new QWidget(panel_frame), "panelShoutcast");
   panels_[3] = buildLibraryPanel();
-  settings_panel_ = new SettingsPanel(panels_[2], document_, this);
+  settings_panel_ = new SettingsPanel(panels_[2], station_.session.document(), this);
   connect(settings_panel_, &SettingsPanel::saveRequested, this, &MainWindow::SaveSession);
 
   auto *panel_layout = new QVBoxLayout(panel_frame);
@@ -109,6 +111,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent) {
 
   auto *status = named(new QStatusBar(this), "StatusBar");
   setStatusBar(status);
+  // A permanent label: the menus' own tips never wipe it.
+  status_label_ = named(new QLabel(status), "lblStatus");
+  status->addPermanentWidget(status_label_, 1);
   buildMenus();
 
   connect(tab_strip_, &QTabBar::tabBarClicked, this, [this](int) {
@@ -120,10 +125,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent) {
   connect(library_, &LibraryTree::nodeDoubleClicked, this, &MainWindow::onNodeDoubleClicked);
   connect(library_, &LibraryTree::fullStopTyped, this, &MainWindow::onFullStopTyped);
 
-  // The streaming control, found by its programmatic name, placed hidden.
-  if (control_host_.create(central, &control_load_error_)) {
-    control_host_.widget()->hide();
-  }
+  session::Session &session = station_.session;
+  BroadcastDriver &driver = station_.driver;
+  connect(&session, &session::Session::error, this, &MainWindow::ShowError);
+  connect(&driver, &BroadcastDriver::error, this, [this](BroadcastDriver::Problem, const QString &message) {
+    ShowError(message);
+  });
+  connect(&driver, &BroadcastDriver::statusChanged, this, &MainWindow::setStatusText);
+  connect(this, &MainWindow::startRequested, &driver, &BroadcastDriver::RunBroadcast);
+  connect(this, &MainWindow::stopRequested, &driver, &BroadcastDriver::stop);
+  connect(this, &MainWindow::exitRequested, &driver, &BroadcastDriver::endForExit);
 
   enterNoSessionState();
 }
@@ -160,18 +171,20 @@ QWidget *MainWindow::buildActionsPanel() {
   for (const QString &key : {QStringLiteral("Random"), QStringLiteral("Manual")}) {
     queue_mode_->setTabData(queue_mode_->addTab(key), key);
   }
+  // The tabs show the queue's play mode and set it.
+  PlayQueue &queue = station_.queue;
+  selectTab(queue_mode_, queue.mode() == PlayQueue::Mode::Random ? QStringLiteral("Random") : QStringLiteral("Manual"));
+  connect(queue_mode_, &QTabBar::currentChanged, this, [this, &queue](int index) {
+    queue.setMode(queue_mode_->tabData(index).toString() == QLatin1String("Random") ? PlayQueue::Mode::Random
+                                                                                     : PlayQueue::Mode::Manual);
+  });
+  connect(&queue, &PlayQueue::modeChanged, this, [this](PlayQueue::Mode mode) {
+    selectTab(queue_mode_, mode == PlayQueue::Mode::Random ? QStringLiteral("Random") : QStringLiteral("Manual"));
+  });
   auto *start = named(new QPushButton(QStringLiteral("Start Stream"), panel), "btnStartStream");
   auto *stop = named(new QPushButton(QStringLiteral("Stop Streaming"), panel), "btnStopStream");
-  connect(start, &QPushButton::clicked, this, [this] {
-    if (broadcast_start_) {
-      broadcast_start_();
-    }
-  });
-  connect(stop, &QPushButton::clicked, this, [this] {
-    if (broadcast_stop_) {
-      broadcast_stop_();
-    }
-  });
+  connect(start, &QPushButton::clicked, this, &MainWindow::startRequested);
+  connect(stop, &QPushButton::clicked, this, &MainWindow::stopRequested);
   auto *layout = new QVBoxLayout(panel);
   layout->addWidget(queue_mode_, 0, Qt::AlignLeft);
   layout->addWidget(start);
@@ -249,9 +262,9 @@ void MainWindow::selectTab(QTabBar *tabs, const QString &key) {
   }
 }
 
-QString MainWindow::statusText() const { return statusBar()->currentMessage(); }
+QString MainWindow::statusText() const { return status_label_->text(); }
 
-void MainWindow::setStatusText(const QString &text) { statusBar()->showMessage(text); }
+void MainWindow::setStatusText(const QString &text) { status_label_->setText(text); }
 
 void MainWindow::ShowTabPanel() {
   for (QWidget *panel : panels_) {
@@ -287,15 +300,23 @@ void MainWindow::showAbout() {
 
 void MainWindow::showJoiner() {
   if (joiner_window_.isNull()) {
-    joiner_window_ = new JoinerWindow([this](const QString &message) { ShowError(message); }, this);
+    joiner_window_ = new JoinerWindow([this](const QString &message) { ShowError(message); },
+                                      std::make_shared<SystemYieldClock>(), this);
   }
   joiner_window_->show();
   joiner_window_->raise();
 }
 
 QString MainWindow::importTarget() {
-  LibraryImporter importer(document_, *library_);
-  const QString target = document_.isEmpty() ? QString() : importer.targetFolder();
+  QString target;
+  if (hasSession()) {
+    if (!library_->selectedKey().isEmpty() && !library_->selectedIsVideo()) {
+      target = library_->selectedKey();
+    } else {
+      target = station_.session.library().firstFolder();
+      library_->selectFolder(target);
+    }
+  }
   if (target.isEmpty()) {
     ShowError(QStringLiteral("There is no folder to import into. Open a session and make a folder in the library "
                              "first."));
@@ -315,13 +336,13 @@ void MainWindow::loadVideo() {
     return;
   }
   const QString kind = LibraryImporter::kindOf(dialog_.fileTitle());
-  LibraryImporter importer(document_, *library_);
+  LibraryImporter importer(station_.session.library());
   if (kind == QLatin1String("nsv")) {
-    importer.importVideo(dialog_.fileName(), importer.targetFolder());
+    importer.importVideo(dialog_.fileName(), importTarget());
     SaveSession();
   } else if (kind == QLatin1String("m3u") || kind == QLatin1String("pls")) {
     const LibraryImporter::Summary summary =
-        importer.importPaths(LibraryImporter::playlistPaths(dialog_.fileName()), importer.targetFolder());
+        importer.importPaths(LibraryImporter::playlistPaths(dialog_.fileName()), importTarget());
     if (summary.imported > 0) {
       SaveSession();
     }
@@ -340,8 +361,8 @@ void MainWindow::loadFolder() {
   if (folder.isEmpty()) {
     return;
   }
-  LibraryImporter importer(document_, *library_);
-  const LibraryImporter::Summary summary = importer.importFolder(folder, importer.targetFolder());
+  LibraryImporter importer(station_.session.library());
+  const LibraryImporter::Summary summary = importer.importFolder(folder, importTarget());
   if (summary.imported > 0) {
     SaveSession();
   }
@@ -349,24 +370,16 @@ void MainWindow::loadFolder() {
 }
 
 void MainWindow::enterNoSessionState() {
-  library_->clear();
-  queue_->clear();
+  station_.session.close();
+  station_.queue.clear();
   stats_labels_[0]->setText(kNoSessionText);
   tab_strip_->setEnabled(false);
   selectTab(tab_strip_, QStringLiteral("Statistics"));
   ShowTabPanel();
 }
 
-void MainWindow::setBroadcastHooks(std::function<bool()> is_running, std::function<void()> start,
-                                   std::function<void()> stop, std::function<void()> end_for_exit) {
-  broadcast_running_ = std::move(is_running);
-  broadcast_start_ = std::move(start);
-  broadcast_stop_ = std::move(stop);
-  broadcast_end_for_exit_ = std::move(end_for_exit);
-}
-
 bool MainWindow::refuseDuringBroadcast() {
-  if (broadcast_running_ && broadcast_running_()) {
+  if (station_.driver.isRunning()) {
     ShowError(QStringLiteral("A broadcast is running. Stop streaming before you open or create a session."));
     return true;
   }
@@ -388,12 +401,10 @@ void MainWindow::runSessionCommand(CommonDialog::Mode mode) {
   if (dialog_.fileName() == remembered) {
     return;
   }
-  session_path_ = dialog_.fileName();
-  session_title_ = dialog_.fileTitle();
   if (mode == CommonDialog::Mode::Save) {
-    NewSession();
+    NewSession(dialog_.fileName());
   } else {
-    LoadSession();
+    LoadSession(dialog_.fileName());
   }
 }
 
@@ -401,17 +412,13 @@ void MainWindow::openSession(const QString &path) {
   if (refuseDuringBroadcast()) {
     return;
   }
-  session_path_ = path;
-  session_title_ = QFileInfo(path).fileName();
-  LoadSession();
+  LoadSession(path);
 }
 
-void MainWindow::NewSession() {
-  library_->clear();
-  queue_->clear();
-  document_.createNew(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
-  library_->addFolder(QStringLiteral("Videos"));
-  library_->addFolder(QStringLiteral("Promos"));
+void MainWindow::NewSession(const QString &path) {
+  station_.queue.clear();
+  station_.session.createNew(path,
+                             QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
   video_info_->setEnabled(false);
   SaveSession();
   tab_strip_->setEnabled(true);
@@ -419,18 +426,16 @@ void MainWindow::NewSession() {
   ShowTabPanel();
 }
 
-void MainWindow::LoadSession() {
-  const session::LoadOutcome outcome = document_.load(session_path_);
+void MainWindow::LoadSession(const QString &path) {
+  const session::LoadOutcome outcome = station_.session.open(path);
   if (outcome.kind != session::LoadOutcome::Kind::Loaded) {
     ShowError(outcome.message);
     enterNoSessionState();
     setStatusText(QStringLiteral("Session load failed."));
     return;
   }
-  library_->clear();
-  queue_->clear();
+  station_.queue.clear();
   video_info_->setEnabled(false);
-  fillTreeFromDocument();
   SaveSession();
   QString status = QStringLiteral("Successfully loaded session");
   if (outcome.left_out_entries > 0) {
@@ -442,45 +447,22 @@ void MainWindow::LoadSession() {
   ShowTabPanel();
 }
 
-void MainWindow::fillTreeFromDocument() {
-  for (const QString &folder : document_.folderNames()) {
-    library_->addFolder(folder);
-  }
-  for (const session::VideoEntry &entry : document_.entries()) {
-    library_->addVideo(entry.parent, entry.key, entry.title);
-  }
-}
-
 void MainWindow::SaveSession() {
-  if (document_.isEmpty()) {
+  if (!hasSession()) {
     return;
   }
-  stats_labels_[0]->setText(shownText(document_.statisticsText(session_title_)));
-  writeSessionFile();
-}
-
-bool MainWindow::writeSessionFile() {
-  QString reason;
-  if (document_.isEmpty() || document_.save(session_path_, &reason)) {
-    return true;
-  }
-  ShowError(QStringLiteral("The session could not be saved to %1:\r\n%2\r\nThe session stays open, and the next "
-                           "change tries to save it again.")
-                .arg(session_path_, reason));
-  return false;
+  stats_labels_[0]->setText(shownText(station_.session.statisticsText()));
+  station_.session.save();
 }
 
 void MainWindow::onNodeClicked(const QString &key, bool is_video) {
-  if (!is_video) {
-    video_info_->setEnabled(false);
-    return;
-  }
+  const session::SessionDocument &document = station_.session.document();
   const QString entry_key = session::entryKeyFromNodeKey(key);
-  if (!document_.hasEntry(entry_key)) {
+  if (!is_video || !document.hasEntry(entry_key)) {
     video_info_->setEnabled(false);
     return;
   }
-  const session::VideoEntry entry = document_.entry(entry_key);
+  const session::VideoEntry entry = document.entry(entry_key);
   video_title_box_->setText(entry.title);
   video_path_box_->setText(entry.path);
   video_playcount_box_->setText(entry.playcount);
@@ -491,37 +473,31 @@ void MainWindow::onNodeClicked(const QString &key, bool is_video) {
 
 void MainWindow::onNodeDoubleClicked(const QString &key, bool is_video) {
   if (is_video) {
-    queue_->append(library_->videoText(key), key);
+    station_.queue.append(station_.session.library().videoTitle(key), key);
   }
 }
 
 void MainWindow::onFullStopTyped(const QString &key, bool is_video) {
-  if (document_.isEmpty()) {
+  if (!hasSession()) {
     return;
   }
-  if (is_video) {
-    document_.removeEntry(session::entryKeyFromNodeKey(key));
-  } else {
-    document_.removeFolder(key);
-  }
+  session::Library &library = station_.session.library();
+  const QString shown = is_video ? library.videoTitle(key) : key;
+  const bool removed = is_video ? library.removeVideo(key) : library.removeFolder(key);
   SaveSession();
-  library_->removeNode(key, is_video);
+  if (!removed) {
+    ShowError(QStringLiteral("The %1 \"%2\" was not found in the session file, so nothing was removed from the file.")
+                  .arg(is_video ? QStringLiteral("video") : QStringLiteral("folder"), shown));
+  }
 }
 
 void MainWindow::makeFolder() {
-  if (document_.isEmpty()) {
+  if (!hasSession()) {
     return;
   }
-  const QString name = make_folder_box_->text();
-  // Names starting with "K" would read as video keys; empty names could not
-  // be deleted again.
-  if (name.isEmpty() || name.startsWith(QLatin1Char('K')) || library_->hasFolder(name) ||
-      document_.hasFolder(name)) {
+  if (!station_.session.library().addFolder(make_folder_box_->text())) {
     ShowError(kFolderRefused);
-    return;
   }
-  library_->addFolder(name);
-  document_.appendFolder(name);
 }
 
 void MainWindow::exitProgram() {
@@ -536,9 +512,7 @@ void MainWindow::prepareExit() {
   exiting_ = true;
   SaveSession();
   setStatusText(QStringLiteral("Exiting... please wait"));
-  if (broadcast_end_for_exit_) {
-    broadcast_end_for_exit_();
-  }
+  emit exitRequested();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {

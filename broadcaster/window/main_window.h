@@ -1,40 +1,36 @@
 #pragma once
 
 #include "common_dialog.h"
-#include "play_queue.h"
 
-#include <control_host.h>
-#include <session_document.h>
+#include <station.h>
 
 #include <QMainWindow>
 #include <QPointer>
 
 #include <array>
-#include <functional>
 #include <memory>
 
 class AboutWindow;
 class JoinerWindow;
 class ErrorWindow;
 class LibraryTree;
+class QueueView;
 class QAction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
-class QPushButton;
 class QTabBar;
-class QTreeWidget;
 class SettingsPanel;
 
-// Tarvik+'s main window. It lays out the controls and routes their events;
-// the session document, the library tree, the play queue, the settings panel
-// and the broadcast driver do the work.
+// Tarvik+'s main window. It shows the station's session, library and queue
+// and forwards the operator's actions: to the session and library models,
+// and as start, stop and exit requests to the broadcast driver. Errors of
+// the models and the driver are shown here, in the one error window.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
 public:
-  explicit MainWindow(QWidget *parent = nullptr);
+  explicit MainWindow(Station &station, QWidget *parent = nullptr);
   ~MainWindow() override;
 
   // Session lifecycle.
@@ -42,8 +38,7 @@ public:
   void fileOpen();
   // Opens a session file the way File Open does, without the dialog.
   void openSession(const QString &path);
-  void NewSession();
-  void LoadSession();
+  // Refreshes the statistics and writes the session file.
   void SaveSession();
   void ShowTabPanel();
   void ShowError(const QString &message);
@@ -53,27 +48,27 @@ public:
   // Selects the tab with this key on a tab strip.
   static void selectTab(QTabBar *tabs, const QString &key);
 
-  bool hasSession() const { return !document_.isEmpty(); }
-  QString sessionPath() const { return session_path_; }
+  bool hasSession() const { return station_.session.isOpen(); }
+  QString sessionPath() const { return station_.session.path(); }
   QString statusText() const;
   void setStatusText(const QString &text);
 
-  session::SessionDocument &document() { return document_; }
+  session::SessionDocument &document() { return station_.session.document(); }
   LibraryTree &library() { return *library_; }
-  PlayQueue &queue() { return *queue_; }
+  PlayQueue &queue() { return station_.queue; }
+  QueueView &queueView() { return *queue_view_; }
   CommonDialog &commonDialog() { return dialog_; }
-  ControlHost &control() { return control_host_; }
-  QString controlLoadError() const { return control_load_error_; }
+  ControlHost &control() { return station_.control; }
+  QString controlLoadError() const { return station_.control.loadError(); }
   QPointer<ErrorWindow> errorWindow() const { return error_window_; }
   QPointer<JoinerWindow> joinerWindow() const { return joiner_window_; }
   QTabBar *queueMode() const { return queue_mode_; }
 
-  // Writes the document without refreshing the statistics (after a play).
-  bool writeSessionFile();
-
-  // Hooks for the broadcast driver: whether a broadcast runs, and how to stop it.
-  void setBroadcastHooks(std::function<bool()> is_running, std::function<void()> start,
-                         std::function<void()> stop, std::function<void()> end_for_exit);
+signals:
+  void startRequested();
+  void stopRequested();
+  // Asked once, after the session was saved and before the window closes.
+  void exitRequested();
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -83,10 +78,11 @@ private:
   QWidget *buildActionsPanel();
   QWidget *buildStatisticsPanel();
   QWidget *buildLibraryPanel();
+  void NewSession(const QString &path);
+  void LoadSession(const QString &path);
   void enterNoSessionState();
   // Saves and ends a running broadcast before the window closes.
   void prepareExit();
-  void fillTreeFromDocument();
   bool refuseDuringBroadcast();
   // File New (a save dialog) or File Open (an open dialog).
   void runSessionCommand(CommonDialog::Mode mode);
@@ -99,19 +95,18 @@ private:
   void showJoiner();
   void loadVideo();
   void loadFolder();
-  // The folder imports go to; refuses (with a message) when there is none.
+  // The selected folder; with nothing or a video selected, the first
+  // folder, which then becomes the selection. Refuses (with a message) when
+  // there is none.
   QString importTarget();
 
-  session::SessionDocument document_;
-  QString session_path_;
-  QString session_title_;
+  Station &station_;
   CommonDialog dialog_;
-  ControlHost control_host_;
-  QString control_load_error_;
 
   LibraryTree *library_ = nullptr;
-  std::unique_ptr<PlayQueue> queue_;
+  QueueView *queue_view_ = nullptr;
   SettingsPanel *settings_panel_ = nullptr;
+  QLabel *status_label_ = nullptr;
   QTabBar *tab_strip_ = nullptr;
   std::array<QWidget *, 4> panels_{};
   std::array<QLabel *, 3> stats_labels_{};
@@ -125,10 +120,5 @@ private:
   QPointer<ErrorWindow> error_window_;
   QPointer<AboutWindow> about_window_;
   QPointer<JoinerWindow> joiner_window_;
-
-  std::function<bool()> broadcast_running_;
-  std::function<void()> broadcast_start_;
-  std::function<void()> broadcast_stop_;
-  std::function<void()> broadcast_end_for_exit_;
   bool exiting_ = false;
 };

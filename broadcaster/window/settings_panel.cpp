@@ -89,8 +89,9 @@ SettingsPanel::SettingsPanel(QWidget *panel, session::SessionDocument &document,
   }
 
   // Fill order of the text fields.
-  fields_ = {{"host", host}, {"port", port}, {"pass", pass}, {"name", name}, {"genre", genre},
-             {"url", url},   {"irc", irc},   {"icq", icq},   {"aim", aim},   {"bitrate", bitrate}};
+  using namespace session::setting;
+  fields_ = {{kHost, host}, {kPort, port}, {kPassword, pass}, {kStreamName, name}, {kGenre, genre},
+             {kUrl, url},   {kIrc, irc},   {kIcq, icq},   {kAim, aim},          {kBitrate, bitrate}};
   for (const TextField &field : fields_) {
     field.box->installEventFilter(this);
   }
@@ -104,9 +105,8 @@ void SettingsPanel::fill() {
     }
   }
   double visibility = 0.0;
-  const bool is_number =
-      document_.hasSetting(QStringLiteral("public")) &&
-      session::isNumberText(document_.setting(QStringLiteral("public")), &visibility);
+  const QString name = QLatin1String(session::setting::kPublic);
+  const bool is_number = document_.hasSetting(name) && session::isNumberText(document_.setting(name), &visibility);
   public_box_->setChecked(is_number && visibility == 1.0);
 }
 
@@ -137,7 +137,7 @@ void SettingsPanel::writeBackText(const TextField &field) {
 }
 
 void SettingsPanel::writeBackPublic() {
-  const QString name = QStringLiteral("public");
+  const QString name = QLatin1String(session::setting::kPublic);
   const int checked = public_box_->isChecked() ? 1 : 0;
   double stored = 0.0;
   if (document_.hasSetting(name) && session::isNumberText(document_.setting(name), &stored) &&

@@ -15,12 +15,11 @@
 TEST(PluginHost, FindsTheControlByNameAndExposesItsMembers) {
   QWidget window;
   ControlHost host;
-  QString error;
-  ASSERT_TRUE(host.create(&window, &error)) << error.toStdString();
+  ASSERT_TRUE(host.create(&window)) << host.loadError().toStdString();
   QWidget *control = host.widget();
   ASSERT_NE(control, nullptr);
   EXPECT_EQ(control->parentWidget(), &window);
-  EXPECT_EQ(host.state(), "0");
+  EXPECT_EQ(host.state(), ControlState::NotLoggedIn);
 
   const QMetaObject *meta = control->metaObject();
   for (const char *signature :
@@ -33,11 +32,11 @@ TEST(PluginHost, FindsTheControlByNameAndExposesItsMembers) {
 
 TEST(PluginHost, UnknownNameIsAClearError) {
   ControlHost host;
-  QString error;
-  EXPECT_FALSE(host.create(nullptr, &error, QStringLiteral("NoSuch.Control")));
-  EXPECT_TRUE(error.contains(QStringLiteral("NoSuch.Control")));
+  EXPECT_FALSE(host.create(nullptr, QStringLiteral("NoSuch.Control")));
+  EXPECT_TRUE(host.loadError().contains(QStringLiteral("NoSuch.Control")));
   EXPECT_FALSE(host.isLoaded());
-  EXPECT_FALSE(host.connectToServer(&error));
+  EXPECT_EQ(host.state(), ControlState::NotLoaded);
+  EXPECT_EQ(host.connectToServer().code, ControlResult::Code::NotLoaded);
 }
 
 TEST(PluginHost, StreamsAVideoThroughCallsByName) {
@@ -45,14 +44,19 @@ TEST(PluginHost, StreamsAVideoThroughCallsByName) {
   ASSERT_TRUE(server.start());
   QWidget window;
   ControlHost host;
-  QString error;
-  ASSERT_TRUE(host.create(&window, &error)) << error.toStdString();
-  ASSERT_TRUE(host.setup(QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("pw"), QStringLiteral("Name"),
-                         QStringLiteral("Genre"), 1, QStringLiteral("128"), QString(), QString(), QString(),
-                         QString(), &error))
-      << error.toStdString();
-  ASSERT_TRUE(host.connectToServer(&error));
-  ASSERT_TRUE(waitUntil([&] { return host.state() == "1"; }));
+  ASSERT_TRUE(host.create(&window)) << host.loadError().toStdString();
+  StationSettings settings;
+  settings.address = QStringLiteral("127.0.0.1");
+  settings.port = server.port();
+  settings.password = QStringLiteral("pw");
+  settings.stream_name = QStringLiteral("Name");
+  settings.genre = QStringLiteral("Genre");
+  settings.is_public = 1;
+  settings.bitrate = QStringLiteral("128");
+  const ControlResult setup = host.setup(settings);
+  ASSERT_TRUE(setup.ok()) << setup.text.toStdString();
+  ASSERT_TRUE(host.connectToServer().ok());
+  ASSERT_TRUE(waitUntil([&] { return host.state() == ControlState::Ready; }));
   EXPECT_TRUE(server.sourceBytes().startsWith("pw\r\nicy-name:Name\r\nicy-genre:Genre\r\nicy-pub:1\r\n"));
 
   QTemporaryDir temp;
@@ -60,39 +64,42 @@ TEST(PluginHost, StreamsAVideoThroughCallsByName) {
   const QString path = temp.filePath(QStringLiteral("v.nsv"));
   ASSERT_TRUE(fixtures::writeFile(path, video));
   bool sent_whole_file = false;
-  ASSERT_TRUE(host.streamVideo(path, QStringLiteral("Hello"), &sent_whole_file, &error));
+  ASSERT_TRUE(host.streamVideo(path, QStringLiteral("Hello"), &sent_whole_file).ok());
   EXPECT_TRUE(sent_whole_file);
-  EXPECT_EQ(host.state(), "1");
+  EXPECT_EQ(host.state(), ControlState::Ready);
   ASSERT_TRUE(waitUntil([&] { return server.sourceBytes().endsWith(video); }));
   ASSERT_TRUE(waitUntil([&] { return server.closedTitleConnections() == 1; }));
   EXPECT_TRUE(server.titleRequests().value(0).contains("song=Hello HTTP/1.0"));
 
-  ASSERT_TRUE(host.stopStream(&error));
-  ASSERT_TRUE(host.disconnectFromServer(&error));
-  EXPECT_EQ(host.state(), "0");
+  ASSERT_TRUE(host.stopStream().ok());
+  ASSERT_TRUE(host.disconnectFromServer().ok());
+  EXPECT_EQ(host.state(), ControlState::NotLoggedIn);
 }
 
 TEST(PluginHost, ErrorsOfTheControlReachTheHostAsText) {
   ControlHost host;
-  QString error;
-  ASSERT_TRUE(host.create(nullptr, &error));
-  std::unique_ptr<QWidget> owner(host.widget());
+  // Without a parent the host owns the control and deletes it.
+  ASSERT_TRUE(host.create(nullptr));
 
-  EXPECT_FALSE(host.setup(QStringLiteral("127.0.0.1"), 70000, QStringLiteral("pw"), QString(), QString(), 0,
-                          QString(), QString(), QString(), QString(), QString(), &error));
-  EXPECT_TRUE(error.contains(QStringLiteral("70000")));
+  StationSettings settings;
+  settings.address = QStringLiteral("127.0.0.1");
+  settings.port = 70000;
+  settings.password = QStringLiteral("pw");
+  const ControlResult refused = host.setup(settings);
+  EXPECT_EQ(refused.code, ControlResult::Code::ControlError);
+  EXPECT_TRUE(refused.text.contains(QStringLiteral("70000")));
 
   FakeShoutcastServer server;
   ASSERT_TRUE(server.start());
-  error.clear();
-  ASSERT_TRUE(host.setup(QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("pw"), QString(), QString(),
-                         0, QString(), QString(), QString(), QString(), QString(), &error));
-  ASSERT_TRUE(host.connectToServer(&error));
+  settings.port = server.port();
+  ASSERT_TRUE(host.setup(settings).ok());
+  ASSERT_TRUE(host.connectToServer().ok());
   // A second Connect while the first attempt is open: the socket refuses.
-  EXPECT_FALSE(host.connectToServer(&error));
-  EXPECT_FALSE(error.isEmpty());
+  const ControlResult second = host.connectToServer();
+  EXPECT_EQ(second.code, ControlResult::Code::ControlError);
+  EXPECT_FALSE(second.text.isEmpty());
   // A following call that succeeds reports no stale error.
-  error.clear();
-  EXPECT_TRUE(host.disconnectFromServer(&error));
-  EXPECT_TRUE(error.isEmpty());
+  const ControlResult disconnected = host.disconnectFromServer();
+  EXPECT_TRUE(disconnected.ok());
+  EXPECT_TRUE(disconnected.text.isEmpty());
 }

@@ -1,6 +1,7 @@
-// The broadcast driver in the real main window, with the real control
-// plugin, against the fake server on loopback. The driver's own waits run on
-// a fake clock; the control sends tiny videos that need no pacing holds.
+// The broadcast driver on a station of its own, with no window: the real
+// control plugin against the fake server on loopback. The driver's own waits
+// run on a fake clock; the control sends tiny videos that need no pacing holds.
+// A few cases put the main window on top, where its buttons and menus matter.
 
 #include "broadcaster_test_support.h"
 #include "fake_shoutcast_server.h"
@@ -8,15 +9,13 @@
 #include "wait_until.h"
 
 #include <broadcast_driver.h>
-#include <error_window.h>
-#include <main_window.h>
+#include <station.h>
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -24,7 +23,7 @@ using namespace broadcaster_testing;
 
 namespace {
 
-class FakeDriverClock : public DriverClock {
+class FakeDriverClock : public YieldClock {
 public:
   std::uint32_t nowMs() override { return now_ms; }
   void sleepMs(std::uint32_t duration_ms) override { now_ms += duration_ms; }
@@ -47,12 +46,16 @@ protected:
   void SetUp() override {
     ASSERT_TRUE(temp_.isValid());
     ASSERT_TRUE(server_.start());
-    dialog_.install(window_);
-    clock_ = std::make_shared<FakeDriverClock>();
-    driver_.setClock(clock_);
     // Draw the nodes in turn: folder, video 0, video 1, video 2, ...
     driver_.setDraw([this](int node_count) { return (next_draw_++ % node_count) + 1; });
-    ASSERT_TRUE(window_.control().isLoaded()) << window_.controlLoadError().toStdString();
+    QObject::connect(&driver_, &BroadcastDriver::statusChanged, &driver_,
+                     [this](const QString &text) { status_text_ = text; });
+    QObject::connect(&driver_, &BroadcastDriver::error, &driver_,
+                     [this](BroadcastDriver::Problem problem, const QString &message) {
+                       problems_ << problem;
+                       error_text_ = message;
+                     });
+    ASSERT_TRUE(station_.control.isLoaded()) << station_.control.loadError().toStdString();
   }
 
   QString videoPath(int index) const { return temp_.filePath(QStringLiteral("video%1.nsv").arg(index)); }
@@ -68,11 +71,11 @@ protected:
     session_path_ = temp_.filePath(QStringLiteral("session.xml"));
     ASSERT_TRUE(fixtures::writeFile(session_path_, sessionXml({QStringLiteral("Videos")}, entries, password,
                                                               QString::number(server_.port()))));
-    window_.openSession(session_path_);
-    ASSERT_TRUE(window_.hasSession()) << errorText().toStdString();
+    const session::LoadOutcome outcome = station_.session.open(session_path_);
+    ASSERT_EQ(outcome.kind, session::LoadOutcome::Kind::Loaded) << outcome.message.toStdString();
   }
 
-  void selectMode(const QString &mode) { MainWindow::selectTab(window_.queueMode(), mode); }
+  void selectMode(PlayQueue::Mode mode) { station_.queue.setMode(mode); }
 
   // Presses Stop during the video that follows the given number of complete
   // plays, as an operator's click arrives while a video is being sent.
@@ -85,7 +88,11 @@ protected:
     });
   }
 
-  QString errorText() const { return window_.errorWindow() ? window_.errorWindow()->message() : QString(); }
+  QString errorText() const { return error_text_; }
+  QString statusText() const { return status_text_; }
+  PlayQueue &queue() { return station_.queue; }
+  ControlState controlState() const { return station_.control.state(); }
+  session::SessionDocument &document() { return station_.session.document(); }
 
   // Play counts in the session file on disk, by entry key.
   QMap<QString, int> countsOnDisk() const {
@@ -102,24 +109,38 @@ protected:
 
   QTemporaryDir temp_;
   FakeShoutcastServer server_;
-  ScriptedDialog dialog_;
-  MainWindow window_;
-  BroadcastDriver driver_{window_};
-  std::shared_ptr<FakeDriverClock> clock_;
+  std::shared_ptr<FakeDriverClock> clock_ = std::make_shared<FakeDriverClock>();
+  Station station_{clock_};
+  BroadcastDriver &driver_ = station_.driver;
   QString session_path_;
+  QString status_text_;
+  QString error_text_;
+  QList<BroadcastDriver::Problem> problems_;
   int next_draw_ = 0;
   int plays_ = 0;
+};
+
+// The same station, shown in the main window.
+class DriverInWindowTest : public DriverTest {
+protected:
+  void SetUp() override {
+    DriverTest::SetUp();
+    dialog_.install(window_);
+  }
+
+  ScriptedDialog dialog_;
+  MainWindow window_{station_};
 };
 
 } // namespace
 
 TEST_F(DriverTest, RandomModeKeepsFiveQueuedAndCountsPlays) {
   openSession(3);
-  selectMode(QStringLiteral("Random"));
+  selectMode(PlayQueue::Mode::Random);
   QList<int> queued_at_start;
   QList<QMap<QString, int>> counts_at_start;
   QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &) {
-    queued_at_start << window_.queue().count();
+    queued_at_start << queue().count();
     counts_at_start << countsOnDisk();
   });
   stopAfterPlays(3);
@@ -142,9 +163,9 @@ TEST_F(DriverTest, RandomModeKeepsFiveQueuedAndCountsPlays) {
   // Draws cycle over the nodes: folder, 0, 1, 2, folder, 0, ...: videos 0, 1, 2 played in turn.
   EXPECT_EQ(countsOnDisk(), (QMap<QString, int>{{"0", 1}, {"1", 1}, {"2", 1}}));
   // The fourth video found the connection stopped.
-  EXPECT_EQ(window_.statusText(), kStreamingFailed);
+  EXPECT_EQ(statusText(), kStreamingFailed);
   EXPECT_EQ(errorText(), kStreamingFailed);
-  EXPECT_EQ(window_.queue().count(), 5);
+  EXPECT_EQ(queue().count(), 5);
   EXPECT_FALSE(driver_.isRunning());
   ASSERT_TRUE(waitUntil([&] { return server_.closedTitleConnections() >= 3; }));
   EXPECT_TRUE(server_.titleRequests().value(0).contains("song=Video%200 HTTP/1.0"));
@@ -152,15 +173,15 @@ TEST_F(DriverTest, RandomModeKeepsFiveQueuedAndCountsPlays) {
 
 TEST_F(DriverTest, ManualModePlaysTheOperatorsOrderThenDrawsOneAtATime) {
   openSession(3);
-  selectMode(QStringLiteral("Manual"));
-  window_.queue().append(QStringLiteral("Video 2"), QStringLiteral("K2"));
-  window_.queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  selectMode(PlayQueue::Mode::Manual);
+  queue().append(QStringLiteral("Video 2"), QStringLiteral("K2"));
+  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
   QStringList started;
   QList<int> queued_at_start;
   QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) {
     started << key;
-    queued_at_start << window_.queue().count();
-    EXPECT_EQ(window_.statusText(), QStringLiteral("Streaming Video ") + key);
+    queued_at_start << queue().count();
+    EXPECT_EQ(statusText(), QStringLiteral("Streaming Video ") + key);
   });
   stopAfterPlays(4);
   driver_.RunBroadcast();
@@ -172,26 +193,27 @@ TEST_F(DriverTest, StopDuringAVideoKeepsItsCountAndPlaceAtTheHead) {
   openSession(1);
   // A longer video: 60 frames at 25 fps take about two seconds to send.
   ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(60, 25, 2000)));
-  selectMode(QStringLiteral("Manual"));
+  selectMode(PlayQueue::Mode::Manual);
   QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_,
           [&](const QString &) { QTimer::singleShot(200, &driver_, [&] { driver_.stop(); }); });
   driver_.RunBroadcast();
   EXPECT_EQ(errorText(), kStreamingFailed);
-  EXPECT_EQ(window_.statusText(), kStreamingFailed);
+  EXPECT_EQ(statusText(), kStreamingFailed);
   EXPECT_EQ(countsOnDisk().value("0"), 0);
-  EXPECT_EQ(window_.queue().keys(), QStringList{"K0"});
-  EXPECT_EQ(window_.control().state(), "0");
+  EXPECT_EQ(queue().keys(), QStringList{"K0"});
+  EXPECT_EQ(controlState(), ControlState::NotLoggedIn);
 }
 
 TEST_F(DriverTest, RefusedLoginShowsTheConnectionMessageAndLeavesTheQueue) {
   server_.setLoginAnswer(FakeShoutcastServer::LoginAnswer::HangUp);
   openSession(2);
-  window_.queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
+  queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
   driver_.RunBroadcast();
   EXPECT_EQ(errorText(), kConnectionFailed);
-  EXPECT_EQ(window_.queue().keys(), QStringList{"K1"});
-  EXPECT_EQ(window_.control().state(), "3");
-  EXPECT_TRUE(window_.statusText().startsWith("Successfully loaded session"));
+  EXPECT_EQ(queue().keys(), QStringList{"K1"});
+  EXPECT_EQ(controlState(), ControlState::LoginRefused);
+  // The status line is not touched.
+  EXPECT_TRUE(statusText().isEmpty());
 }
 
 TEST_F(DriverTest, StartAfterStopLogsInAgain) {
@@ -205,7 +227,7 @@ TEST_F(DriverTest, StartAfterStopLogsInAgain) {
   EXPECT_EQ(plays_, 1);
 }
 
-TEST_F(DriverTest, SecondStartWhileRunningIsIgnored) {
+TEST_F(DriverInWindowTest, SecondStartWhileRunningIsIgnored) {
   openSession(2);
   auto *start = window_.findChild<QPushButton *>(QStringLiteral("btnStartStream"));
   ASSERT_NE(start, nullptr);
@@ -229,7 +251,7 @@ TEST_F(DriverTest, LoginWaitEndsAfterFifteenSeconds) {
   EXPECT_EQ(errorText(), kConnectionFailed);
   EXPECT_GE(clock_->now_ms, BroadcastDriver::kLoginTimeoutMs);
   EXPECT_LT(clock_->now_ms, BroadcastDriver::kLoginTimeoutMs + 100);
-  EXPECT_EQ(window_.control().state(), "0");
+  EXPECT_EQ(controlState(), ControlState::NotLoggedIn);
   EXPECT_FALSE(driver_.isRunning());
 }
 
@@ -244,7 +266,7 @@ TEST_F(DriverTest, StopDuringTheLoginWaitEndsQuietly) {
   driver_.RunBroadcast();
   EXPECT_TRUE(errorText().isEmpty()) << errorText().toStdString();
   EXPECT_LT(clock_->now_ms, 1000u);
-  EXPECT_EQ(window_.control().state(), "0");
+  EXPECT_EQ(controlState(), ControlState::NotLoggedIn);
 }
 
 TEST_F(DriverTest, SettingsThatCannotWorkAreRefusedBeforeConnecting) {
@@ -252,14 +274,14 @@ TEST_F(DriverTest, SettingsThatCannotWorkAreRefusedBeforeConnecting) {
   driver_.RunBroadcast();
   EXPECT_TRUE(errorText().contains("password")) << errorText().toStdString();
 
-  window_.document().setSetting(QStringLiteral("pass"), QStringLiteral("pw"));
+  document().setSetting(QStringLiteral("pass"), QStringLiteral("pw"));
   for (const QString &port : {QStringLiteral("80a0"), QStringLiteral("70000"), QStringLiteral("0"), QString()}) {
-    window_.document().setSetting(QStringLiteral("port"), port);
+    document().setSetting(QStringLiteral("port"), port);
     driver_.RunBroadcast();
     EXPECT_TRUE(errorText().contains("port setting \"" + port + "\"")) << errorText().toStdString();
   }
-  window_.document().setSetting(QStringLiteral("port"), QString::number(server_.port()));
-  window_.document().setSetting(QStringLiteral("public"), QStringLiteral("maybe"));
+  document().setSetting(QStringLiteral("port"), QString::number(server_.port()));
+  document().setSetting(QStringLiteral("public"), QStringLiteral("maybe"));
   driver_.RunBroadcast();
   EXPECT_TRUE(errorText().contains("public setting \"maybe\"")) << errorText().toStdString();
   pumpEvents(100);
@@ -268,12 +290,12 @@ TEST_F(DriverTest, SettingsThatCannotWorkAreRefusedBeforeConnecting) {
 
 TEST_F(DriverTest, BrokenQueueItemsAreDroppedAndTheLoopGoesOn) {
   openSession(3);
-  selectMode(QStringLiteral("Manual"));
+  selectMode(PlayQueue::Mode::Manual);
   ASSERT_TRUE(QFile::remove(videoPath(1)));
-  window_.document().removeEntry(QStringLiteral("2"));
-  window_.queue().append(QStringLiteral("Gone"), QStringLiteral("K2"));
-  window_.queue().append(QStringLiteral("No file"), QStringLiteral("K1"));
-  window_.queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  document().removeEntry(QStringLiteral("2"));
+  queue().append(QStringLiteral("Gone"), QStringLiteral("K2"));
+  queue().append(QStringLiteral("No file"), QStringLiteral("K1"));
+  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
   QStringList started;
   QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) { started << key; });
   stopAfterPlays(1);
@@ -284,9 +306,9 @@ TEST_F(DriverTest, BrokenQueueItemsAreDroppedAndTheLoopGoesOn) {
 
 TEST_F(DriverTest, MissingFileIsNamedInTheErrorWindow) {
   openSession(2);
-  selectMode(QStringLiteral("Manual"));
+  selectMode(PlayQueue::Mode::Manual);
   ASSERT_TRUE(QFile::remove(videoPath(1)));
-  window_.queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
+  queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
   QString message_when_next_started;
   QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_,
           [&](const QString &) { message_when_next_started = errorText(); });
@@ -297,14 +319,14 @@ TEST_F(DriverTest, MissingFileIsNamedInTheErrorWindow) {
 
 TEST_F(DriverTest, TenBrokenItemsInARowEndTheBroadcast) {
   openSession(1);
-  selectMode(QStringLiteral("Manual"));
+  selectMode(PlayQueue::Mode::Manual);
   for (int item = 0; item < 12; ++item) {
-    window_.queue().append(QStringLiteral("Nothing"), QStringLiteral("K99"));
+    queue().append(QStringLiteral("Nothing"), QStringLiteral("K99"));
   }
   driver_.RunBroadcast();
   EXPECT_TRUE(errorText().contains("10 videos in a row")) << errorText().toStdString();
-  EXPECT_EQ(window_.queue().count(), 2);
-  EXPECT_TRUE(window_.statusText().contains("Skipped \"Nothing\""));
+  EXPECT_EQ(queue().count(), 2);
+  EXPECT_TRUE(statusText().contains("Skipped \"Nothing\""));
   EXPECT_EQ(server_.titleConnectionCount(), 0);
 }
 
@@ -315,7 +337,7 @@ TEST_F(DriverTest, EmptyLibraryEndsWithAClearMessage) {
   EXPECT_FALSE(driver_.isRunning());
 }
 
-TEST_F(DriverTest, SessionCommandsAreRefusedWhileBroadcasting) {
+TEST_F(DriverInWindowTest, SessionCommandsAreRefusedWhileBroadcasting) {
   openSession(2);
   const QString other = temp_.filePath(QStringLiteral("other.xml"));
   QString refusal;
@@ -323,7 +345,7 @@ TEST_F(DriverTest, SessionCommandsAreRefusedWhileBroadcasting) {
     if (refusal.isEmpty()) {
       dialog_.answer(other);
       window_.fileNew();
-      refusal = errorText();
+      refusal = window_.errorWindow() ? window_.errorWindow()->message() : QString();
       window_.fileOpen();
     }
   });
@@ -335,21 +357,84 @@ TEST_F(DriverTest, SessionCommandsAreRefusedWhileBroadcasting) {
   EXPECT_EQ(window_.sessionPath(), session_path_);
 }
 
-TEST_F(DriverTest, ExitDuringABroadcastStopsEverythingAndSaves) {
+TEST_F(DriverInWindowTest, ExitDuringABroadcastStopsEverythingAndSaves) {
   openSession(2);
   // A folder made during the broadcast reaches the file through Exit's save.
   QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &) {
-    window_.document().appendFolder(QStringLiteral("Made while streaming"));
+    document().appendFolder(QStringLiteral("Made while streaming"));
     window_.exitProgram();
   });
   driver_.RunBroadcast();
   EXPECT_FALSE(driver_.isRunning());
   EXPECT_FALSE(window_.isVisible());
-  EXPECT_EQ(window_.control().state(), "0");
+  EXPECT_EQ(controlState(), ControlState::NotLoggedIn);
   EXPECT_EQ(window_.statusText(), "Exiting... please wait");
   EXPECT_NE(errorText(), kStreamingFailed);
   EXPECT_TRUE(readFile(session_path_).contains("<parent>Made while streaming</parent>"));
   // Start after Exit does nothing.
   driver_.RunBroadcast();
   EXPECT_EQ(server_.sourceConnectionCount(), 1);
+}
+
+TEST_F(DriverTest, ConnectionLostDuringAVideoIsClosedSoTheNextStartLogsIn) {
+  openSession(1);
+  // About two seconds of video, so the server can hang up in the middle.
+  ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(60, 25, 2000)));
+  selectMode(PlayQueue::Mode::Manual);
+  const QMetaObject::Connection hang_up = QObject::connect(
+      &driver_, &BroadcastDriver::videoStarting, &driver_,
+      [this](const QString &) { QTimer::singleShot(200, &server_, &FakeShoutcastServer::closeSource); });
+  driver_.RunBroadcast();
+  QObject::disconnect(hang_up);
+  EXPECT_EQ(problems_.value(0), BroadcastDriver::Problem::StreamingFailed);
+  EXPECT_EQ(controlState(), ControlState::NotLoggedIn);
+  EXPECT_EQ(countsOnDisk().value("0"), 0);
+
+  ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(3, 25, 100)));
+  stopAfterPlays(1);
+  driver_.RunBroadcast();
+  EXPECT_EQ(server_.sourceConnectionCount(), 2);
+  EXPECT_EQ(plays_, 1);
+}
+
+TEST_F(DriverTest, APlayTakesOutTheItemThatPlayedWhereverTheOperatorMovedIt) {
+  openSession(3);
+  selectMode(PlayQueue::Mode::Manual);
+  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
+  QStringList started;
+  QList<QStringList> queued_at_start;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) {
+    started << key;
+    queued_at_start << queue().keys();
+    if (started.size() == 1) {
+      // Another video queued and moved above the one playing.
+      queue().append(QStringLiteral("Video 2"), QStringLiteral("K2"));
+      queue().moveUp(1);
+    } else if (started.size() == 2) {
+      // The playing item itself taken out by hand.
+      queue().removeAt(0);
+    }
+  });
+  stopAfterPlays(2);
+  driver_.RunBroadcast();
+  EXPECT_EQ(started.mid(0, 3), (QStringList{"0", "1", "2"}));
+  ASSERT_EQ(queued_at_start.size(), 3);
+  EXPECT_EQ(queued_at_start[1], (QStringList{"K1", "K2"}));
+  EXPECT_EQ(queued_at_start[2], QStringList{"K2"});
+}
+
+TEST_F(DriverTest, RandomModePlaysWhatIsQueuedWhenTheLibraryHasNoVideosLeft) {
+  openSession(1);
+  selectMode(PlayQueue::Mode::Random);
+  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  // The folder goes, and its video with it; the entry stays in the file.
+  ASSERT_TRUE(station_.session.library().removeFolder(QStringLiteral("Videos")));
+  ASSERT_EQ(station_.session.library().videoCount(), 0);
+  QObject::connect(&driver_, &BroadcastDriver::videoPlayed, &driver_, [this](const QString &) { ++plays_; });
+  driver_.RunBroadcast();
+  EXPECT_EQ(plays_, 2);
+  EXPECT_EQ(problems_, QList<BroadcastDriver::Problem>{BroadcastDriver::Problem::NoVideos});
+  EXPECT_EQ(countsOnDisk().value("0"), 2);
 }

@@ -1,20 +1,27 @@
-// The random top-up of the play queue over a real tree widget.
+// The random top-up of the play queue over the library model.
 
-#include <library_tree.h>
+#include <library.h>
 #include <play_queue.h>
 #include <queue_fill.h>
+#include <session_document.h>
 
 #include <gtest/gtest.h>
-
-#include <QListWidget>
-#include <QTreeWidget>
 
 namespace {
 
 class QueueFillTest : public ::testing::Test {
 protected:
-  QueueFillTest() : tree_(new QTreeWidget), queue_(new QListWidget, new QListWidget) {}
-  ~QueueFillTest() override { delete tree_.view(); }
+  // A session with no folders yet: the tests make their own.
+  QueueFillTest() {
+    document_.createNew(QStringLiteral("today"));
+    document_.removeFolder(QStringLiteral("Videos"));
+    document_.removeFolder(QStringLiteral("Promos"));
+    tree_.reload();
+  }
+
+  void addVideo(const QString &folder, const QString &title) {
+    tree_.addVideo(folder, QStringLiteral("/v/") + title + QStringLiteral(".nsv"), title);
+  }
 
   // Draws that count what they were asked and answer from a script (cycled).
   NodeDraw scripted(std::vector<int> positions) {
@@ -24,7 +31,8 @@ protected:
     };
   }
 
-  LibraryTree tree_;
+  session::SessionDocument document_;
+  session::Library tree_{document_};
   PlayQueue queue_;
   int draws_ = 0;
   int last_node_count_ = 0;
@@ -35,7 +43,7 @@ protected:
 TEST_F(QueueFillTest, ThreeNodeTreeAlwaysAppendsItsVideo) {
   tree_.addFolder(QStringLiteral("Videos"));
   tree_.addFolder(QStringLiteral("Promos"));
-  tree_.addVideo(QStringLiteral("Promos"), QStringLiteral("0"), QStringLiteral("Only"));
+  addVideo(QStringLiteral("Promos"), QStringLiteral("Only"));
   // Folders drawn first are simply drawn again.
   ASSERT_TRUE(FillQueue(5, tree_, queue_, scripted({1, 2, 3, 3, 2, 3, 3, 3})));
   EXPECT_EQ(queue_.titles(), (QStringList{"Only", "Only", "Only", "Only", "Only"}));
@@ -47,7 +55,7 @@ TEST_F(QueueFillTest, ThreeNodeTreeAlwaysAppendsItsVideo) {
 TEST_F(QueueFillTest, AppendsOnlyUpToTheTarget) {
   tree_.addFolder(QStringLiteral("F"));
   for (int key = 0; key < 4; ++key) {
-    tree_.addVideo(QStringLiteral("F"), QString::number(key), QStringLiteral("V%1").arg(key));
+    addVideo(QStringLiteral("F"), QStringLiteral("V%1").arg(key));
   }
   queue_.append(QStringLiteral("Mine"), QStringLiteral("K9"));
   queue_.append(QStringLiteral("Also mine"), QStringLiteral("K8"));
@@ -76,17 +84,17 @@ TEST_F(QueueFillTest, ClockSeededDrawReachesEveryNodeOfALargeTree) {
     tree_.addFolder(QStringLiteral("F%1").arg(folder));
   }
   for (int key = 0; key < 1495; ++key) {
-    tree_.addVideo(QStringLiteral("F%1").arg(key % 5), QString::number(key), QStringLiteral("V%1").arg(key));
+    addVideo(QStringLiteral("F%1").arg(key % 5), QStringLiteral("V%1").arg(key));
   }
   ASSERT_EQ(tree_.nodeCount(), 1500);
-  const QString last_key = tree_.keyAt(1500);
+  const QString last_key = tree_.nodeAt(1500).key;
   const NodeDraw draw = clockSeededDraw();
   bool reached_last = false;
   for (int round = 0; round < 40000 && !reached_last; ++round) {
     const int position = draw(1500);
     ASSERT_GE(position, 1);
     ASSERT_LE(position, 1500);
-    reached_last = tree_.keyAt(position) == last_key;
+    reached_last = tree_.nodeAt(position).key == last_key;
   }
   EXPECT_TRUE(reached_last);
 
@@ -102,10 +110,10 @@ TEST_F(QueueFillTest, ClockSeededDrawReachesEveryNodeOfALargeTree) {
 
 TEST_F(QueueFillTest, DeletedNodesLeaveTheDraw) {
   tree_.addFolder(QStringLiteral("A"));
-  tree_.addVideo(QStringLiteral("A"), QStringLiteral("0"), QStringLiteral("Gone"));
+  addVideo(QStringLiteral("A"), QStringLiteral("Gone"));
   tree_.addFolder(QStringLiteral("B"));
-  tree_.addVideo(QStringLiteral("B"), QStringLiteral("1"), QStringLiteral("Stays"));
-  tree_.removeNode(QStringLiteral("A"), false);
+  addVideo(QStringLiteral("B"), QStringLiteral("Stays"));
+  tree_.removeFolder(QStringLiteral("A"));
   ASSERT_EQ(tree_.nodeCount(), 2);
   ASSERT_TRUE(FillQueue(3, tree_, queue_, scripted({1, 2})));
   EXPECT_EQ(queue_.titles(), (QStringList{"Stays", "Stays", "Stays"}));

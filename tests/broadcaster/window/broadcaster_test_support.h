@@ -4,6 +4,7 @@
 
 #include <error_window.h>
 #include <main_window.h>
+#include <station.h>
 
 #include <gtest/gtest.h>
 
@@ -60,7 +61,8 @@ QByteArray sessionXml(const QStringList &folders, const QList<EntrySpec> &entrie
 
 QLabel *statsLabel(const MainWindow &window, int index);
 
-// A shown main window with a scripted file dialog, and the operator's gestures.
+// A shown main window on its own station, with a scripted file dialog, and
+// the operator's gestures.
 class MainWindowTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -146,7 +148,8 @@ protected:
 
   QTemporaryDir temp_;
   ScriptedDialog dialog_;
-  MainWindow window_;
+  Station station_;
+  MainWindow window_{station_};
 };
 
 

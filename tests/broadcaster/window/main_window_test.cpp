@@ -6,6 +6,7 @@
 #include <error_window.h>
 #include <library_tree.h>
 #include <main_window.h>
+#include <queue_view.h>
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ TEST_F(MainWindowTest, StartsWithoutSession) {
   }
   ASSERT_TRUE(window_.control().isLoaded()) << window_.controlLoadError().toStdString();
   EXPECT_FALSE(window_.control().widget()->isVisible());
-  EXPECT_EQ(window_.control().state(), "0");
+  EXPECT_EQ(window_.control().state(), ControlState::NotLoggedIn);
   EXPECT_EQ(child<QPushButton>("btnUp")->toolTip(), "Move selected video up in the queue");
   EXPECT_EQ(child<QPushButton>("btnDelete")->toolTip(), "Remove selected video from queue");
 
@@ -171,6 +172,7 @@ TEST_F(MainWindowTest, DamagedSessionIsRefusedAndOrphansAreCounted) {
 TEST_F(MainWindowTest, QueueMovesAndRemovesKeepKeysInStep) {
   openSample();
   PlayQueue &queue = window_.queue();
+  QueueView &view = window_.queueView();
   queue.append(QStringLiteral("A"), QStringLiteral("K1"));
   queue.append(QStringLiteral("B"), QStringLiteral("K2"));
   queue.append(QStringLiteral("C"), QStringLiteral("K3"));
@@ -182,10 +184,10 @@ TEST_F(MainWindowTest, QueueMovesAndRemovesKeepKeysInStep) {
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(2)).center());
   QTest::mouseClick(up, Qt::LeftButton);
   EXPECT_EQ(queue.titles(), (QStringList{"A", "C", "B"}));
-  EXPECT_EQ(queue.selectedIndex(), 1);
+  EXPECT_EQ(view.selectedIndex(), 1);
   QTest::mouseClick(up, Qt::LeftButton);
   EXPECT_EQ(queue.titles(), (QStringList{"C", "A", "B"}));
-  EXPECT_EQ(queue.selectedIndex(), 0);
+  EXPECT_EQ(view.selectedIndex(), 0);
   QTest::mouseClick(up, Qt::LeftButton);
   EXPECT_EQ(queue.titles(), (QStringList{"C", "A", "B"}));
   EXPECT_EQ(queue.keys(), (QStringList{"K3", "K1", "K2"}));
@@ -194,7 +196,7 @@ TEST_F(MainWindowTest, QueueMovesAndRemovesKeepKeysInStep) {
   QTest::mouseClick(child<QPushButton>("btnDelete"), Qt::LeftButton);
   EXPECT_EQ(queue.titles(), (QStringList{"C", "A"}));
   EXPECT_EQ(queue.keys(), (QStringList{"K3", "K1"}));
-  EXPECT_EQ(queue.selectedIndex(), -1);
+  EXPECT_EQ(view.selectedIndex(), -1);
   QTest::mouseClick(child<QPushButton>("btnDelete"), Qt::LeftButton); // nothing selected
   EXPECT_EQ(queue.count(), 2);
 }
@@ -251,7 +253,8 @@ TEST_F(MainWindowTest, FolderMakingRefusesBadNamesAndWaitsForTheNextSave) {
   EXPECT_EQ(name_box->text(), "Video Folder");
   const QString refused =
       QStringLiteral("A folder with that name already exists in the library, or you entered an invalid folder name.");
-  for (const QString &bad : {QStringLiteral("A"), QStringLiteral("Kids"), QString()}) {
+  // Names that read as a video's key are refused; other names with a K are fine.
+  for (const QString &bad : {QStringLiteral("A"), QStringLiteral("K12"), QString()}) {
     if (window_.errorWindow()) {
       window_.errorWindow()->close();
     }
@@ -266,6 +269,11 @@ TEST_F(MainWindowTest, FolderMakingRefusesBadNamesAndWaitsForTheNextSave) {
   name_box->setText(QStringLiteral("Don't Miss"));
   go->click();
   EXPECT_EQ(window_.library().folderTexts(), (QStringList{"A", "B", "Don't Miss"}));
+  for (const QString &good : {QStringLiteral("Kids Corner"), QStringLiteral("Karaoke"), QStringLiteral("K")}) {
+    name_box->setText(good);
+    go->click();
+    EXPECT_TRUE(window_.library().hasFolder(good)) << good.toStdString();
+  }
   EXPECT_EQ(readFile(file), before);
   window_.SaveSession();
   EXPECT_TRUE(readFile(file).contains("<parent>Don&apos;t Miss</parent>") ||

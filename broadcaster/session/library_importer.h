@@ -3,14 +3,13 @@
 #include <QString>
 #include <QStringList>
 
-class LibraryTree;
 namespace session {
-class SessionDocument;
+class Library;
 }
 
 // Adds NSV files to the library: one file, the NSV files a playlist lists,
-// or the NSV files of a folder. Each becomes an entry in the document and a
-// node under the target folder of the tree. Saving is the caller's.
+// or the NSV files of a folder. Each becomes an entry under the given
+// folder. Saving is the caller's.
 class LibraryImporter {
 public:
   struct Summary {
@@ -18,11 +17,7 @@ public:
     int skipped = 0;
   };
 
-  LibraryImporter(session::SessionDocument &document, LibraryTree &tree) : document_(document), tree_(tree) {}
-
-  // The selected folder; with nothing or a video selected, the first folder,
-  // which then becomes the selection. Empty when the tree has no folder.
-  QString targetFolder();
+  explicit LibraryImporter(session::Library &library) : library_(library) {}
 
   // The file's name with every ".nsv" removed (case-sensitive).
   static QString titleFor(const QString &file_name);
@@ -39,6 +34,5 @@ public:
   Summary importFolder(const QString &folder_path, const QString &folder);
 
 private:
-  session::SessionDocument &document_;
-  LibraryTree &tree_;
+  session::Library &library_;
 };

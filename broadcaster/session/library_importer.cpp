@@ -1,8 +1,6 @@
 #include "library_importer.h"
 
-#include "library_tree.h"
-
-#include <session_document.h>
+#include "library.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,17 +8,6 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QUrl>
-
-QString LibraryImporter::targetFolder() {
-  if (!tree_.selectedKey().isEmpty() && !tree_.selectedIsVideo()) {
-    return tree_.selectedKey();
-  }
-  const QString first = tree_.firstFolder();
-  if (!first.isEmpty()) {
-    tree_.selectFolder(first);
-  }
-  return first;
-}
 
 QString LibraryImporter::titleFor(const QString &file_name) {
   QString title = file_name;
@@ -67,9 +54,7 @@ QStringList LibraryImporter::playlistPaths(const QString &playlist_path) {
 }
 
 void LibraryImporter::importVideo(const QString &path, const QString &folder) {
-  const QString title = titleFor(QFileInfo(path).fileName());
-  const QString key = document_.appendEntry(path, title, folder);
-  tree_.addVideo(folder, key, title);
+  library_.addVideo(folder, path, titleFor(QFileInfo(path).fileName()));
 }
 
 LibraryImporter::Summary LibraryImporter::importPaths(const QStringList &paths, const QString &folder) {

@@ -1,0 +1,167 @@
+#include "library.h"
+
+#include "session_document.h"
+
+#include <QRegularExpression>
+
+namespace session {
+
+QString nodeKeyFromEntryKey(const QString &entry_key) { return QStringLiteral("K") + entry_key; }
+
+Library::Library(SessionDocument &document, QObject *parent) : QObject(parent), document_(document) {}
+
+void Library::clear() {
+  nodes_.clear();
+  folders_.clear();
+  video_folders_.clear();
+  video_titles_.clear();
+  entry_keys_.clear();
+  emit reset();
+}
+
+void Library::reload() {
+  nodes_.clear();
+  folders_.clear();
+  video_folders_.clear();
+  video_titles_.clear();
+  entry_keys_.clear();
+  for (const QString &folder : document_.folderNames()) {
+    if (!folder.isEmpty() && !folders_.contains(folder)) {
+      appendFolderNode(folder);
+    }
+  }
+  for (const VideoEntry &entry : document_.entries()) {
+    bool is_number = false;
+    const qlonglong key = entry.key.toLongLong(&is_number);
+    if (is_number) {
+      entry_keys_.insert(key);
+    }
+    const QString node_key = nodeKeyFromEntryKey(entry.key);
+    if (folders_.contains(entry.parent) && !video_folders_.contains(node_key)) {
+      appendVideoNode(entry.parent, node_key, entry.title);
+    }
+  }
+  emit reset();
+}
+
+void Library::appendFolderNode(const QString &name) {
+  nodes_.append({name, name, false});
+  folders_.insert(name, {});
+}
+
+void Library::appendVideoNode(const QString &folder, const QString &node_key, const QString &title) {
+  nodes_.append({node_key, title, true});
+  folders_[folder].insert(node_key);
+  video_folders_.insert(node_key, folder);
+  video_titles_.insert(node_key, title);
+}
+
+bool Library::isFolderNameAllowed(const QString &name) const {
+  static const QRegularExpression video_key(QStringLiteral("^K[0-9]+$"));
+  return !name.isEmpty() && !folders_.contains(name) && !document_.hasFolder(name) && !video_key.match(name).hasMatch();
+}
+
+bool Library::addFolder(const QString &name) {
+  if (document_.isEmpty() || !isFolderNameAllowed(name)) {
+    return false;
+  }
+  document_.appendFolder(name);
+  appendFolderNode(name);
+  emit folderAdded(name);
+  return true;
+}
+
+void Library::dropNodes(const QString &folder, const QSet<QString> &video_keys) {
+  nodes_.erase(std::remove_if(nodes_.begin(), nodes_.end(),
+                              [&](const Node &node) {
+                                return node.is_video ? video_keys.contains(node.key) : node.key == folder;
+                              }),
+               nodes_.end());
+  for (const QString &key : video_keys) {
+    const QString parent = video_folders_.take(key);
+    video_titles_.remove(key);
+    if (parent != folder) {
+      folders_[parent].remove(key);
+    }
+  }
+  folders_.remove(folder);
+}
+
+bool Library::removeFolder(const QString &name) {
+  const bool removed = document_.removeFolder(name);
+  if (folders_.contains(name)) {
+    dropNodes(name, folders_.value(name));
+    emit nodeRemoved(name, false);
+  }
+  return removed;
+}
+
+bool Library::removeVideo(const QString &node_key) {
+  const QString entry_key = entryKeyFromNodeKey(node_key);
+  const bool removed = document_.removeEntry(entry_key);
+  if (removed) {
+    entry_keys_.erase(entry_key.toLongLong());
+  }
+  if (video_folders_.contains(node_key)) {
+    dropNodes(QString(), {node_key});
+    emit nodeRemoved(node_key, true);
+  }
+  return removed;
+}
+
+QString Library::nextEntryKey() const {
+  const auto count = static_cast<std::int64_t>(entry_keys_.size());
+  if (entry_keys_.count(count) == 0) {
+    return QString::number(count);
+  }
+  const std::int64_t largest = *entry_keys_.rbegin();
+  if (largest < kLargestEntryKey) {
+    return QString::number(largest + 1);
+  }
+  // Keys at the top of the range: fewer keys than numbers below the count
+  // means one of those is free.
+  std::int64_t candidate = 0;
+  for (const std::int64_t key : entry_keys_) {
+    if (key != candidate) {
+      break;
+    }
+    ++candidate;
+  }
+  return QString::number(candidate);
+}
+
+QString Library::addVideo(const QString &folder, const QString &path, const QString &title) {
+  if (!folders_.contains(folder)) {
+    return QString();
+  }
+  const QString entry_key = nextEntryKey();
+  document_.insertEntry(entry_key, path, title, folder);
+  entry_keys_.insert(entry_key.toLongLong());
+  const QString node_key = nodeKeyFromEntryKey(entry_key);
+  appendVideoNode(folder, node_key, title);
+  emit videoAdded(folder, node_key, title);
+  return node_key;
+}
+
+QString Library::videoTitle(const QString &node_key) const { return video_titles_.value(node_key); }
+
+QString Library::firstFolder() const {
+  for (const Node &node : nodes_) {
+    if (!node.is_video) {
+      return node.key;
+    }
+  }
+  return QString();
+}
+
+QStringList Library::folderNames() const {
+  QStringList names;
+  for (const Node &node : nodes_) {
+    if (!node.is_video) {
+      names << node.key;
+    }
+  }
+  return names;
+}
+
+} // namespace session

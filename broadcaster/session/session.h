@@ -1,0 +1,51 @@
+#pragma once
+
+#include "library.h"
+#include "session_document.h"
+
+#include <QObject>
+#include <QString>
+
+namespace session {
+
+// The open session: its document, its file and its library. Opening,
+// creating and saving happen here, with no window involved; failures come
+// back as results and through error().
+class Session : public QObject {
+  Q_OBJECT
+
+public:
+  explicit Session(QObject *parent = nullptr);
+
+  SessionDocument &document() { return document_; }
+  const SessionDocument &document() const { return document_; }
+  Library &library() { return library_; }
+  const Library &library() const { return library_; }
+
+  bool isOpen() const { return !document_.isEmpty(); }
+  QString path() const { return path_; }
+  // The file's name without its folder, as the statistics show it.
+  QString title() const;
+
+  // A new session with the default settings, to be saved at path.
+  void createNew(const QString &path, const QString &date_text);
+  // Reads and checks the file; on failure no session is open afterwards.
+  LoadOutcome open(const QString &path);
+  void close();
+
+  // Writes the document to its file. A failure is reported through error()
+  // and leaves the session open; the next save tries again.
+  bool save();
+
+  QString statisticsText() const { return document_.statisticsText(title()); }
+
+signals:
+  void error(const QString &message);
+
+private:
+  SessionDocument document_;
+  Library library_{document_};
+  QString path_;
+};
+
+} // namespace session

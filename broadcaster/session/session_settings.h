@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+
+// The server settings of a session: the children of its shoutcast element,
+// by name, in file order, and their meaning once read.
+namespace session {
+
+namespace setting {
+inline constexpr char kHost[] = "host";
+inline constexpr char kPort[] = "port";
+inline constexpr char kPassword[] = "pass";
+inline constexpr char kStreamName[] = "name";
+inline constexpr char kGenre[] = "genre";
+inline constexpr char kPublic[] = "public";
+inline constexpr char kBitrate[] = "bitrate";
+inline constexpr char kUrl[] = "url";
+inline constexpr char kIrc[] = "irc";
+inline constexpr char kIcq[] = "icq";
+inline constexpr char kAim[] = "aim";
+} // namespace setting
+
+inline constexpr const char *kSettingNames[] = {setting::kHost,    setting::kPort,  setting::kPassword,
+                                                setting::kStreamName, setting::kGenre, setting::kPublic,
+                                                setting::kBitrate, setting::kUrl,   setting::kIrc,
+                                                setting::kIcq,     setting::kAim};
+
+// The source connection goes to port + 1, so the highest usable port is one
+// below the top of the range.
+inline constexpr int kLowestPort = 1;
+inline constexpr int kHighestPort = 65534;
+
+struct ServerSettings {
+  QString host;
+  int port = 0;
+  QString password;
+  QString stream_name;
+  QString genre;
+  int is_public = 0;
+  QString bitrate;
+  QString url;
+  QString irc;
+  QString icq;
+  QString aim;
+};
+
+} // namespace session
