@@ -2,6 +2,8 @@
 
 #include "session_document.h"
 
+#include <station_log.h>
+
 #include <QRegularExpression>
 
 namespace session {
@@ -67,6 +69,7 @@ bool Library::addFolder(const QString &name) {
   }
   document_.appendFolder(name);
   appendFolderNode(name);
+  qCInfo(lcLibrary).noquote() << QStringLiteral("Made the folder \"%1\"").arg(name);
   emit folderAdded(name);
   return true;
 }
@@ -89,6 +92,9 @@ void Library::dropNodes(const QString &folder, const QSet<QString> &video_keys) 
 
 bool Library::removeFolder(const QString &name) {
   const bool removed = document_.removeFolder(name);
+  if (removed) {
+    qCInfo(lcLibrary).noquote() << QStringLiteral("Removed the folder \"%1\"").arg(name);
+  }
   if (folders_.contains(name)) {
     dropNodes(name, folders_.value(name));
     emit nodeRemoved(name, false);
@@ -101,6 +107,7 @@ bool Library::removeVideo(const QString &node_key) {
   const bool removed = document_.removeEntry(entry_key);
   if (removed) {
     entry_keys_.erase(entry_key.toLongLong());
+    qCInfo(lcLibrary).noquote() << QStringLiteral("Removed the video \"%1\"").arg(video_titles_.value(node_key));
   }
   if (video_folders_.contains(node_key)) {
     dropNodes(QString(), {node_key});
@@ -139,6 +146,7 @@ QString Library::addVideo(const QString &folder, const QString &path, const QStr
   entry_keys_.insert(entry_key.toLongLong());
   const QString node_key = nodeKeyFromEntryKey(entry_key);
   appendVideoNode(folder, node_key, title);
+  qCInfo(lcLibrary).noquote() << QStringLiteral("Added \"%1\" (%2) to the folder \"%3\"").arg(title, path, folder);
   emit videoAdded(folder, node_key, title);
   return node_key;
 }

@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include <station_log.h>
+
 #include <QFileInfo>
 
 namespace session {
@@ -12,12 +14,21 @@ void Session::createNew(const QString &path, const QString &date_text) {
   path_ = path;
   document_.createNew(date_text);
   library_.reload();
+  qCInfo(lcSession).noquote() << "New session" << path;
 }
 
 LoadOutcome Session::open(const QString &path) {
   path_ = path;
   const LoadOutcome outcome = document_.load(path);
   library_.reload();
+  if (outcome.kind == LoadOutcome::Kind::Loaded) {
+    qCInfo(lcSession).noquote() << QStringLiteral("Opened session %1: %2 video(s) in %3 folder(s)")
+                                       .arg(path)
+                                       .arg(library_.entryCount())
+                                       .arg(library_.folderNames().size());
+  } else {
+    qCWarning(lcSession).noquote() << outcome.message;
+  }
   return outcome;
 }
 
@@ -31,9 +42,11 @@ bool Session::save() {
   if (document_.isEmpty() || document_.save(path_, &reason)) {
     return true;
   }
-  emit error(QStringLiteral("The session could not be saved to %1:\r\n%2\r\nThe session stays open, and the next "
-                            "change tries to save it again.")
-                 .arg(path_, reason));
+  const QString message = QStringLiteral("The session could not be saved to %1:\r\n%2\r\nThe session stays open, and "
+                                        "the next change tries to save it again.")
+                              .arg(path_, reason);
+  qCWarning(lcSession).noquote() << message;
+  emit error(message);
   return false;
 }
 

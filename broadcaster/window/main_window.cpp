@@ -7,7 +7,10 @@
 #include "settings_panel.h"
 
 #include <library_importer.h>
+#include <preferences.h>
+#include <station_log.h>
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QDate>
@@ -20,6 +23,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTreeWidget>
@@ -185,10 +189,19 @@ QWidget *MainWindow::buildActionsPanel() {
   auto *stop = named(new QPushButton(QStringLiteral("Stop Streaming"), panel), "btnStopStream");
   connect(start, &QPushButton::clicked, this, &MainWindow::startRequested);
   connect(stop, &QPushButton::clicked, this, &MainWindow::stopRequested);
+  auto *reconnect = named(new QCheckBox(QStringLiteral("Reconnect automatically"), panel), "chkReconnect");
+  reconnect->setToolTip(QStringLiteral("When the server is lost, log in again by itself and play the interrupted "
+                                       "video from its start"));
+  reconnect->setChecked(station_.driver.reconnects());
+  connect(reconnect, &QCheckBox::toggled, this, [this](bool on) {
+    station_.driver.setReconnect(on);
+    QSettings().setValue(QLatin1String(preference::kReconnect), on);
+  });
   auto *layout = new QVBoxLayout(panel);
   layout->addWidget(queue_mode_, 0, Qt::AlignLeft);
   layout->addWidget(start);
   layout->addWidget(stop);
+  layout->addWidget(reconnect);
   layout->addStretch(1);
   return panel;
 }
@@ -266,6 +279,16 @@ QString MainWindow::statusText() const { return status_label_->text(); }
 
 void MainWindow::setStatusText(const QString &text) { status_label_->setText(text); }
 
+void MainWindow::tellStatus(LogCategory category, const QString &text) {
+  qCInfo(category).noquote() << text;
+  setStatusText(text);
+}
+
+void MainWindow::tellError(LogCategory category, const QString &message) {
+  qCWarning(category).noquote() << message;
+  ShowError(message);
+}
+
 void MainWindow::ShowTabPanel() {
   for (QWidget *panel : panels_) {
     panel->hide();
@@ -300,7 +323,7 @@ void MainWindow::showAbout() {
 
 void MainWindow::showJoiner() {
   if (joiner_window_.isNull()) {
-    joiner_window_ = new JoinerWindow([this](const QString &message) { ShowError(message); },
+    joiner_window_ = new JoinerWindow([this](const QString &message) { tellError(lcWindow, message); },
                                       std::make_shared<SystemYieldClock>(), this);
   }
   joiner_window_->show();
@@ -318,7 +341,7 @@ QString MainWindow::importTarget() {
     }
   }
   if (target.isEmpty()) {
-    ShowError(QStringLiteral("There is no folder to import into. Open a session and make a folder in the library "
+    tellError(lcLibrary, QStringLiteral("There is no folder to import into. Open a session and make a folder in the library "
                              "first."));
   }
   return target;
@@ -346,7 +369,7 @@ void MainWindow::loadVideo() {
     if (summary.imported > 0) {
       SaveSession();
     }
-    setStatusText(QStringLiteral("Imported %1 video(s) from %2; skipped %3.")
+    tellStatus(lcLibrary, QStringLiteral("Imported %1 video(s) from %2; skipped %3.")
                       .arg(summary.imported)
                       .arg(dialog_.fileTitle())
                       .arg(summary.skipped));
@@ -366,7 +389,7 @@ void MainWindow::loadFolder() {
   if (summary.imported > 0) {
     SaveSession();
   }
-  setStatusText(QStringLiteral("Imported %1 video(s) from %2.").arg(summary.imported).arg(folder));
+  tellStatus(lcLibrary, QStringLiteral("Imported %1 video(s) from %2.").arg(summary.imported).arg(folder));
 }
 
 void MainWindow::enterNoSessionState() {
@@ -380,7 +403,7 @@ void MainWindow::enterNoSessionState() {
 
 bool MainWindow::refuseDuringBroadcast() {
   if (station_.driver.isRunning()) {
-    ShowError(QStringLiteral("A broadcast is running. Stop streaming before you open or create a session."));
+    tellError(lcWindow, QStringLiteral("A broadcast is running. Stop streaming before you open or create a session."));
     return true;
   }
   return false;
@@ -431,7 +454,7 @@ void MainWindow::LoadSession(const QString &path) {
   if (outcome.kind != session::LoadOutcome::Kind::Loaded) {
     ShowError(outcome.message);
     enterNoSessionState();
-    setStatusText(QStringLiteral("Session load failed."));
+    tellStatus(lcSession, QStringLiteral("Session load failed."));
     return;
   }
   station_.queue.clear();
@@ -441,7 +464,7 @@ void MainWindow::LoadSession(const QString &path) {
   if (outcome.left_out_entries > 0) {
     status += QStringLiteral(" (%1 video(s) not shown: their folder no longer exists)").arg(outcome.left_out_entries);
   }
-  setStatusText(status);
+  tellStatus(lcSession, status);
   tab_strip_->setEnabled(true);
   selectTab(tab_strip_, QStringLiteral("Statistics"));
   ShowTabPanel();
@@ -486,7 +509,7 @@ void MainWindow::onFullStopTyped(const QString &key, bool is_video) {
   const bool removed = is_video ? library.removeVideo(key) : library.removeFolder(key);
   SaveSession();
   if (!removed) {
-    ShowError(QStringLiteral("The %1 \"%2\" was not found in the session file, so nothing was removed from the file.")
+    tellError(lcLibrary, QStringLiteral("The %1 \"%2\" was not found in the session file, so nothing was removed from the file.")
                   .arg(is_video ? QStringLiteral("video") : QStringLiteral("folder"), shown));
   }
 }
@@ -496,7 +519,7 @@ void MainWindow::makeFolder() {
     return;
   }
   if (!station_.session.library().addFolder(make_folder_box_->text())) {
-    ShowError(kFolderRefused);
+    tellError(lcLibrary, kFolderRefused);
   }
 }
 
@@ -511,7 +534,7 @@ void MainWindow::exitProgram() {
 void MainWindow::prepareExit() {
   exiting_ = true;
   SaveSession();
-  setStatusText(QStringLiteral("Exiting... please wait"));
+  tellStatus(lcWindow, QStringLiteral("Exiting... please wait"));
   emit exitRequested();
 }
 

@@ -4,6 +4,7 @@
 
 #include <station.h>
 
+#include <QLoggingCategory>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -74,6 +75,11 @@ protected:
   void closeEvent(QCloseEvent *event) override;
 
 private:
+  using LogCategory = const QLoggingCategory &(*)();
+
+  // What the window itself has to say goes to the log as well.
+  void tellStatus(LogCategory category, const QString &text);
+  void tellError(LogCategory category, const QString &message);
   void buildMenus();
   QWidget *buildActionsPanel();
   QWidget *buildStatisticsPanel();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QStandardPaths>
 
 #include <cstdlib>
 
@@ -12,6 +13,8 @@ int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
   QApplication app(argc, argv);
+  // Preferences the programs keep go to a test folder, never the user's own.
+  QStandardPaths::setTestModeEnabled(true);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

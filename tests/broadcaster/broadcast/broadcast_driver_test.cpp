@@ -438,3 +438,79 @@ TEST_F(DriverTest, RandomModePlaysWhatIsQueuedWhenTheLibraryHasNoVideosLeft) {
   EXPECT_EQ(problems_, QList<BroadcastDriver::Problem>{BroadcastDriver::Problem::NoVideos});
   EXPECT_EQ(countsOnDisk().value("0"), 2);
 }
+
+TEST_F(DriverTest, ReconnectWaitsLongerEachTimeAndPlaysTheInterruptedVideoAgain) {
+  driver_.setReconnect(true);
+  server_.setLoginAnswer(FakeShoutcastServer::LoginAnswer::HangUp);
+  openSession(1);
+  // About two seconds of video, so the server can hang up in the middle.
+  ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(60, 25, 2000)));
+  selectMode(PlayQueue::Mode::Manual);
+  // Two refused logins, then the server takes the third.
+  QList<std::uint32_t> login_ms;
+  clock_->on_yield = [&] {
+    while (login_ms.size() < server_.sourceConnectionCount()) {
+      login_ms << clock_->now_ms;
+    }
+    if (login_ms.size() == 3) {
+      server_.setLoginAnswer(FakeShoutcastServer::LoginAnswer::Reply);
+    }
+  };
+  QStringList started;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) {
+    started << key;
+    if (started.size() == 1) {
+      QTimer::singleShot(200, &server_, &FakeShoutcastServer::closeSource);
+    }
+  });
+  QStringList statuses;
+  QObject::connect(&driver_, &BroadcastDriver::statusChanged, &driver_, [&](const QString &text) { statuses << text; });
+  stopAfterPlays(1);
+  driver_.RunBroadcast();
+
+  ASSERT_GE(login_ms.size(), 4);
+  EXPECT_GE(login_ms[1] - login_ms[0], 2000u);
+  EXPECT_LT(login_ms[1] - login_ms[0], 2500u);
+  EXPECT_GE(login_ms[2] - login_ms[1], 4000u);
+  EXPECT_LT(login_ms[2] - login_ms[1], 4500u);
+  // After the loss the wait starts again at two seconds.
+  EXPECT_GE(login_ms[3] - login_ms[2], 2000u);
+  EXPECT_TRUE(statuses.contains("The server could not be reached or refused the login. Trying again in 4 s."))
+      << statuses.join('|').toStdString();
+  EXPECT_TRUE(statuses.contains("The connection to the server was lost. Trying again in 2 s."))
+      << statuses.join('|').toStdString();
+  // The interrupted video played again from its start; only the whole play counts.
+  EXPECT_EQ(started.mid(0, 2), (QStringList{"0", "0"}));
+  EXPECT_EQ(countsOnDisk().value("0"), 1);
+  // Nothing for an error window but the Stop at the end.
+  EXPECT_EQ(problems_, QList<BroadcastDriver::Problem>{BroadcastDriver::Problem::StreamingFailed});
+}
+
+TEST_F(DriverTest, StopAndExitEndAReconnectWaitAtOnce) {
+  driver_.setReconnect(true);
+  server_.setLoginAnswer(FakeShoutcastServer::LoginAnswer::HangUp);
+  openSession(1);
+  QList<bool> endings;
+  QObject::connect(&driver_, &BroadcastDriver::ended, &driver_, [&](bool by_error) { endings << by_error; });
+  std::uint32_t press_at_ms = 1000;
+  std::function<void()> press = [this] { driver_.stop(); };
+  clock_->on_yield = [&] {
+    if (press && clock_->now_ms >= press_at_ms) {
+      const std::function<void()> pressing = std::move(press);
+      press = nullptr;
+      pressing();
+    }
+  };
+  driver_.RunBroadcast();
+  // The first wait lasts two seconds; Stop at one second ends it, plus Stop's half second.
+  EXPECT_LT(clock_->now_ms, 1000u + 500u + 100u);
+  EXPECT_FALSE(driver_.isRunning());
+
+  press_at_ms = clock_->now_ms + 1000;
+  press = [this] { driver_.endForExit(); };
+  driver_.RunBroadcast();
+  EXPECT_LT(clock_->now_ms, press_at_ms + 1000u + 100u);
+  EXPECT_EQ(endings, (QList<bool>{false, false}));
+  EXPECT_TRUE(problems_.isEmpty());
+  EXPECT_EQ(server_.sourceConnectionCount(), 2);
+}

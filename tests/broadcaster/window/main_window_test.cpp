@@ -359,3 +359,22 @@ TEST_F(MainWindowTest, AboutOpensModeless) {
   EXPECT_EQ(about_window->findChild<QLabel *>(QStringLiteral("Label3"))->text(), "beta release - v 0.1.0");
   EXPECT_EQ(about_window->findChild<QLabel *>(QStringLiteral("Label1"))->text(), "Tarvik+ is powered by Pellox v 0.1.1");
 }
+
+TEST_F(MainWindowTest, StatusTextStaysWhileTheMenusAreBrowsed) {
+  openSample();
+  const QString status = window_.statusText();
+  ASSERT_TRUE(status.startsWith("Successfully loaded session"));
+  auto *file_menu = child<QMenu>("mnuFile");
+  QAction *open = child<QAction>("mnuFileOpen");
+  file_menu->popup(window_.mapToGlobal(QPoint(10, 10)));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(file_menu));
+  QTest::mouseMove(file_menu, file_menu->actionGeometry(open).center());
+  file_menu->setActiveAction(open);
+  // What hovering an entry does: its (empty) status tip goes to the window.
+  open->showStatusText(&window_);
+  QCoreApplication::processEvents();
+  file_menu->close();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window_.statusText(), status);
+  EXPECT_TRUE(child<QLabel>("lblStatus")->isVisible());
+}
