@@ -1,62 +1,81 @@
 // nsv-make: turns any video that ffmpeg reads into a decodable NSV file
 // (VP8 video, MP3 audio, a sync frame on every key frame).
 
-#include "elementary_streams.h"
+#include "video_conversion.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSaveFile>
-#include <QTemporaryDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 
 namespace {
-
-bool runTool(const QString &program, const QStringList &arguments, QString *error_text) {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(program, arguments);
-  if (!process.waitForStarted(10000)) {
-    *error_text = QStringLiteral("cannot start %1: %2").arg(program, process.errorString());
-    return false;
-  }
-  process.waitForFinished(-1);
-  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-    *error_text = QStringLiteral("%1 failed:\n%2").arg(program, QString::fromLocal8Bit(process.readAll()));
-    return false;
-  }
-  return true;
-}
-
-bool hasAudioStream(const QStringList &input_arguments) {
-  QStringList arguments = {QStringLiteral("-v"), QStringLiteral("error")};
-  arguments << input_arguments;
-  arguments << QStringLiteral("-select_streams") << QStringLiteral("a")
-            << QStringLiteral("-show_entries") << QStringLiteral("stream=index")
-            << QStringLiteral("-of") << QStringLiteral("csv=p=0");
-  QProcess probe;
-  probe.start(QStringLiteral("ffprobe"), arguments);
-  if (!probe.waitForFinished(60000) || probe.exitCode() != 0) {
-    return false;
-  }
-  return !probe.readAllStandardOutput().trimmed().isEmpty();
-}
-
-QByteArray readWhole(const QString &path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    return QByteArray();
-  }
-  return file.readAll();
-}
 
 int fail(const QString &message) {
   std::fprintf(stderr, "nsv-make: %s\n", qPrintable(message));
   return 1;
 }
+
+// Ctrl-C or a kill must not leave the temporary files behind: the signal is
+// turned into an event, and the conversion is cancelled from the event loop.
+int g_signal_fds[2] = {-1, -1};
+
+void onStopSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(g_signal_fds[1], &byte, 1);
+}
+
+bool catchStopSignals() {
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_fds) != 0) {
+    return false;
+  }
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaction(signal_number, &action, nullptr);
+  }
+  return true;
+}
+
+// A percentage updated in place on a terminal; on a pipe or in a log, one
+// line per tenth.
+class ProgressPrinter {
+public:
+  explicit ProgressPrinter(QString name) : name_(std::move(name)), terminal_(::isatty(STDERR_FILENO) != 0) {}
+
+  void show(double fraction) {
+    const int percent = static_cast<int>(fraction * 100.0);
+    if (terminal_) {
+      if (percent != last_percent_) {
+        std::fprintf(stderr, "\rnsv-make: %s %3d %%", qPrintable(name_), percent);
+        std::fflush(stderr);
+        line_open_ = true;
+      }
+    } else if (percent / 10 != last_percent_ / 10) {
+      std::fprintf(stderr, "nsv-make: %s %d %%\n", qPrintable(name_), percent / 10 * 10);
+    }
+    last_percent_ = percent;
+  }
+
+  void end() {
+    if (line_open_) {
+      std::fprintf(stderr, "\n");
+      line_open_ = false;
+    }
+  }
+
+private:
+  QString name_;
+  bool terminal_;
+  bool line_open_ = false;
+  int last_percent_ = -100; // nothing shown yet
+};
 
 } // namespace
 
@@ -65,20 +84,33 @@ int main(int argc, char *argv[]) {
   QCoreApplication::setApplicationName(QStringLiteral("nsv-make"));
   QCoreApplication::setApplicationVersion(QStringLiteral("0.1.0"));
 
+  const convert::EncodingSettings defaults;
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(
       "Turns a video into an NSV file (VP8 video, MP3 audio) with ffmpeg.\n"
-      "INPUT may be any file ffmpeg reads; with --test-pattern SECONDS no input is needed."));
+      "INPUT may be any file ffmpeg reads; with --test-pattern SECONDS no input is needed.\n"
+      "OUTPUT is written under a temporary name and replaces an older file only when complete."));
   parser.addHelpOption();
   parser.addVersionOption();
-  const QCommandLineOption fps_option(QStringLiteral("fps"), QStringLiteral("Frame rate, 1 to 127 (default 25)."),
-                                      QStringLiteral("N"), QStringLiteral("25"));
-  const QCommandLineOption size_option(QStringLiteral("size"), QStringLiteral("Picture size WxH (default: the input's; 320x240 for the pattern)."),
-                                       QStringLiteral("WxH"));
-  const QCommandLineOption video_rate_option(QStringLiteral("video-kbps"), QStringLiteral("Video bit rate in kbit/s (default 400)."),
-                                             QStringLiteral("KBPS"), QStringLiteral("400"));
-  const QCommandLineOption audio_rate_option(QStringLiteral("audio-kbps"), QStringLiteral("Audio bit rate in kbit/s (default 64)."),
-                                             QStringLiteral("KBPS"), QStringLiteral("64"));
+  const QCommandLineOption fps_option(
+      QStringLiteral("fps"),
+      QStringLiteral("Frame rate: a whole number from 1 to 127, or 23.976, 29.97, 59.94 (default %1).")
+          .arg(defaults.frames_per_second),
+      QStringLiteral("RATE"), QString::number(defaults.frames_per_second));
+  const QCommandLineOption size_option(
+      QStringLiteral("size"),
+      QStringLiteral("Frame size WxH; the picture keeps its aspect ratio, padded with black "
+                     "(default %1x%2; 320x240 for the pattern).")
+          .arg(defaults.width)
+          .arg(defaults.height),
+      QStringLiteral("WxH"));
+  const QCommandLineOption video_rate_option(
+      QStringLiteral("video-kbps"), QStringLiteral("Video bit rate in kbit/s (default %1).").arg(defaults.video_kbps),
+      QStringLiteral("KBPS"), QString::number(defaults.video_kbps));
+  const QCommandLineOption audio_rate_option(
+      QStringLiteral("audio-kbps"),
+      QStringLiteral("Audio bit rate in kbit/s, 44.1 kHz stereo (default %1).").arg(defaults.audio_kbps),
+      QStringLiteral("KBPS"), QString::number(defaults.audio_kbps));
   const QCommandLineOption pattern_option(QStringLiteral("test-pattern"), QStringLiteral("Make a test pattern with a tone of this many seconds."),
                                           QStringLiteral("SECONDS"));
   const QCommandLineOption source_option(QStringLiteral("pattern-source"),
@@ -98,94 +130,89 @@ int main(int argc, char *argv[]) {
   if (positional.size() != (pattern ? 1 : 2)) {
     return fail(QStringLiteral("expected %1; see --help").arg(pattern ? "OUTPUT" : "INPUT and OUTPUT"));
   }
-  bool ok = false;
-  const int fps = parser.value(fps_option).toInt(&ok);
-  if (!ok || fps < 1 || fps > 127) {
-    return fail(QStringLiteral("--fps must be a whole number from 1 to 127"));
-  }
-  QString size = parser.value(size_option);
-  if (!size.isEmpty() && !QRegularExpression(QStringLiteral("^\\d+x\\d+$")).match(size).hasMatch()) {
-    return fail(QStringLiteral("--size must look like 320x240"));
-  }
-  const QString output_path = positional.last();
 
-  QStringList video_input;
-  QStringList audio_input;
+  convert::ConversionRequest request;
+  convert::EncodingSettings &settings = request.settings;
+  if (!convert::parseFrameRate(parser.value(fps_option), &settings.frames_per_second) ||
+      !convert::frameRateProblem(settings.frames_per_second).isEmpty()) {
+    return fail(QStringLiteral("--fps must be a whole number from 1 to 127, or 23.976, 29.97 or 59.94"));
+  }
+  if (parser.isSet(size_option)) {
+    if (!convert::parseFrameSize(parser.value(size_option), &settings.width, &settings.height)) {
+      return fail(QStringLiteral("--size must look like 640x360"));
+    }
+  } else if (pattern) {
+    settings.width = 320;
+    settings.height = 240;
+  }
+  bool ok = false;
+  settings.video_kbps = parser.value(video_rate_option).toInt(&ok);
+  if (!ok) {
+    return fail(QStringLiteral("--video-kbps must be a whole number"));
+  }
+  settings.audio_kbps = parser.value(audio_rate_option).toInt(&ok);
+  if (!ok) {
+    return fail(QStringLiteral("--audio-kbps must be a whole number"));
+  }
+  const struct {
+    const char *option;
+    QString problem;
+  } checks[] = {{"--size", convert::frameSizeProblem(settings.width, settings.height)},
+                {"--video-kbps", convert::videoRateProblem(settings.video_kbps)},
+                {"--audio-kbps", convert::audioRateProblem(settings.audio_kbps)}};
+  for (const auto &check : checks) {
+    if (!check.problem.isEmpty()) {
+      return fail(QStringLiteral("%1: %2").arg(QLatin1String(check.option), check.problem));
+    }
+  }
+
   if (pattern) {
+    bool tone_ok = false;
     const double seconds = parser.value(pattern_option).toDouble(&ok);
-    if (!ok || seconds <= 0) {
+    const int tone_hz = parser.value(tone_option).toInt(&tone_ok);
+    if (!ok || !(seconds > 0)) {
       return fail(QStringLiteral("--test-pattern needs a positive number of seconds"));
     }
-    if (size.isEmpty()) {
-      size = QStringLiteral("320x240");
+    if (!tone_ok || tone_hz <= 0) {
+      return fail(QStringLiteral("--tone-hz must be a positive whole number"));
     }
-    video_input << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-                << QStringLiteral("%1=size=%2:rate=%3:duration=%4")
-                       .arg(parser.value(source_option), size)
-                       .arg(fps)
-                       .arg(seconds);
-    audio_input << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-                << QStringLiteral("sine=frequency=%1:sample_rate=44100:duration=%2")
-                       .arg(parser.value(tone_option)).arg(seconds);
+    request.source = convert::ConversionSource::testPattern(seconds, parser.value(source_option), tone_hz);
   } else {
-    video_input << QStringLiteral("-i") << positional.first();
-    if (hasAudioStream(video_input)) {
-      audio_input = video_input;
-    }
+    request.source = convert::ConversionSource::file(positional.first());
   }
+  request.output_path = positional.last();
+  request.naming = convert::OutputNaming::Replace;
+  request.with_file_header = !parser.isSet(no_header_option);
 
-  QTemporaryDir work_dir;
-  if (!work_dir.isValid()) {
-    return fail(QStringLiteral("cannot create a temporary folder"));
-  }
-  const QString video_path = work_dir.filePath(QStringLiteral("video.ivf"));
-  const QString audio_path = work_dir.filePath(QStringLiteral("audio.mp3"));
-  QString error_text;
+  convert::VideoConversion conversion(request);
+  ProgressPrinter progress(QFileInfo(request.output_path).fileName());
+  int exit_code = 1;
+  QObject::connect(&conversion, &convert::VideoConversion::progressed, [&progress](double fraction) {
+    progress.show(fraction);
+  });
+  QObject::connect(&conversion, &convert::VideoConversion::finished,
+                   [&](const convert::ConversionResult &result) {
+                     progress.end();
+                     if (result.outcome == convert::ConversionResult::Outcome::Done) {
+                       std::printf("%s: %d frames at %s fps, %lld bytes\n", qPrintable(result.output_path),
+                                   result.frame_count, qPrintable(QString::number(settings.frames_per_second)),
+                                   static_cast<long long>(result.bytes));
+                       exit_code = 0;
+                     } else if (result.outcome == convert::ConversionResult::Outcome::Failed) {
+                       fail(result.error);
+                     } else {
+                       fail(QStringLiteral("stopped; nothing was written"));
+                       exit_code = 130;
+                     }
+                     QCoreApplication::exit(exit_code);
+                   });
 
-  QStringList video_arguments = {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")};
-  video_arguments << video_input << QStringLiteral("-an") << QStringLiteral("-r") << QString::number(fps);
-  if (!size.isEmpty()) {
-    video_arguments << QStringLiteral("-s") << size;
+  std::unique_ptr<QSocketNotifier> stop_notifier;
+  if (catchStopSignals()) {
+    stop_notifier = std::make_unique<QSocketNotifier>(g_signal_fds[0], QSocketNotifier::Read);
+    QObject::connect(stop_notifier.get(), &QSocketNotifier::activated, [&conversion] { conversion.cancel(); });
   }
-  video_arguments << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-c:v")
-                  << QStringLiteral("libvpx") << QStringLiteral("-b:v")
-                  << parser.value(video_rate_option) + QStringLiteral("k") << QStringLiteral("-g")
-                  << QString::number(fps) << QStringLiteral("-auto-alt-ref") << QStringLiteral("0")
-                  << QStringLiteral("-deadline") << QStringLiteral("realtime") << QStringLiteral("-cpu-used")
-                  << QStringLiteral("8") << QStringLiteral("-f") << QStringLiteral("ivf") << video_path;
-  if (!runTool(QStringLiteral("ffmpeg"), video_arguments, &error_text)) {
-    return fail(error_text);
-  }
-
-  QVector<nsv::AudioPacket> audio;
-  if (!audio_input.isEmpty()) {
-    QStringList audio_arguments = {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")};
-    audio_arguments << audio_input << QStringLiteral("-vn") << QStringLiteral("-c:a")
-                    << QStringLiteral("libmp3lame") << QStringLiteral("-ar") << QStringLiteral("44100")
-                    << QStringLiteral("-ac") << QStringLiteral("2") << QStringLiteral("-b:a")
-                    << parser.value(audio_rate_option) + QStringLiteral("k") << QStringLiteral("-write_xing")
-                    << QStringLiteral("0") << QStringLiteral("-id3v2_version") << QStringLiteral("0")
-                    << QStringLiteral("-f") << QStringLiteral("mp3") << audio_path;
-    if (!runTool(QStringLiteral("ffmpeg"), audio_arguments, &error_text)) {
-      return fail(error_text);
-    }
-    audio = nsv::splitMp3Frames(readWhole(audio_path));
-  }
-
-  const nsv::IvfStream video = nsv::parseIvf(readWhole(video_path));
-  if (!video.valid || video.packets.isEmpty()) {
-    return fail(QStringLiteral("ffmpeg produced no usable VP8 video"));
-  }
-  const QByteArray nsv_file = nsv::muxToNsv(video, audio, fps, !parser.isSet(no_header_option));
-  if (nsv_file.isEmpty()) {
-    return fail(QStringLiteral("a frame is too large for NSV; lower the bit rate"));
-  }
-
-  QSaveFile output(output_path);
-  if (!output.open(QIODevice::WriteOnly) || output.write(nsv_file) != nsv_file.size() || !output.commit()) {
-    return fail(QStringLiteral("cannot write %1: %2").arg(output_path, output.errorString()));
-  }
-  std::printf("%s: %d frames at %d fps, %lld bytes\n", qPrintable(output_path),
-              static_cast<int>(video.packets.size()), fps, static_cast<long long>(nsv_file.size()));
-  return 0;
+  conversion.start();
+  app.exec();
+  return exit_code;
 }
