@@ -64,8 +64,9 @@ QString lastErrorLine(const QByteArray &error_output) {
   for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
     QString line = QString::fromLocal8Bit(*it).trimmed();
     line.remove(context_prefix);
+    // Closing remarks that follow the line with the cause.
     if (line.isEmpty() || line == QLatin1String("Conversion failed!") ||
-        line.startsWith(QLatin1String("Exiting normally"))) {
+        line == QLatin1String("Error marking filters as finished") || line.startsWith(QLatin1String("Exiting normally"))) {
       continue;
     }
     return line;
