@@ -199,7 +199,8 @@ int main(int argc, char *argv[]) {
                                    static_cast<long long>(result.bytes));
                        exit_code = 0;
                      } else if (result.outcome == convert::ConversionResult::Outcome::Failed) {
-                       fail(result.error);
+                       fail(request.source.isPattern() ? result.error
+                                                       : QStringLiteral("%1: %2").arg(request.source.path, result.error));
                      } else {
                        fail(QStringLiteral("stopped; nothing was written"));
                        exit_code = 130;

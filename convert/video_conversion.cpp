@@ -233,9 +233,8 @@ void VideoConversion::onProbeFinished() {
   process_ = nullptr;
   probe->deleteLater();
   if (probe->exitStatus() != QProcess::NormalExit || probe->exitCode() != 0) {
-    QString line = lastErrorLine(probe->readAllStandardError());
-    line.replace(ffmpegFileName(request_.source.path), request_.source.path);
-    fail(line.isEmpty() ? QStringLiteral("ffprobe cannot read the file") : line);
+    const QString reason = reasonFrom(probe->readAllStandardError());
+    fail(reason.isEmpty() ? QStringLiteral("ffprobe cannot read the file") : reason);
     return;
   }
   media_ = parseProbeOutput(probe->readAllStandardOutput());
@@ -293,8 +292,8 @@ void VideoConversion::onEncoderFinished() {
     return;
   }
   if (encoder->exitCode() != 0) {
-    const QString line = lastErrorLine(error_tail_);
-    fail(line.isEmpty() ? QStringLiteral("ffmpeg stopped with exit code %1").arg(encoder->exitCode()) : line);
+    const QString reason = reasonFrom(error_tail_);
+    fail(reason.isEmpty() ? QStringLiteral("ffmpeg stopped with exit code %1").arg(encoder->exitCode()) : reason);
     return;
   }
   startMuxer();
@@ -394,6 +393,20 @@ void VideoConversion::stopWork() {
     mux_job_.reset();
   }
   work_dir_.reset();
+}
+
+// ffmpeg's last error line, without the input's name in front: the reason is
+// shown beside the file already.
+QString VideoConversion::reasonFrom(const QByteArray &error_output) const {
+  QString line = lastErrorLine(error_output);
+  if (!request_.source.isPattern()) {
+    const QString input_name = ffmpegFileName(request_.source.path);
+    if (line.startsWith(input_name + QStringLiteral(": "))) {
+      line.remove(0, input_name.size() + 2);
+    }
+    line.replace(input_name, request_.source.path);
+  }
+  return line;
 }
 
 void VideoConversion::setFraction(double fraction) {

@@ -96,6 +96,7 @@ private:
   void finish(ConversionResult::Outcome outcome);
   void stopWork();
   void setFraction(double fraction);
+  QString reasonFrom(const QByteArray &error_output) const;
   QProcess *newProcess();
 
   ConversionRequest request_;

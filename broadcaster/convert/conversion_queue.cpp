@@ -3,8 +3,11 @@
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <algorithm>
+
+Q_LOGGING_CATEGORY(lcConversion, "tarvik.convert")
 
 namespace {
 
@@ -156,6 +159,7 @@ void ConversionQueue::passThrough(int index) {
   if (!info.isFile() || !info.isReadable()) {
     file.state = State::Failed;
     file.reason = QStringLiteral("the file cannot be read");
+    qCWarning(lcConversion).noquote() << "cannot take" << file.input_path << "-" << file.reason;
     changed(index);
     return;
   }
@@ -197,13 +201,16 @@ void ConversionQueue::onConversionFinished(int index, const convert::ConversionR
     file.fraction = 1.0;
     file.output_path = result.output_path;
     file.title = titleFor(file.input_path, result.title_tag);
+    qCInfo(lcConversion).noquote() << "converted" << file.input_path << "to" << file.output_path;
     break;
   case convert::ConversionResult::Outcome::Failed:
     file.state = State::Failed;
     file.reason = result.error;
+    qCWarning(lcConversion).noquote() << "cannot convert" << file.input_path << "-" << file.reason;
     break;
   case convert::ConversionResult::Outcome::Cancelled:
     file.state = State::Cancelled;
+    qCInfo(lcConversion).noquote() << "conversion of" << file.input_path << "cancelled";
     break;
   }
   changed(index);
