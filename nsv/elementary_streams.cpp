@@ -114,7 +114,7 @@ void Mp3Duration::add(const QByteArray &piece) {
 }
 
 QByteArray muxToNsv(const IvfStream &video, const QVector<AudioPacket> &audio,
-                    int frames_per_second, bool with_file_header) {
+                    std::uint8_t frame_rate_byte, bool with_file_header) {
   StreamFormat format;
   format.video_fourcc = video.fourcc.isEmpty() ? QByteArrayLiteral("VP80") : video.fourcc;
   if (format.video_fourcc == "VP80" || format.video_fourcc == "VP8 ") {
@@ -123,7 +123,7 @@ QByteArray muxToNsv(const IvfStream &video, const QVector<AudioPacket> &audio,
   format.audio_fourcc = audio.isEmpty() ? QByteArrayLiteral("NONE") : QByteArrayLiteral("MP3 ");
   format.width = video.width;
   format.height = video.height;
-  format.frame_rate_byte = frameRateByteForWholeRate(frames_per_second);
+  format.frame_rate_byte = frame_rate_byte;
   const double rate = frameRateFromByte(format.frame_rate_byte);
 
   Writer writer(format);

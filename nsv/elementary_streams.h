@@ -49,6 +49,6 @@ private:
 // Interleaves the video packets (one per frame slot) with the audio that plays
 // until the end of each slot. A sync frame goes before every key frame.
 QByteArray muxToNsv(const IvfStream &video, const QVector<AudioPacket> &audio,
-                    int frames_per_second, bool with_file_header);
+                    std::uint8_t frame_rate_byte, bool with_file_header);
 
 } // namespace nsv

@@ -4,12 +4,15 @@
 
 namespace nsv {
 
+namespace {
+// Base durations in 1/90000 s ticks for the two low bits of a rate byte.
+constexpr int kBaseTicks[4] = {3000, 3003, 3600, 3753};
+} // namespace
+
 double frameRateFromByte(std::uint8_t rate_byte) {
   if (rate_byte < 128) {
     return rate_byte;
   }
-  // Base durations in 1/90000 s ticks for the two low bits.
-  static const double kBaseTicks[4] = {3000.0, 3003.0, 3600.0, 3753.0};
   const double base_ticks = kBaseTicks[rate_byte % 4];
   if (rate_byte < 192) {
     const double k = std::floor((rate_byte - 128) / 4.0);
@@ -19,14 +22,33 @@ double frameRateFromByte(std::uint8_t rate_byte) {
   return 90000.0 / (base_ticks / (k + 1.0));
 }
 
-std::uint8_t frameRateByteForWholeRate(int frames_per_second) {
-  if (frames_per_second < 1) {
-    return 1;
+std::uint8_t frameRateByteFor(double frames_per_second) {
+  const double whole = std::round(frames_per_second);
+  if (whole >= 1 && whole <= 127 && std::abs(frames_per_second - whole) < 1e-6) {
+    return static_cast<std::uint8_t>(whole);
   }
-  if (frames_per_second > 127) {
-    return 127;
+  constexpr double kTolerance = 0.01;
+  std::uint8_t best = 0;
+  double best_distance = kTolerance;
+  for (int rate_byte = 128; rate_byte <= 255; ++rate_byte) {
+    const double distance = std::abs(frameRateFromByte(static_cast<std::uint8_t>(rate_byte)) - frames_per_second);
+    if (distance < best_distance) {
+      best = static_cast<std::uint8_t>(rate_byte);
+      best_distance = distance;
+    }
   }
-  return static_cast<std::uint8_t>(frames_per_second);
+  return best;
+}
+
+FrameRateFraction frameRateFractionFromByte(std::uint8_t rate_byte) {
+  if (rate_byte < 128) {
+    return {rate_byte, 1};
+  }
+  const int base_ticks = kBaseTicks[rate_byte % 4];
+  if (rate_byte < 192) {
+    return {90000, base_ticks * ((rate_byte - 128) / 4 + 1)};
+  }
+  return {90000 * ((rate_byte - 192) / 4 + 1), base_ticks};
 }
 
 void appendLe16(QByteArray &out, quint16 value) {

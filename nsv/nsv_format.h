@@ -25,9 +25,18 @@ inline constexpr int kMaxAudioBytes = 32768;
 // middle bits divide (128..191) or multiply (192..255). 0 stays 0.
 double frameRateFromByte(std::uint8_t rate_byte);
 
-// The inverse for whole rates that fit a byte directly (1..127); other rates
-// are not produced by our writers.
-std::uint8_t frameRateByteForWholeRate(int frames_per_second);
+// The byte that stores a rate: whole rates 1..127 directly, others (29.97,
+// 23.976, 59.94...) through the table when one is within 0.01 frames per
+// second. 0 when no byte stores the rate.
+std::uint8_t frameRateByteFor(double frames_per_second);
+
+// A byte's rate as an exact fraction (29.97 is 90000/3003), for encoders that
+// must produce frames at exactly the rate the header announces.
+struct FrameRateFraction {
+  int numerator = 0;
+  int denominator = 1;
+};
+FrameRateFraction frameRateFractionFromByte(std::uint8_t rate_byte);
 
 struct StreamFormat {
   QByteArray video_fourcc = QByteArrayLiteral("VP80");

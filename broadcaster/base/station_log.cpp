@@ -13,6 +13,7 @@ Q_LOGGING_CATEGORY(lcConnection, "tarvik.connection", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcSession, "tarvik.session", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcLibrary, "tarvik.library", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcWindow, "tarvik.window", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcConvert, "tarvik.convert", QtInfoMsg)
 
 namespace station_log {
 namespace {

@@ -12,6 +12,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcConnection) // tarvik.connection: logins, losses, r
 Q_DECLARE_LOGGING_CATEGORY(lcSession)    // tarvik.session: opening and saving the session
 Q_DECLARE_LOGGING_CATEGORY(lcLibrary)    // tarvik.library: folders, imports, removals
 Q_DECLARE_LOGGING_CATEGORY(lcWindow)     // tarvik.window: what the window tells the operator
+Q_DECLARE_LOGGING_CATEGORY(lcConvert)    // tarvik.convert: videos turned into NSV files
 
 namespace station_log {
 

@@ -55,6 +55,12 @@ void BroadcastDriver::report(Problem problem, const QString &message) {
   emit error(problem, message);
 }
 
+void BroadcastDriver::reportStreamingFailed(const QString &reason) {
+  // The status line says what the error says; the log needs it once.
+  emit statusChanged(kStreamingFailed);
+  report(Problem::StreamingFailed, withReason(kStreamingFailed, reason));
+}
+
 void BroadcastDriver::setStatus(const QString &text) {
   qCInfo(lcBroadcast).noquote() << text;
   emit statusChanged(text);
@@ -245,8 +251,7 @@ BroadcastDriver::PlayResult BroadcastDriver::playLoop() {
     }
     if (!result.ok() || !sent_whole_file) {
       if (phase_ != Phase::Running) {
-        setStatus(kStreamingFailed);
-        report(Problem::StreamingFailed, withReason(kStreamingFailed, result.text));
+        reportStreamingFailed(result.text);
         return PlayResult::Ended;
       }
       // The server went away or stopped taking the stream: close our side
@@ -257,8 +262,7 @@ BroadcastDriver::PlayResult BroadcastDriver::playLoop() {
             << withReason(QStringLiteral("Lost the server while sending \"%1\".").arg(head.title), result.text);
         return PlayResult::ConnectionLost;
       }
-      setStatus(kStreamingFailed);
-      report(Problem::StreamingFailed, withReason(kStreamingFailed, result.text));
+      reportStreamingFailed(result.text);
       return PlayResult::Ended;
     }
     skipped_in_a_row_ = 0;

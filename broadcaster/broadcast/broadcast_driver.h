@@ -96,6 +96,7 @@ private:
   void stopControl();
   bool broadcastAbandoned() const { return phase_ != Phase::Running || exit_requested_; }
   void report(Problem problem, const QString &message);
+  void reportStreamingFailed(const QString &reason);
   void setStatus(const QString &text);
 
   session::Session &session_;

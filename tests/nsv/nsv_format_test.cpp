@@ -17,6 +17,27 @@ TEST(FrameRateByte, DecodesTheTable) {
   EXPECT_DOUBLE_EQ(nsv::frameRateFromByte(0x83), 90000.0 / 3753.0);
 }
 
+TEST(FrameRateByte, StoresWholeAndBroadcastRatesExactly) {
+  const struct {
+    double rate;
+    int byte;
+    int numerator;
+    int denominator;
+  } cases[] = {{25.0, 25, 25, 1}, {1.0, 1, 1, 1},         {127.0, 127, 127, 1},    {29.97, 0x81, 90000, 3003},
+               {23.976, 0x83, 90000, 3753}, {59.94, 0xC5, 180000, 3003}, {12.5, 0x86, 90000, 7200}};
+  for (const auto &entry : cases) {
+    const std::uint8_t rate_byte = nsv::frameRateByteFor(entry.rate);
+    EXPECT_EQ(rate_byte, entry.byte) << entry.rate;
+    const nsv::FrameRateFraction fraction = nsv::frameRateFractionFromByte(rate_byte);
+    EXPECT_EQ(fraction.numerator, entry.numerator) << entry.rate;
+    EXPECT_EQ(fraction.denominator, entry.denominator) << entry.rate;
+    EXPECT_NEAR(static_cast<double>(fraction.numerator) / fraction.denominator, nsv::frameRateFromByte(rate_byte), 1e-9);
+  }
+  for (const double unstorable : {0.0, 29.5, 500.0, -25.0}) {
+    EXPECT_EQ(nsv::frameRateByteFor(unstorable), 0) << unstorable;
+  }
+}
+
 TEST(NsvFrames, SyncFrameLayout) {
   nsv::StreamFormat format;
   format.width = 320;

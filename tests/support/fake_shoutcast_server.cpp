@@ -7,6 +7,16 @@ FakeShoutcastServer::FakeShoutcastServer(QObject *parent) : QObject(parent) {
   connect(&title_listener_, &QTcpServer::newConnection, this, &FakeShoutcastServer::onTitleConnection);
 }
 
+FakeShoutcastServer::~FakeShoutcastServer() {
+  // The listeners delete their connections after the members the
+  // connections' handlers write to are gone: cut the handlers first.
+  for (QTcpServer *listener : {&source_listener_, &title_listener_}) {
+    for (QTcpSocket *socket : listener->findChildren<QTcpSocket *>()) {
+      socket->disconnect(this);
+    }
+  }
+}
+
 bool FakeShoutcastServer::start(bool with_title_listener) {
   for (int attempt = 0; attempt < 50; ++attempt) {
     QTcpServer probe;

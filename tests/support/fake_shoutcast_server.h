@@ -21,6 +21,7 @@ public:
   };
 
   explicit FakeShoutcastServer(QObject *parent = nullptr);
+  ~FakeShoutcastServer() override;
 
   // Listens on a free pair of loopback ports; with_title_listener false
   // leaves the title port closed.

@@ -1,0 +1,225 @@
+#include "conversion_queue.h"
+
+#include <station_log.h>
+
+#include <QCollator>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+bool isNsv(const QString &path) { return QFileInfo(path).suffix().compare(QLatin1String("nsv"), Qt::CaseInsensitive) == 0; }
+
+bool isFinal(ConversionQueue::State state) {
+  return state == ConversionQueue::State::Done || state == ConversionQueue::State::Failed ||
+         state == ConversionQueue::State::Cancelled;
+}
+
+// Sets a flag for the life of a scope, so a signal handler that calls back
+// into the queue does not start a pass inside the running one.
+class ScopedFlag {
+public:
+  explicit ScopedFlag(bool &flag) : flag_(flag) { flag_ = true; }
+  ~ScopedFlag() { flag_ = false; }
+  ScopedFlag(const ScopedFlag &) = delete;
+  ScopedFlag &operator=(const ScopedFlag &) = delete;
+
+private:
+  bool &flag_;
+};
+
+} // namespace
+
+ConversionQueue::ConversionQueue(QString output_folder, convert::EncodingSettings settings, int parallel_conversions,
+                                 QObject *parent)
+    : QObject(parent), output_folder_(std::move(output_folder)), settings_(settings),
+      parallel_conversions_(std::max(1, parallel_conversions)) {}
+
+ConversionQueue::~ConversionQueue() {
+  for (convert::VideoConversion *conversion : conversions_) {
+    if (conversion != nullptr) {
+      conversion->disconnect(this);
+      delete conversion;
+    }
+  }
+}
+
+int ConversionQueue::add(const QStringList &paths) {
+  QStringList inputs;
+  for (const QString &path : paths) {
+    const QFileInfo info(path);
+    if (!info.isDir()) {
+      inputs << path;
+      continue;
+    }
+    QStringList names = QDir(path).entryList(QDir::Files | QDir::Readable);
+    QCollator collator;
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(names.begin(), names.end(), collator);
+    for (const QString &name : names) {
+      inputs << QDir(path).filePath(name);
+    }
+  }
+  for (const QString &input : inputs) {
+    File file;
+    file.input_path = input;
+    files_.append(file);
+    conversions_.append(nullptr);
+  }
+  if (running_ && !inputs.isEmpty()) {
+    emit overallProgressed(overallFraction());
+    pump();
+  }
+  return static_cast<int>(inputs.size());
+}
+
+void ConversionQueue::start() {
+  if (running_) {
+    return;
+  }
+  running_ = true;
+  pump();
+}
+
+void ConversionQueue::cancel() {
+  // Waiting files first, so that no cancelled conversion makes room for one.
+  for (int index = 0; index < files_.size(); ++index) {
+    if (files_[index].state == State::Waiting) {
+      files_[index].state = State::Cancelled;
+      changed(index);
+    }
+  }
+  for (int index = 0; index < conversions_.size(); ++index) {
+    if (conversions_[index] != nullptr) {
+      conversions_[index]->cancel(); // reports through onConversionFinished
+    }
+  }
+  pump();
+}
+
+double ConversionQueue::overallFraction() const {
+  if (files_.isEmpty()) {
+    return running_ ? 0.0 : 1.0;
+  }
+  double sum = 0.0;
+  for (const File &file : files_) {
+    sum += isFinal(file.state) ? 1.0 : file.fraction;
+  }
+  return sum / files_.size();
+}
+
+QString ConversionQueue::titleFor(const QString &input_path, const QString &title_tag) {
+  const QString tag = title_tag.trimmed();
+  return tag.isEmpty() ? QFileInfo(input_path).completeBaseName() : tag;
+}
+
+int ConversionQueue::convertingCount() const {
+  return static_cast<int>(std::count_if(conversions_.begin(), conversions_.end(),
+                                        [](const convert::VideoConversion *conversion) { return conversion != nullptr; }));
+}
+
+void ConversionQueue::pump() {
+  if (!running_) {
+    return;
+  }
+  if (pumping_) {
+    pump_again_ = true; // a handler changed the list: one more pass
+    return;
+  }
+  {
+    const ScopedFlag pumping(pumping_);
+    do {
+      pump_again_ = false;
+      for (int index = 0; index < files_.size(); ++index) {
+        if (files_[index].state != State::Waiting) {
+          continue;
+        }
+        if (isNsv(files_[index].input_path)) {
+          passThrough(index);
+        } else if (convertingCount() < parallel_conversions_) {
+          startConversion(index);
+        }
+      }
+    } while (pump_again_);
+  }
+  const bool any_open = std::any_of(files_.begin(), files_.end(), [](const File &file) { return !isFinal(file.state); });
+  if (!any_open) {
+    running_ = false;
+    emit finished();
+  }
+}
+
+void ConversionQueue::passThrough(int index) {
+  File &file = files_[index];
+  const QFileInfo info(file.input_path);
+  if (!info.isFile() || !info.isReadable()) {
+    file.state = State::Failed;
+    file.reason = QStringLiteral("the file cannot be read");
+    qCWarning(lcConvert).noquote() << "Cannot take" << file.input_path << "-" << file.reason;
+    changed(index);
+    return;
+  }
+  file.state = State::Done;
+  file.fraction = 1.0;
+  file.output_path = info.absoluteFilePath();
+  file.title = titleFor(file.input_path, QString());
+  changed(index);
+  emit fileFinished(index, file.title, file.output_path);
+}
+
+void ConversionQueue::startConversion(int index) {
+  const QFileInfo input(files_[index].input_path);
+  convert::ConversionRequest request;
+  request.source = convert::ConversionSource::file(input.filePath());
+  request.output_path = QDir(output_folder_).filePath(input.completeBaseName() + QStringLiteral(".nsv"));
+  request.naming = convert::OutputNaming::NumberedSuffix;
+  request.settings = settings_;
+  auto *conversion = new convert::VideoConversion(request, this);
+  conversions_[index] = conversion;
+  connect(conversion, &convert::VideoConversion::progressed, this, [this, index](double fraction) {
+    files_[index].fraction = fraction;
+    changed(index);
+  });
+  connect(conversion, &convert::VideoConversion::finished, this,
+          [this, index](const convert::ConversionResult &result) { onConversionFinished(index, result); });
+  files_[index].state = State::Converting;
+  changed(index);
+  conversion->start();
+}
+
+void ConversionQueue::onConversionFinished(int index, const convert::ConversionResult &result) {
+  conversions_[index]->deleteLater();
+  conversions_[index] = nullptr;
+  File &file = files_[index];
+  switch (result.outcome) {
+  case convert::ConversionResult::Outcome::Done:
+    file.state = State::Done;
+    file.fraction = 1.0;
+    file.output_path = result.output_path;
+    file.title = titleFor(file.input_path, result.title_tag);
+    qCInfo(lcConvert).noquote() << "Converted" << file.input_path << "to" << file.output_path;
+    break;
+  case convert::ConversionResult::Outcome::Failed:
+    file.state = State::Failed;
+    file.reason = result.error;
+    qCWarning(lcConvert).noquote() << "Cannot convert" << file.input_path << "-" << file.reason;
+    break;
+  case convert::ConversionResult::Outcome::Cancelled:
+    file.state = State::Cancelled;
+    qCInfo(lcConvert).noquote() << "Conversion of" << file.input_path << "cancelled";
+    break;
+  }
+  changed(index);
+  if (file.state == State::Done) {
+    emit fileFinished(index, file.title, file.output_path);
+  }
+  pump();
+}
+
+void ConversionQueue::changed(int index) {
+  emit fileChanged(index);
+  emit overallProgressed(overallFraction());
+}

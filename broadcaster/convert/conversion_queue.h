@@ -1,0 +1,74 @@
+#pragma once
+
+#include <encoding_settings.h>
+#include <video_conversion.h>
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// A list of videos turned into NSV files in the background, one or two at a
+// time. NSV files pass through as they are. Each finished file is reported
+// with its title and path, ready to be imported.
+class ConversionQueue : public QObject {
+  Q_OBJECT
+
+public:
+  enum class State { Waiting, Converting, Done, Failed, Cancelled };
+
+  struct File {
+    QString input_path;
+    State state = State::Waiting;
+    double fraction = 0.0; // of this file, 0 to 1
+    QString output_path;   // when done: the NSV file (the input itself for an NSV input)
+    QString title;         // when done
+    QString reason;        // when failed
+  };
+
+  ConversionQueue(QString output_folder, convert::EncodingSettings settings, int parallel_conversions,
+                  QObject *parent = nullptr);
+  // Conversions still running are cancelled and their partial files removed.
+  ~ConversionQueue() override;
+
+  // Adds files, and the files of folders (sorted by name, hidden ones left
+  // out); returns how many files were added. Files added while the queue
+  // runs are taken up too.
+  int add(const QStringList &paths);
+  // Begins with the waiting files; finished() follows when none is left.
+  void start();
+  // Stops every running ffmpeg and removes its partial output; what finished
+  // stays, what waited is cancelled.
+  void cancel();
+
+  const QVector<File> &files() const { return files_; }
+  // Finished, failed and cancelled files count whole.
+  double overallFraction() const;
+  bool isRunning() const { return running_; }
+
+  // The container's title tag, else the file name without extension.
+  static QString titleFor(const QString &input_path, const QString &title_tag);
+
+signals:
+  void fileChanged(int index);
+  void fileFinished(int index, const QString &title, const QString &output_path);
+  void overallProgressed(double fraction);
+  void finished();
+
+private:
+  void pump();
+  void startConversion(int index);
+  void passThrough(int index);
+  void onConversionFinished(int index, const convert::ConversionResult &result);
+  void changed(int index);
+  int convertingCount() const;
+
+  QString output_folder_;
+  convert::EncodingSettings settings_;
+  int parallel_conversions_;
+  QVector<File> files_;
+  QVector<convert::VideoConversion *> conversions_; // by file index; null when none runs
+  bool running_ = false;
+  bool pumping_ = false;
+  bool pump_again_ = false;
+};

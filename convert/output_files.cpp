@@ -1,0 +1,63 @@
+#include "output_files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace convert {
+
+namespace {
+
+constexpr int kMaximumNumber = 9999;
+
+QString numberedPath(const QString &folder, const QString &base_name, const QString &extension, int number) {
+  const QString name = number == 1 ? base_name + extension
+                                   : QStringLiteral("%1 (%2)%3").arg(base_name).arg(number).arg(extension);
+  return QDir(folder).filePath(name);
+}
+
+void splitName(const QString &path, QString *folder, QString *base_name, QString *extension) {
+  const QFileInfo info(path);
+  *folder = info.absolutePath();
+  *base_name = info.completeBaseName();
+  *extension = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+}
+
+} // namespace
+
+QString moveToFreeName(const QString &finished_path, const QString &wanted_path, QString *error_text) {
+  QString folder, base_name, extension;
+  splitName(wanted_path, &folder, &base_name, &extension);
+  for (int number = 1; number <= kMaximumNumber; ++number) {
+    const QString candidate = numberedPath(folder, base_name, extension, number);
+    if (QFileInfo::exists(candidate)) {
+      continue;
+    }
+    QFile finished(finished_path);
+    if (finished.rename(candidate)) {
+      return candidate;
+    }
+    // Taken between the look and the rename: try the next number.
+    if (!QFileInfo::exists(candidate)) {
+      *error_text = QStringLiteral("cannot rename %1 to %2: %3").arg(finished_path, candidate, finished.errorString());
+      return QString();
+    }
+  }
+  *error_text = QStringLiteral("no free name for %1 in %2").arg(base_name + extension, folder);
+  return QString();
+}
+
+bool moveReplacing(const QString &finished_path, const QString &wanted_path, QString *error_text) {
+  if (std::rename(QFile::encodeName(finished_path).constData(), QFile::encodeName(wanted_path).constData()) != 0) {
+    *error_text = QStringLiteral("cannot rename %1 to %2: %3")
+                      .arg(finished_path, wanted_path, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+  }
+  return true;
+}
+
+} // namespace convert

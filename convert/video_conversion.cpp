@@ -1,0 +1,420 @@
+#include "video_conversion.h"
+
+#include "ffmpeg_progress.h"
+#include "output_files.h"
+
+#include <elementary_streams.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+#include <QSignalBlocker>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace convert {
+
+namespace {
+
+constexpr double kEncodingShare = 0.95;
+constexpr int kErrorTailBytes = 8192;
+constexpr int kKillWaitMs = 5000;
+// ffmpeg runs below the broadcaster's priority, so a broadcast keeps its pace.
+constexpr int kEncoderNiceness = 10;
+
+const QString kVideoFile = QStringLiteral("video.ivf");
+const QString kAudioFile = QStringLiteral("audio.mp3");
+const QString kMuxedFile = QStringLiteral("muxed.nsv");
+
+// "file:" keeps ffmpeg from reading a name such as "concat:..." or "-x" as
+// anything but a file.
+QString ffmpegFileName(const QString &path) {
+  return QStringLiteral("file:") + QFileInfo(path).absoluteFilePath();
+}
+
+QStringList encoderArguments(const ConversionRequest &request, const MediaInfo &media, const QDir &work_dir) {
+  const EncodingSettings &settings = request.settings;
+  const QString rate = settings.ffmpegFrameRate();
+  QStringList arguments = {QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"), QStringLiteral("-v"),
+                           QStringLiteral("error"), QStringLiteral("-nostats"), QStringLiteral("-progress"),
+                           QStringLiteral("pipe:1"), QStringLiteral("-y")};
+  QString video_map;
+  QString audio_map;
+  if (request.source.isPattern()) {
+    const QString seconds = QString::number(request.source.pattern_seconds);
+    arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
+              << QStringLiteral("%1=size=%2x%3:rate=%4:duration=%5")
+                     .arg(request.source.pattern_source)
+                     .arg(settings.width)
+                     .arg(settings.height)
+                     .arg(rate, seconds)
+              << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
+              << QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=%3")
+                     .arg(request.source.pattern_tone_hz)
+                     .arg(kAudioSampleRateHz)
+                     .arg(seconds);
+    video_map = QStringLiteral("0:v:0");
+    audio_map = QStringLiteral("1:a:0");
+  } else {
+    arguments << QStringLiteral("-i") << ffmpegFileName(request.source.path);
+    video_map = QStringLiteral("0:%1").arg(media.video_stream);
+    if (media.audio_stream >= 0) {
+      audio_map = QStringLiteral("0:%1").arg(media.audio_stream);
+    }
+  }
+  // Fit inside the frame, aspect kept, centred on black.
+  const QString fit = QStringLiteral("scale=%1:%2:force_original_aspect_ratio=decrease:force_divisible_by=2,"
+                                     "pad=%1:%2:(ow-iw)/2:(oh-ih)/2,setsar=1")
+                          .arg(settings.width)
+                          .arg(settings.height);
+  const int key_frame_interval = std::max(1, static_cast<int>(std::lround(settings.frames_per_second)));
+  arguments << QStringLiteral("-map") << video_map << QStringLiteral("-vf") << fit << QStringLiteral("-r") << rate
+            << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-c:v")
+            << QStringLiteral("libvpx") << QStringLiteral("-b:v") << QStringLiteral("%1k").arg(settings.video_kbps)
+            << QStringLiteral("-g") << QString::number(key_frame_interval) << QStringLiteral("-auto-alt-ref")
+            << QStringLiteral("0") << QStringLiteral("-deadline") << QStringLiteral("realtime")
+            << QStringLiteral("-cpu-used") << QStringLiteral("8") << QStringLiteral("-f") << QStringLiteral("ivf")
+            << work_dir.filePath(kVideoFile);
+  if (!audio_map.isEmpty()) {
+    arguments << QStringLiteral("-map") << audio_map << QStringLiteral("-c:a") << QStringLiteral("libmp3lame")
+              << QStringLiteral("-ar") << QString::number(kAudioSampleRateHz) << QStringLiteral("-ac")
+              << QString::number(kAudioChannels) << QStringLiteral("-b:a")
+              << QStringLiteral("%1k").arg(settings.audio_kbps) << QStringLiteral("-write_xing") << QStringLiteral("0")
+              << QStringLiteral("-id3v2_version") << QStringLiteral("0") << QStringLiteral("-f")
+              << QStringLiteral("mp3") << work_dir.filePath(kAudioFile);
+  }
+  return arguments;
+}
+
+QByteArray readWhole(const QString &path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return QByteArray();
+  }
+  return file.readAll();
+}
+
+} // namespace
+
+// Shared with the muxer thread: inputs set before it starts, outputs read
+// after it ended; only the cancel flag crosses while it runs.
+struct VideoConversion::MuxJob {
+  QString video_path;
+  QString audio_path; // empty when the video has no sound
+  QString output_path;
+  std::uint8_t frame_rate_byte = 25;
+  bool with_file_header = true;
+  std::atomic<bool> cancelled{false};
+  QString error;
+  int frame_count = 0;
+  qint64 bytes = 0;
+
+  void run() {
+    const nsv::IvfStream video = nsv::parseIvf(readWhole(video_path));
+    if (!video.valid || video.packets.isEmpty()) {
+      error = QStringLiteral("ffmpeg produced no usable VP8 video");
+      return;
+    }
+    const QVector<nsv::AudioPacket> audio =
+        audio_path.isEmpty() ? QVector<nsv::AudioPacket>() : nsv::splitMp3Frames(readWhole(audio_path));
+    if (cancelled) {
+      return;
+    }
+    const QByteArray muxed = nsv::muxToNsv(video, audio, frame_rate_byte, with_file_header);
+    if (muxed.isEmpty()) {
+      error = QStringLiteral("a frame is too large for NSV; lower the video bit rate");
+      return;
+    }
+    if (cancelled) {
+      return;
+    }
+    QSaveFile output(output_path);
+    if (!output.open(QIODevice::WriteOnly) || output.write(muxed) != muxed.size() || !output.commit()) {
+      error = QStringLiteral("cannot write %1: %2").arg(output_path, output.errorString());
+      return;
+    }
+    frame_count = static_cast<int>(video.packets.size());
+    bytes = muxed.size();
+  }
+};
+
+ConversionSource ConversionSource::file(const QString &path) {
+  ConversionSource source;
+  source.path = path;
+  return source;
+}
+
+ConversionSource ConversionSource::testPattern(double seconds, const QString &source_name, int tone_hz) {
+  ConversionSource source;
+  source.pattern_seconds = seconds;
+  source.pattern_source = source_name;
+  source.pattern_tone_hz = tone_hz;
+  return source;
+}
+
+VideoConversion::VideoConversion(ConversionRequest request, QObject *parent)
+    : QObject(parent), request_(std::move(request)) {}
+
+VideoConversion::~VideoConversion() {
+  const QSignalBlocker blocker(this);
+  cancel();
+}
+
+void VideoConversion::start() {
+  if (stage_ != Stage::NotStarted) {
+    return;
+  }
+  stage_ = Stage::Probing;
+  // From the event loop, so that even an immediate failure arrives after the
+  // caller has returned.
+  QMetaObject::invokeMethod(this, &VideoConversion::begin, Qt::QueuedConnection);
+}
+
+void VideoConversion::begin() {
+  if (stage_ != Stage::Probing) {
+    return; // cancelled before it began
+  }
+  const QString problem = request_.settings.problem();
+  if (!problem.isEmpty()) {
+    fail(problem);
+    return;
+  }
+  const QFileInfo output(request_.output_path);
+  const QString folder = output.absolutePath();
+  if (!QDir().mkpath(folder)) {
+    fail(QStringLiteral("cannot create the folder %1").arg(folder));
+    return;
+  }
+  work_dir_ = std::make_unique<QTemporaryDir>(
+      QDir(folder).filePath(QStringLiteral(".%1.converting-XXXXXX").arg(output.completeBaseName())));
+  if (!work_dir_->isValid()) {
+    fail(QStringLiteral("cannot create a temporary folder in %1: %2").arg(folder, work_dir_->errorString()));
+    return;
+  }
+  if (request_.source.isPattern()) {
+    if (!(request_.source.pattern_seconds > 0)) {
+      fail(QStringLiteral("a test pattern needs a positive length"));
+      return;
+    }
+    media_.duration_s = request_.source.pattern_seconds;
+    startEncoder();
+  } else {
+    startProbe();
+  }
+}
+
+QProcess *VideoConversion::newProcess() {
+  auto *process = new QProcess(this);
+  process->setStandardInputFile(QProcess::nullDevice());
+  process->setChildProcessModifier([] { [[maybe_unused]] const int niceness = ::nice(kEncoderNiceness); });
+  return process;
+}
+
+void VideoConversion::startProbe() {
+  process_ = newProcess();
+  connect(process_, &QProcess::finished, this, &VideoConversion::onProbeFinished);
+  connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart) {
+      fail(QStringLiteral("cannot start ffprobe: %1").arg(process_->errorString()));
+    }
+  });
+  process_->start(QStringLiteral("ffprobe"), probeArguments(ffmpegFileName(request_.source.path)));
+}
+
+void VideoConversion::onProbeFinished() {
+  QProcess *probe = process_;
+  process_ = nullptr;
+  probe->deleteLater();
+  if (probe->exitStatus() != QProcess::NormalExit || probe->exitCode() != 0) {
+    const QString reason = reasonFrom(probe->readAllStandardError());
+    fail(reason.isEmpty() ? QStringLiteral("ffprobe cannot read the file") : reason);
+    return;
+  }
+  media_ = parseProbeOutput(probe->readAllStandardOutput());
+  result_.title_tag = media_.title;
+  if (!media_.readable()) {
+    fail(media_.error);
+  } else if (!media_.hasVideo()) {
+    fail(QStringLiteral("the file has no video stream"));
+  } else {
+    startEncoder();
+  }
+}
+
+void VideoConversion::startEncoder() {
+  stage_ = Stage::Encoding;
+  process_ = newProcess();
+  connect(process_, &QProcess::readyReadStandardOutput, this, &VideoConversion::onEncoderOutput);
+  connect(process_, &QProcess::readyReadStandardError, this, [this] {
+    error_tail_.append(process_->readAllStandardError());
+    error_tail_ = error_tail_.right(kErrorTailBytes);
+  });
+  connect(process_, &QProcess::finished, this, &VideoConversion::onEncoderFinished);
+  connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart) {
+      fail(QStringLiteral("cannot start ffmpeg: %1").arg(process_->errorString()));
+    }
+  });
+  process_->start(QStringLiteral("ffmpeg"), encoderArguments(request_, media_, QDir(work_dir_->path())));
+}
+
+void VideoConversion::onEncoderOutput() {
+  if (stage_ != Stage::Encoding || !progress_.add(process_->readAllStandardOutput())) {
+    return;
+  }
+  double encoded = 0.0;
+  if (progress_.ended()) {
+    encoded = 1.0;
+  } else if (media_.duration_s > 0) {
+    encoded = std::min(1.0, progress_.position_s() / media_.duration_s);
+  }
+  setFraction(encoded * kEncodingShare);
+}
+
+void VideoConversion::onEncoderFinished() {
+  error_tail_.append(process_->readAllStandardError());
+  onEncoderOutput();
+  if (stage_ != Stage::Encoding) {
+    return;
+  }
+  QProcess *encoder = process_;
+  process_ = nullptr;
+  encoder->deleteLater();
+  if (encoder->exitStatus() != QProcess::NormalExit) {
+    fail(QStringLiteral("ffmpeg stopped unexpectedly"));
+    return;
+  }
+  if (encoder->exitCode() != 0) {
+    const QString reason = reasonFrom(error_tail_);
+    fail(reason.isEmpty() ? QStringLiteral("ffmpeg stopped with exit code %1").arg(encoder->exitCode()) : reason);
+    return;
+  }
+  startMuxer();
+}
+
+void VideoConversion::startMuxer() {
+  stage_ = Stage::Muxing;
+  const QDir work_dir(work_dir_->path());
+  mux_job_ = std::make_shared<MuxJob>();
+  mux_job_->video_path = work_dir.filePath(kVideoFile);
+  if (request_.source.isPattern() || media_.audio_stream >= 0) {
+    mux_job_->audio_path = work_dir.filePath(kAudioFile);
+  }
+  mux_job_->output_path = work_dir.filePath(kMuxedFile);
+  mux_job_->frame_rate_byte = request_.settings.frameRateByte();
+  mux_job_->with_file_header = request_.with_file_header;
+  // Muxing reads and writes whole files: off the event loop's thread.
+  std::shared_ptr<MuxJob> job = mux_job_;
+  mux_thread_.reset(QThread::create([job] { job->run(); }));
+  connect(mux_thread_.get(), &QThread::finished, this, &VideoConversion::onMuxerFinished);
+  mux_thread_->start();
+}
+
+void VideoConversion::onMuxerFinished() {
+  if (stage_ != Stage::Muxing) {
+    return;
+  }
+  mux_thread_->wait();
+  mux_thread_.reset();
+  const std::shared_ptr<MuxJob> job = std::move(mux_job_);
+  if (!job->error.isEmpty()) {
+    fail(job->error);
+    return;
+  }
+  QString error;
+  if (request_.naming == OutputNaming::Replace) {
+    if (moveReplacing(job->output_path, request_.output_path, &error)) {
+      result_.output_path = QFileInfo(request_.output_path).absoluteFilePath();
+    }
+  } else {
+    result_.output_path = moveToFreeName(job->output_path, request_.output_path, &error);
+  }
+  if (!error.isEmpty()) {
+    fail(error);
+    return;
+  }
+  result_.frame_count = job->frame_count;
+  result_.bytes = job->bytes;
+  finish(ConversionResult::Outcome::Done);
+}
+
+void VideoConversion::cancel() {
+  if (stage_ == Stage::Finished) {
+    return;
+  }
+  finish(ConversionResult::Outcome::Cancelled);
+}
+
+void VideoConversion::fail(const QString &error) {
+  if (stage_ == Stage::Finished) {
+    return;
+  }
+  result_.error = error;
+  finish(ConversionResult::Outcome::Failed);
+}
+
+void VideoConversion::finish(ConversionResult::Outcome outcome) {
+  stage_ = Stage::Finished;
+  stopWork();
+  result_.outcome = outcome;
+  if (outcome == ConversionResult::Outcome::Done) {
+    setFraction(1.0);
+  } else {
+    result_.output_path.clear();
+  }
+  emit finished(result_);
+}
+
+// Ends whatever still runs and removes the temporary folder with every
+// partial file in it.
+void VideoConversion::stopWork() {
+  if (process_ != nullptr) {
+    QProcess *process = process_;
+    process_ = nullptr;
+    process->disconnect(this);
+    if (process->state() != QProcess::NotRunning) {
+      process->kill();
+      process->waitForFinished(kKillWaitMs);
+    }
+    process->deleteLater();
+  }
+  if (mux_thread_) {
+    mux_job_->cancelled = true;
+    mux_thread_->disconnect(this);
+    mux_thread_->wait();
+    mux_thread_.reset();
+    mux_job_.reset();
+  }
+  work_dir_.reset();
+}
+
+// ffmpeg's last error line, without the input's name in front: the reason is
+// shown beside the file already.
+QString VideoConversion::reasonFrom(const QByteArray &error_output) const {
+  QString line = lastErrorLine(error_output);
+  if (!request_.source.isPattern()) {
+    const QString input_name = ffmpegFileName(request_.source.path);
+    if (line.startsWith(input_name + QStringLiteral(": "))) {
+      line.remove(0, input_name.size() + 2);
+    }
+    line.replace(input_name, request_.source.path);
+  }
+  return line;
+}
+
+void VideoConversion::setFraction(double fraction) {
+  if (fraction <= fraction_) {
+    return;
+  }
+  fraction_ = fraction;
+  emit progressed(fraction_);
+}
+
+} // namespace convert

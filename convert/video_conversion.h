@@ -1,0 +1,115 @@
+#pragma once
+
+#include "encoding_settings.h"
+#include "ffmpeg_progress.h"
+#include "media_probe.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+class QProcess;
+class QTemporaryDir;
+class QThread;
+
+// One video turned into an NSV file in the background: ffprobe looks at the
+// input, one ffmpeg encodes VP8 and MP3 side by side, and our writer muxes
+// them. Everything is written under a temporary name in the output's folder
+// and renamed into place only when whole.
+namespace convert {
+
+struct ConversionSource {
+  QString path; // a file ffmpeg reads; empty for a test pattern
+  double pattern_seconds = 0.0;
+  QString pattern_source = QStringLiteral("testsrc2");
+  int pattern_tone_hz = 440;
+
+  static ConversionSource file(const QString &path);
+  static ConversionSource testPattern(double seconds, const QString &source, int tone_hz);
+  bool isPattern() const { return path.isEmpty(); }
+};
+
+enum class OutputNaming {
+  NumberedSuffix, // never overwrite: "name (2).nsv" when "name.nsv" is taken
+  Replace,        // replace the file at the output path, in one step
+};
+
+struct ConversionRequest {
+  ConversionSource source;
+  QString output_path;
+  OutputNaming naming = OutputNaming::NumberedSuffix;
+  EncodingSettings settings;
+  bool with_file_header = true;
+};
+
+struct ConversionResult {
+  enum class Outcome { Done, Failed, Cancelled };
+  Outcome outcome = Outcome::Failed;
+  QString output_path; // where the NSV file is, when done
+  QString title_tag;   // the input's container title tag, when it has one
+  QString error;       // why it failed: ffmpeg's or ffprobe's last error line, or ours
+  int frame_count = 0;
+  qint64 bytes = 0;
+};
+
+class VideoConversion : public QObject {
+  Q_OBJECT
+
+public:
+  enum class Stage { NotStarted, Probing, Encoding, Muxing, Finished };
+
+  explicit VideoConversion(ConversionRequest request, QObject *parent = nullptr);
+  // A conversion still running is cancelled, without signals.
+  ~VideoConversion() override;
+
+  // Begins from the event loop; finished() follows exactly once.
+  void start();
+  // Stops ffmpeg, removes every partial file and reports Cancelled before it
+  // returns. Waits for the muxer when it is writing (it checks between steps).
+  void cancel();
+
+  Stage stage() const { return stage_; }
+  // 0 to 1: encoding up to 0.95 (ffmpeg's position against the input's
+  // duration), 1 when the file is in place.
+  double fraction() const { return fraction_; }
+  const ConversionRequest &request() const { return request_; }
+  const ConversionResult &result() const { return result_; }
+
+signals:
+  void progressed(double fraction);
+  void finished(const convert::ConversionResult &result);
+
+private:
+  struct MuxJob;
+
+  void begin();
+  void startProbe();
+  void onProbeFinished();
+  void startEncoder();
+  void onEncoderOutput();
+  void onEncoderFinished();
+  void startMuxer();
+  void onMuxerFinished();
+  void fail(const QString &error);
+  void finish(ConversionResult::Outcome outcome);
+  void stopWork();
+  void setFraction(double fraction);
+  QString reasonFrom(const QByteArray &error_output) const;
+  QProcess *newProcess();
+
+  ConversionRequest request_;
+  ConversionResult result_;
+  MediaInfo media_;
+  Stage stage_ = Stage::NotStarted;
+  double fraction_ = 0.0;
+  std::unique_ptr<QTemporaryDir> work_dir_;
+  QProcess *process_ = nullptr;
+  FfmpegProgress progress_;
+  QByteArray error_tail_;
+  std::unique_ptr<QThread> mux_thread_;
+  std::shared_ptr<MuxJob> mux_job_;
+};
+
+} // namespace convert

@@ -1,0 +1,55 @@
+// The session lock between real processes: a live holder refuses others and
+// is named; the lock of a killed one is taken over.
+
+#include "nsv_fixtures.h"
+
+#include <session_lock.h>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+TEST(SessionLock, RefusedWhileAProcessHoldsItAndTakenOverWhenItIsKilled) {
+  QTemporaryDir temp;
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(session, "<tarvik/>"));
+
+  QProcess holder;
+  holder.start(fixtures::builtTool(QStringLiteral("session-lock-holder")), {session});
+  ASSERT_TRUE(holder.waitForReadyRead(30000)) << holder.errorString().toStdString();
+  ASSERT_EQ(holder.readLine().trimmed(), "locked");
+
+  // Reached through a link: the same lock.
+  const QString link = temp.filePath(QStringLiteral("link.xml"));
+  ASSERT_TRUE(QFile::link(session, link));
+  SessionLock mine(link);
+  EXPECT_FALSE(mine.tryLock());
+  EXPECT_FALSE(mine.isLocked());
+  EXPECT_EQ(mine.holderPid(), holder.processId());
+  EXPECT_EQ(mine.holderHost(), QSysInfo::machineHostName());
+  EXPECT_EQ(mine.message(), QStringLiteral("The session %1 is open in another Tarvik+ (process %2 on host %3).")
+                                .arg(link)
+                                .arg(holder.processId())
+                                .arg(QSysInfo::machineHostName()));
+
+  ::kill(static_cast<pid_t>(holder.processId()), SIGKILL);
+  ASSERT_TRUE(holder.waitForFinished(30000));
+  ASSERT_TRUE(QFile::exists(session + QStringLiteral(".lock"))); // left behind by the killed holder
+  EXPECT_TRUE(mine.tryLock()) << mine.message().toStdString();
+  EXPECT_TRUE(mine.message().isEmpty());
+
+  // Now this process holds it: a second opener here is refused too, until it
+  // is released.
+  SessionLock second(session);
+  EXPECT_FALSE(second.tryLock());
+  EXPECT_EQ(second.holderPid(), QCoreApplication::applicationPid());
+  mine.unlock();
+  EXPECT_FALSE(QFile::exists(session + QStringLiteral(".lock")));
+  EXPECT_TRUE(second.tryLock()) << second.message().toStdString();
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Running ffmpeg, ffprobe and our own tools from tests, and the checks that
+// an NSV file is whole.
+namespace media {
+
+struct ProcessResult {
+  int exit_code = -1; // -1 when it did not start, crashed or timed out
+  QByteArray output;  // standard output and error together
+};
+
+ProcessResult run(const QString &program, const QStringList &arguments, int timeout_ms = 120000);
+
+// ffmpeg -v error with these arguments; true when it made the file.
+bool makeMedia(const QStringList &arguments, QByteArray *error_output = nullptr);
+
+// ffprobe's csv answer (csv=p=0) for -show_entries entries of the streams
+// selected by stream_selector ("v:0", "a:0"), trimmed.
+QByteArray probeStream(const QString &path, const QString &stream_selector, const QString &entries);
+
+// Frames ffprobe reads from the first video stream; -1 when it cannot.
+int countVideoFrames(const QString &path);
+
+// What ffmpeg reports while decoding the whole file, less the end-of-file
+// notices of its NSV reader; empty when every frame decoded.
+QByteArray decodingProblems(const QString &path);
+
+} // namespace media
