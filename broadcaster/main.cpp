@@ -1,7 +1,9 @@
 // Tarvik+: the broadcaster.
 //
 //   tarvik-plus [--start] [--reconnect] [--log FILE] [SESSION.xml]
+//   tarvik-plus --import [--folder NAME] [encoding options] SESSION FILE_OR_FOLDER...
 
+#include <import_command.h>
 #include <main_window.h>
 #include <preferences.h>
 #include <station.h>
@@ -15,6 +17,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -55,6 +58,35 @@ void chooseOffscreenWithoutDisplay() {
   }
 }
 
+// Reads the encoding options over the defaults; false with a message when one is unusable.
+bool readEncodingOptions(const QCommandLineParser &parser, const QList<QCommandLineOption> &options,
+                         convert::EncodingSettings *settings, QString *problem) {
+  const QCommandLineOption &size = options[0];
+  const QCommandLineOption &fps = options[1];
+  const QCommandLineOption &video_kbps = options[2];
+  const QCommandLineOption &audio_kbps = options[3];
+  if (parser.isSet(size) && !convert::parseFrameSize(parser.value(size), &settings->width, &settings->height)) {
+    *problem = QStringLiteral("--size \"%1\" is not WIDTHxHEIGHT, for example 640x360.").arg(parser.value(size));
+    return false;
+  }
+  if (parser.isSet(fps) && !convert::parseFrameRate(parser.value(fps), &settings->frames_per_second)) {
+    *problem = QStringLiteral("--fps \"%1\" is not a frame rate such as 25 or 29.97.").arg(parser.value(fps));
+    return false;
+  }
+  bool ok = true;
+  if (parser.isSet(video_kbps)) {
+    settings->video_kbps = parser.value(video_kbps).toInt(&ok);
+  }
+  if (ok && parser.isSet(audio_kbps)) {
+    settings->audio_kbps = parser.value(audio_kbps).toInt(&ok);
+  }
+  *problem = ok ? settings->problem() : QStringLiteral("The bit rates must be whole numbers of kbit/s.");
+  return problem->isEmpty();
+}
+
+// What a termination signal does now: exit (the window), or cancel (an import).
+std::function<void()> g_on_termination;
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -79,16 +111,67 @@ int main(int argc, char *argv[]) {
   const QCommandLineOption log_option(QStringLiteral("log"),
                                       QStringLiteral("Append the log to FILE as well as to standard error."),
                                       QStringLiteral("FILE"));
-  parser.addOptions({start_option, reconnect_option, log_option});
+  const QCommandLineOption import_option(
+      QStringLiteral("import"),
+      QStringLiteral("Convert what needs converting and import it into SESSION, then exit: 0 when every file was "
+                     "imported, 2 when some were skipped, 1 when the session cannot be opened or written. No window."));
+  const QCommandLineOption folder_option(QStringLiteral("folder"),
+                                         QStringLiteral("With --import: the library folder (default: the first one; "
+                                                        "made when missing)."),
+                                         QStringLiteral("NAME"));
+  const QCommandLineOption output_option(QStringLiteral("output-folder"),
+                                         QStringLiteral("With --import: where NSV files are written (default: videos "
+                                                        "beside the session file)."),
+                                         QStringLiteral("FOLDER"));
+  const QList<QCommandLineOption> encoding_options = {
+      {QStringLiteral("size"), QStringLiteral("With --import: frame size (default 640x360)."), QStringLiteral("WxH")},
+      {QStringLiteral("fps"), QStringLiteral("With --import: frame rate, 25 or 29.97 (default 25)."),
+       QStringLiteral("RATE")},
+      {QStringLiteral("video-kbps"), QStringLiteral("With --import: video bit rate (default 1000)."),
+       QStringLiteral("KBPS")},
+      {QStringLiteral("audio-kbps"), QStringLiteral("With --import: audio bit rate (default 128)."),
+       QStringLiteral("KBPS")}};
+  parser.addOptions({start_option, reconnect_option, log_option, import_option, folder_option, output_option});
+  parser.addOptions(encoding_options);
   parser.addPositionalArgument(QStringLiteral("SESSION"), QStringLiteral("Session file to open at start-up."),
                                QStringLiteral("[SESSION.xml]"));
+  parser.addPositionalArgument(QStringLiteral("FILE_OR_FOLDER"), QStringLiteral("With --import: videos to import."),
+                               QStringLiteral("[FILE_OR_FOLDER...]"));
   parser.process(app);
-  if (parser.positionalArguments().size() > 1) {
+  const QStringList positional = parser.positionalArguments();
+  if (parser.isSet(import_option) ? positional.size() < 2 : positional.size() > 1) {
     parser.showHelp(1);
   }
   if (!station_log::install(parser.value(log_option), &log_error)) {
     std::fprintf(stderr, "%s\n", qPrintable(log_error));
     return 1;
+  }
+
+  std::unique_ptr<QSocketNotifier> termination;
+  if (installTerminationHandlers()) {
+    termination = std::make_unique<QSocketNotifier>(g_signal_fds[0], QSocketNotifier::Read);
+    QObject::connect(termination.get(), &QSocketNotifier::activated, [] {
+      char byte = 0;
+      [[maybe_unused]] const ssize_t got = ::read(g_signal_fds[0], &byte, 1);
+      qCInfo(lcWindow) << "Termination signal received";
+      if (g_on_termination) {
+        g_on_termination();
+      }
+    });
+  }
+
+  if (parser.isSet(import_option)) {
+    ImportCommand command;
+    command.session_path = positional.first();
+    command.inputs = positional.mid(1);
+    command.folder = parser.value(folder_option);
+    command.output_folder = parser.value(output_option);
+    QString problem;
+    if (!readEncodingOptions(parser, encoding_options, &command.settings, &problem)) {
+      std::fprintf(stderr, "%s\n", qPrintable(problem));
+      return 1;
+    }
+    return command.run([](std::function<void()> cancel) { g_on_termination = std::move(cancel); });
   }
 
   Station station;
@@ -109,23 +192,15 @@ int main(int argc, char *argv[]) {
     });
   }
 
-  std::unique_ptr<QSocketNotifier> termination;
-  if (installTerminationHandlers()) {
-    termination = std::make_unique<QSocketNotifier>(g_signal_fds[0], QSocketNotifier::Read);
-    QObject::connect(termination.get(), &QSocketNotifier::activated, &window, [&window] {
-      char byte = 0;
-      [[maybe_unused]] const ssize_t got = ::read(g_signal_fds[0], &byte, 1);
-      qCInfo(lcWindow) << "Termination signal received";
-      window.exitProgram();
-    });
-  }
+  g_on_termination = [&window] { window.exitProgram(); };
   window.show();
-  if (!parser.positionalArguments().isEmpty()) {
-    window.openSession(parser.positionalArguments().first());
+  if (!positional.isEmpty()) {
+    window.openSession(positional.first());
   }
   if (parser.isSet(start_option)) {
     QTimer::singleShot(0, &window, &MainWindow::startRequested);
   }
   const int loop_status = app.exec();
+  g_on_termination = nullptr;
   return exit_status != 0 ? exit_status : loop_status;
 }

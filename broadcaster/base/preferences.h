@@ -6,4 +6,10 @@ namespace preference {
 inline constexpr char kOrganization[] = "Tarvik";
 // Log in again by itself when the server is lost.
 inline constexpr char kReconnect[] = "broadcast/reconnect";
+// Where converted videos go, and how they are encoded.
+inline constexpr char kConvertOutputFolder[] = "convert/output_folder";
+inline constexpr char kConvertFrameSize[] = "convert/frame_size";
+inline constexpr char kConvertFrameRate[] = "convert/frame_rate";
+inline constexpr char kConvertVideoKbps[] = "convert/video_kbps";
+inline constexpr char kConvertAudioKbps[] = "convert/audio_kbps";
 } // namespace preference

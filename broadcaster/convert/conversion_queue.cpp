@@ -1,5 +1,6 @@
 #include "conversion_queue.h"
 
+#include <scoped_value.h>
 #include <station_log.h>
 
 #include <QCollator>
@@ -16,19 +17,6 @@ bool isFinal(ConversionQueue::State state) {
   return state == ConversionQueue::State::Done || state == ConversionQueue::State::Failed ||
          state == ConversionQueue::State::Cancelled;
 }
-
-// Sets a flag for the life of a scope, so a signal handler that calls back
-// into the queue does not start a pass inside the running one.
-class ScopedFlag {
-public:
-  explicit ScopedFlag(bool &flag) : flag_(flag) { flag_ = true; }
-  ~ScopedFlag() { flag_ = false; }
-  ScopedFlag(const ScopedFlag &) = delete;
-  ScopedFlag &operator=(const ScopedFlag &) = delete;
-
-private:
-  bool &flag_;
-};
 
 } // namespace
 
@@ -130,7 +118,8 @@ void ConversionQueue::pump() {
     return;
   }
   {
-    const ScopedFlag pumping(pumping_);
+    // A signal handler that calls back into the queue starts no pass inside this one.
+    const ScopedValue<bool> pumping(pumping_, true);
     do {
       pump_again_ = false;
       for (int index = 0; index < files_.size(); ++index) {

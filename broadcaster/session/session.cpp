@@ -10,14 +10,41 @@ Session::Session(QObject *parent) : QObject(parent) {}
 
 QString Session::title() const { return QFileInfo(path_).fileName(); }
 
-void Session::createNew(const QString &path, const QString &date_text) {
+std::unique_ptr<SessionLock> Session::lockFor(const QString &path) {
+  if (lock_ && lock_->lockFilePath() == SessionLock::lockFilePathFor(path)) {
+    return std::move(lock_);
+  }
+  auto lock = std::make_unique<SessionLock>(path);
+  if (!lock->tryLock()) {
+    lock_message_ = lock->message();
+    qCWarning(lcSession).noquote() << lock_message_;
+    return nullptr;
+  }
+  return lock;
+}
+
+bool Session::createNew(const QString &path, const QString &date_text) {
+  std::unique_ptr<SessionLock> lock = lockFor(path);
+  if (!lock) {
+    return false;
+  }
+  lock_ = std::move(lock);
   path_ = path;
   document_.createNew(date_text);
   library_.reload();
   qCInfo(lcSession).noquote() << "New session" << path;
+  return true;
 }
 
 LoadOutcome Session::open(const QString &path) {
+  std::unique_ptr<SessionLock> lock = lockFor(path);
+  if (!lock) {
+    LoadOutcome refused;
+    refused.kind = LoadOutcome::Kind::Locked;
+    refused.message = lock_message_;
+    return refused;
+  }
+  lock_ = std::move(lock);
   path_ = path;
   const LoadOutcome outcome = document_.load(path);
   library_.reload();
@@ -27,6 +54,7 @@ LoadOutcome Session::open(const QString &path) {
                                        .arg(library_.entryCount())
                                        .arg(library_.folderNames().size());
   } else {
+    lock_.reset();
     qCWarning(lcSession).noquote() << outcome.message;
   }
   return outcome;
@@ -35,6 +63,7 @@ LoadOutcome Session::open(const QString &path) {
 void Session::close() {
   document_.clear();
   library_.clear();
+  lock_.reset();
 }
 
 bool Session::save() {

@@ -2,15 +2,19 @@
 
 #include "library.h"
 #include "session_document.h"
+#include "session_lock.h"
 
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 namespace session {
 
 // The open session: its document, its file and its library. Opening,
 // creating and saving happen here, with no window involved; failures come
-// back as results and through error().
+// back as results and through error(). While a session is open its file is
+// locked, so a second program cannot open it and overwrite its changes.
 class Session : public QObject {
   Q_OBJECT
 
@@ -27,10 +31,14 @@ public:
   // The file's name without its folder, as the statistics show it.
   QString title() const;
 
-  // A new session with the default settings, to be saved at path.
-  void createNew(const QString &path, const QString &date_text);
-  // Reads and checks the file; on failure no session is open afterwards.
+  // A new session with the default settings, to be saved at path. False
+  // (and the open session kept) when another program holds that file;
+  // lockMessage() says which.
+  bool createNew(const QString &path, const QString &date_text);
+  // Reads and checks the file; on failure no session is open afterwards,
+  // except when the file is locked (Kind::Locked): then nothing changed.
   LoadOutcome open(const QString &path);
+  QString lockMessage() const { return lock_message_; }
   void close();
 
   // Writes the document to its file. A failure is reported through error()
@@ -43,9 +51,14 @@ signals:
   void error(const QString &message);
 
 private:
+  // The lock of path, the one already held when it is the open session's.
+  std::unique_ptr<SessionLock> lockFor(const QString &path);
+
   SessionDocument document_;
   Library library_{document_};
   QString path_;
+  std::unique_ptr<SessionLock> lock_;
+  QString lock_message_;
 };
 
 } // namespace session

@@ -20,7 +20,8 @@ namespace session {
 inline constexpr const char *kProgramVersion = kStationVersion;
 
 struct LoadOutcome {
-  enum class Kind { Loaded, Unreadable, NotASession, TooNew, Damaged };
+  // Locked: another running program has the session open.
+  enum class Kind { Loaded, Unreadable, NotASession, TooNew, Damaged, Locked };
   Kind kind = Kind::Unreadable;
   // The text for the error window when the load failed.
   QString message;

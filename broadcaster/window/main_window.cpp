@@ -1,10 +1,12 @@
 #include "main_window.h"
 
+#include "convert_window.h"
 #include "error_window.h"
 #include "joiner_window.h"
 #include "library_tree.h"
 #include "queue_view.h"
 #include "settings_panel.h"
+#include "widget_names.h"
 
 #include <library_importer.h>
 #include <preferences.h>
@@ -35,18 +37,12 @@ constexpr int kWindowWidthPx = 720;
 constexpr int kWindowHeightPx = 520;
 
 const QString kNoSessionText = QStringLiteral("No session loaded\n\nEither load a session or create a new one to continue.");
-const QString kStatsHeadings = QStringLiteral("Session name:\nCreated on:\nVersion used:\n\nTotal videos:");
 const QString kFolderRefused =
     QStringLiteral("A folder with that name already exists in the library, or you entered an invalid folder name.");
 const QStringList kTabKeys = {QStringLiteral("Actions"), QStringLiteral("Statistics"), QStringLiteral("Shoutcast"),
                               QStringLiteral("Library")};
 
 QString shownText(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
-
-template <typename Widget> Widget *named(Widget *widget, const char *name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
 
 } // namespace
 
@@ -145,127 +141,6 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
 
 MainWindow::~MainWindow() = default;
 
-void MainWindow::buildMenus() {
-  QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
-  file->setObjectName(QStringLiteral("mnuFile"));
-  QAction *file_new = file->addAction(QStringLiteral("New"), this, &MainWindow::fileNew);
-  file_new->setObjectName(QStringLiteral("mnuFileNew"));
-  QAction *file_open = file->addAction(QStringLiteral("Open"), this, &MainWindow::fileOpen);
-  file_open->setObjectName(QStringLiteral("mnuFileOpen"));
-  file->addSeparator()->setObjectName(QStringLiteral("mnuSpacer1"));
-  QAction *exit = file->addAction(QStringLiteral("Exit"), this, &MainWindow::exitProgram);
-  exit->setObjectName(QStringLiteral("mnuExit"));
-
-  QMenu *actions = menuBar()->addMenu(QStringLiteral("Actions"));
-  actions->setObjectName(QStringLiteral("mnuActions"));
-  actions->menuAction()->setEnabled(false);
-
-  QMenu *tools = menuBar()->addMenu(QStringLiteral("Tools"));
-  tools->setObjectName(QStringLiteral("mnuTools"));
-  joiner_action_ = tools->addAction(QStringLiteral("Video Joiner"), this, &MainWindow::showJoiner);
-  joiner_action_->setObjectName(QStringLiteral("mnuToolsJoiner"));
-
-  QAction *about = menuBar()->addAction(QStringLiteral("About"), this, &MainWindow::showAbout);
-  about->setObjectName(QStringLiteral("mnuAbout"));
-}
-
-QWidget *MainWindow::buildActionsPanel() {
-  auto *panel = named(new QWidget(this), "panelActions");
-  queue_mode_ = named(new QTabBar(panel), "QueueMode");
-  for (const QString &key : {QStringLiteral("Random"), QStringLiteral("Manual")}) {
-    queue_mode_->setTabData(queue_mode_->addTab(key), key);
-  }
-  // The tabs show the queue's play mode and set it.
-  PlayQueue &queue = station_.queue;
-  selectTab(queue_mode_, queue.mode() == PlayQueue::Mode::Random ? QStringLiteral("Random") : QStringLiteral("Manual"));
-  connect(queue_mode_, &QTabBar::currentChanged, this, [this, &queue](int index) {
-    queue.setMode(queue_mode_->tabData(index).toString() == QLatin1String("Random") ? PlayQueue::Mode::Random
-                                                                                     : PlayQueue::Mode::Manual);
-  });
-  connect(&queue, &PlayQueue::modeChanged, this, [this](PlayQueue::Mode mode) {
-    selectTab(queue_mode_, mode == PlayQueue::Mode::Random ? QStringLiteral("Random") : QStringLiteral("Manual"));
-  });
-  auto *start = named(new QPushButton(QStringLiteral("Start Stream"), panel), "btnStartStream");
-  auto *stop = named(new QPushButton(QStringLiteral("Stop Streaming"), panel), "btnStopStream");
-  connect(start, &QPushButton::clicked, this, &MainWindow::startRequested);
-  connect(stop, &QPushButton::clicked, this, &MainWindow::stopRequested);
-  auto *reconnect = named(new QCheckBox(QStringLiteral("Reconnect automatically"), panel), "chkReconnect");
-  reconnect->setToolTip(QStringLiteral("When the server is lost, log in again by itself and play the interrupted "
-                                       "video from its start"));
-  reconnect->setChecked(station_.driver.reconnects());
-  connect(reconnect, &QCheckBox::toggled, this, [this](bool on) {
-    station_.driver.setReconnect(on);
-    QSettings().setValue(QLatin1String(preference::kReconnect), on);
-  });
-  auto *layout = new QVBoxLayout(panel);
-  layout->addWidget(queue_mode_, 0, Qt::AlignLeft);
-  layout->addWidget(start);
-  layout->addWidget(stop);
-  layout->addWidget(reconnect);
-  layout->addStretch(1);
-  return panel;
-}
-
-QWidget *MainWindow::buildStatisticsPanel() {
-  auto *panel = named(new QWidget(this), "panelStatistics");
-  for (int index = 0; index < 3; ++index) {
-    stats_labels_[index] = named(new QLabel(panel), "lblStats");
-    stats_labels_[index]->setProperty("Index", index);
-    stats_labels_[index]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  }
-  QFont bold = stats_labels_[2]->font();
-  bold.setBold(true);
-  stats_labels_[2]->setFont(bold);
-  stats_labels_[2]->setAlignment(Qt::AlignRight | Qt::AlignTop);
-  stats_labels_[2]->setText(kStatsHeadings);
-  auto *layout = new QGridLayout(panel);
-  layout->addWidget(stats_labels_[2], 0, 0);
-  layout->addWidget(stats_labels_[0], 0, 1);
-  layout->addWidget(stats_labels_[1], 1, 1);
-  layout->setColumnStretch(1, 1);
-  layout->setRowStretch(1, 1);
-  return panel;
-}
-
-QWidget *MainWindow::buildLibraryPanel() {
-  auto *panel = named(new QWidget(this), "panelLibrary");
-  auto *make_label = named(new QLabel(QStringLiteral("Add new folder:"), panel), "lblMakeFolder");
-  make_folder_box_ = named(new QLineEdit(QStringLiteral("Video Folder"), panel), "txtMakeFolder");
-  auto *make = named(new QPushButton(QStringLiteral("Go"), panel), "btnMakeFolder");
-  connect(make, &QPushButton::clicked, this, &MainWindow::makeFolder);
-  auto *load_video = named(new QPushButton(QStringLiteral("Load a video or playlist"), panel), "btnLoadVideo");
-  auto *load_folder = named(new QPushButton(QStringLiteral("Load an entire folder"), panel), "btnLoadFolder");
-  connect(load_video, &QPushButton::clicked, this, &MainWindow::loadVideo);
-  connect(load_folder, &QPushButton::clicked, this, &MainWindow::loadFolder);
-
-  video_info_ = named(new QGroupBox(QStringLiteral("File Information"), panel), "fraVideoInfo");
-  auto *info_layout = new QGridLayout(video_info_);
-  auto addInfoRow = [this, info_layout](int row, const QString &caption, const char *name) {
-    info_layout->addWidget(new QLabel(caption, video_info_), row, 0);
-    auto *box = named(new QLineEdit(video_info_), name);
-    info_layout->addWidget(box, row, 1);
-    return box;
-  };
-  video_title_box_ = addInfoRow(0, QStringLiteral("Title"), "txtVideoTitle");
-  video_path_box_ = addInfoRow(1, QStringLiteral("Path"), "txtVideoPath");
-  addInfoRow(2, QStringLiteral("Weight"), "txtVideoWeight");
-  video_playcount_box_ = addInfoRow(3, QStringLiteral("Playcount"), "txtVideoPlaycount");
-  video_info_->setEnabled(false);
-
-  auto *folder_row = new QHBoxLayout;
-  folder_row->addWidget(make_label);
-  folder_row->addWidget(make_folder_box_, 1);
-  folder_row->addWidget(make);
-  auto *load_row = new QHBoxLayout;
-  load_row->addWidget(load_video);
-  load_row->addWidget(load_folder);
-  auto *layout = new QVBoxLayout(panel);
-  layout->addLayout(folder_row);
-  layout->addLayout(load_row);
-  layout->addWidget(video_info_, 1);
-  return panel;
-}
-
 void MainWindow::selectTab(QTabBar *tabs, const QString &key) {
   for (int index = 0; index < tabs->count(); ++index) {
     if (tabs->tabData(index).toString() == key) {
@@ -328,6 +203,29 @@ void MainWindow::showJoiner() {
   }
   joiner_window_->show();
   joiner_window_->raise();
+}
+
+void MainWindow::showConvert() {
+  if (convert_window_.isNull()) {
+    const QString target = importTarget();
+    if (target.isEmpty()) {
+      return;
+    }
+    convert_window_ = new ConvertWindow(station_.session.library(), target, station_.session.path(), this);
+    connect(convert_window_, &ConvertWindow::videoImported, this, &MainWindow::SaveSession);
+    connect(convert_window_, &ConvertWindow::finished, this,
+            [this](const QString &summary) { tellStatus(lcConvert, summary); });
+    connect(convert_window_, &ConvertWindow::errorOccurred, this,
+            [this](const QString &message) { tellError(lcConvert, message); });
+  }
+  convert_window_->show();
+  convert_window_->raise();
+}
+
+void MainWindow::closeSessionWindows() {
+  if (convert_window_) {
+    convert_window_->close();
+  }
 }
 
 QString MainWindow::importTarget() {
@@ -393,6 +291,7 @@ void MainWindow::loadFolder() {
 }
 
 void MainWindow::enterNoSessionState() {
+  closeSessionWindows();
   station_.session.close();
   station_.queue.clear();
   stats_labels_[0]->setText(kNoSessionText);
@@ -404,6 +303,11 @@ void MainWindow::enterNoSessionState() {
 bool MainWindow::refuseDuringBroadcast() {
   if (station_.driver.isRunning()) {
     tellError(lcWindow, QStringLiteral("A broadcast is running. Stop streaming before you open or create a session."));
+    return true;
+  }
+  if (convert_window_ && convert_window_->isRunning()) {
+    tellError(lcWindow, QStringLiteral("Videos are being converted into this session. Wait for them or cancel them "
+                                       "before you open or create a session."));
     return true;
   }
   return false;
@@ -439,9 +343,12 @@ void MainWindow::openSession(const QString &path) {
 }
 
 void MainWindow::NewSession(const QString &path) {
+  if (!station_.session.createNew(path, QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat))) {
+    ShowError(station_.session.lockMessage());
+    return;
+  }
+  closeSessionWindows();
   station_.queue.clear();
-  station_.session.createNew(path,
-                             QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
   video_info_->setEnabled(false);
   SaveSession();
   tab_strip_->setEnabled(true);
@@ -451,12 +358,18 @@ void MainWindow::NewSession(const QString &path) {
 
 void MainWindow::LoadSession(const QString &path) {
   const session::LoadOutcome outcome = station_.session.open(path);
+  if (outcome.kind == session::LoadOutcome::Kind::Locked) {
+    // Another program has it open; the session shown here stays as it was.
+    ShowError(outcome.message);
+    return;
+  }
   if (outcome.kind != session::LoadOutcome::Kind::Loaded) {
     ShowError(outcome.message);
     enterNoSessionState();
     tellStatus(lcSession, QStringLiteral("Session load failed."));
     return;
   }
+  closeSessionWindows();
   station_.queue.clear();
   video_info_->setEnabled(false);
   SaveSession();
@@ -552,5 +465,6 @@ void MainWindow::closeEvent(QCloseEvent *event) {
   if (joiner_window_) {
     joiner_window_->close();
   }
+  closeSessionWindows();
   event->accept();
 }

@@ -12,6 +12,7 @@
 #include <memory>
 
 class AboutWindow;
+class ConvertWindow;
 class JoinerWindow;
 class ErrorWindow;
 class LibraryTree;
@@ -63,6 +64,7 @@ public:
   QString controlLoadError() const { return station_.control.loadError(); }
   QPointer<ErrorWindow> errorWindow() const { return error_window_; }
   QPointer<JoinerWindow> joinerWindow() const { return joiner_window_; }
+  QPointer<ConvertWindow> convertWindow() const { return convert_window_; }
   QTabBar *queueMode() const { return queue_mode_; }
 
 signals:
@@ -99,6 +101,9 @@ private:
   void makeFolder();
   void showAbout();
   void showJoiner();
+  void showConvert();
+  // A window made for the session that was open closes when another opens.
+  void closeSessionWindows();
   void loadVideo();
   void loadFolder();
   // The selected folder; with nothing or a video selected, the first
@@ -126,5 +131,6 @@ private:
   QPointer<ErrorWindow> error_window_;
   QPointer<AboutWindow> about_window_;
   QPointer<JoinerWindow> joiner_window_;
+  QPointer<ConvertWindow> convert_window_;
   bool exiting_ = false;
 };

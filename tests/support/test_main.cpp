@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QStandardPaths>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <cstdlib>
 
@@ -13,8 +14,11 @@ int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
   QApplication app(argc, argv);
-  // Preferences the programs keep go to a test folder, never the user's own.
-  QStandardPaths::setTestModeEnabled(true);
+  // Preferences the programs keep go to a folder of this run, never the
+  // user's own nor another test program's running beside it.
+  const QTemporaryDir preferences;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, preferences.path());
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, preferences.path());
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

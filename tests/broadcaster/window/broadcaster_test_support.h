@@ -16,6 +16,7 @@
 
 #include <QByteArray>
 #include <QLabel>
+#include <QSettings>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -67,6 +68,8 @@ class MainWindowTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(temp_.isValid());
+    // Every case starts from the program's default preferences.
+    QSettings().clear();
     dialog_.install(window_);
     window_.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));

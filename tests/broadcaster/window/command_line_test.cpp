@@ -1,11 +1,15 @@
 // tarvik-plus as started from a shell.
 
+#include "broadcaster_test_support.h"
+#include "media_tools.h"
 #include "nsv_fixtures.h"
+#include "wait_until.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -44,6 +48,8 @@ ProgramRun runTarvik(const QStringList &arguments, const QString &config_folder 
 }
 
 } // namespace
+
+using broadcaster_testing::readFile;
 
 TEST(CommandLine, VersionHelpAndMisuse) {
   const ProgramRun version = runTarvik({QStringLiteral("--version")});
@@ -91,4 +97,83 @@ TEST(CommandLine, WithoutAScreenAFailedStartEndsWithStatusOneAndADatedLogLine) {
   QFile saved(session);
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
   EXPECT_TRUE(saved.readAll().endsWith("</tarvik>"));
+}
+
+namespace {
+
+QByteArray sessionXml() {
+  return "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>d</date></info>"
+         "<shoutcast><host>127.0.0.1</host><port>8000</port><pass>pw</pass><name>n</name><genre>g</genre>"
+         "<public>0</public><bitrate>1</bitrate><url/><irc/><icq/><aim/></shoutcast><library><parent>Videos</parent>"
+         "</library></tarvik>";
+}
+
+} // namespace
+
+TEST(CommandLine, ImportWithoutAScreenTakesVideosAndNsvFilesAndListsWhatItSkipped) {
+  QTemporaryDir temp;
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(session, sessionXml()));
+  QDir().mkpath(temp.filePath(QStringLiteral("in")));
+  QByteArray error;
+  ASSERT_TRUE(media::makeMedia({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                QStringLiteral("testsrc=size=160x120:rate=10:duration=1"), QStringLiteral("-f"),
+                                QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                QStringLiteral("sine=frequency=440:duration=1"), temp.filePath(QStringLiteral("in/clip.mp4"))},
+                               &error))
+      << error.toStdString();
+  ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("in/ready.nsv")), fixtures::nsvFile(5, 25, 100)));
+  ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("in/notes.mp4")), "not a video\n"));
+
+  const ProgramRun run = runTarvik({QStringLiteral("--import"), QStringLiteral("--size"), QStringLiteral("320x180"),
+                                    session, temp.filePath(QStringLiteral("in"))},
+                                   temp.path());
+  EXPECT_EQ(run.exit_code, 2) << run.output.toStdString();
+  static const QRegularExpression skipped(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d Skipped .*notes\\.mp4: "),
+                                          QRegularExpression::MultilineOption);
+  EXPECT_TRUE(skipped.match(QString::fromLocal8Bit(run.output)).hasMatch()) << run.output.toStdString();
+  const QByteArray saved = readFile(session);
+  EXPECT_TRUE(saved.contains("<title>clip</title><playcount>0</playcount><parent>Videos</parent>"));
+  EXPECT_TRUE(saved.contains("<path>" + temp.filePath(QStringLiteral("in/ready.nsv")).toUtf8() + "</path>"));
+  EXPECT_EQ(media::probeStream(temp.filePath(QStringLiteral("videos/clip.nsv")), QStringLiteral("v:0"),
+                               QStringLiteral("codec_name,width,height")),
+            "vp8,320,180");
+}
+
+TEST(CommandLine, ARunningStationsSessionIsRefusedUntilItsProgramIsGone) {
+  QTemporaryDir temp;
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(session, sessionXml()));
+  ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("ready.nsv")), fixtures::nsvFile(5, 25, 100)));
+  QProcess station;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), temp.path());
+  station.setProcessEnvironment(environment);
+  station.start(fixtures::builtTool(QStringLiteral("tarvik-plus")), {session});
+  ASSERT_TRUE(station.waitForStarted(5000));
+  ASSERT_TRUE(waitUntil([&] { return QFile::exists(session + QStringLiteral(".lock")); }, 20000));
+  const QString holder = QStringLiteral("process %1 on host").arg(station.processId());
+
+  const QStringList import = {QStringLiteral("--import"), session, temp.filePath(QStringLiteral("ready.nsv"))};
+  const ProgramRun refused = runTarvik(import, temp.path());
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_TRUE(refused.output.contains(holder.toUtf8())) << refused.output.toStdString();
+
+  // A second program's File Open says the same and keeps what it had.
+  {
+    Station other;
+    MainWindow window(other);
+    window.openSession(session);
+    EXPECT_FALSE(window.hasSession());
+    ASSERT_FALSE(window.errorWindow().isNull());
+    EXPECT_TRUE(window.errorWindow()->message().contains(holder)) << window.errorWindow()->message().toStdString();
+  }
+
+  // The lock of a program that was killed is taken over.
+  station.kill();
+  ASSERT_TRUE(station.waitForFinished(10000));
+  const ProgramRun taken = runTarvik(import, temp.path());
+  EXPECT_EQ(taken.exit_code, 0) << taken.output.toStdString();
+  EXPECT_TRUE(readFile(session).contains("<title>ready</title>"));
 }

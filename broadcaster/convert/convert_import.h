@@ -1,0 +1,63 @@
+#pragma once
+
+#include "conversion_queue.h"
+
+#include <encoding_settings.h>
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace session {
+class Library;
+}
+
+// Any video into the library: the files are turned into NSV files in the
+// background (NSV files are taken as they are) and each one is imported into
+// a library folder as soon as it is whole. Saving is the owner's, on
+// fileImported().
+class ConvertImport : public QObject {
+  Q_OBJECT
+
+public:
+  struct Options {
+    QString folder;        // the library folder that takes the videos
+    QString output_folder; // where the NSV files are written
+    convert::EncodingSettings settings;
+    int parallel_conversions = 2;
+  };
+
+  ConvertImport(session::Library &library, Options options, QObject *parent = nullptr);
+
+  const ConversionQueue &queue() const { return queue_; }
+  const Options &options() const { return options_; }
+
+  // Files, and the files of folders; how many were added.
+  int add(const QStringList &paths);
+  // False (and nothing started) when the output folder cannot be made.
+  bool start(QString *error);
+  void cancel() { queue_.cancel(); }
+  bool isRunning() const { return queue_.isRunning(); }
+
+  int importedCount() const { return imported_count_; }
+  // One line per file that was not imported: its path and why.
+  QStringList skipped() const;
+
+signals:
+  void fileImported(int index, const QString &node_key);
+  void finished();
+
+private:
+  void importFile(int index, const QString &title, const QString &nsv_path);
+
+  session::Library &library_;
+  Options options_;
+  ConversionQueue queue_;
+  int imported_count_ = 0;
+  QHash<int, QString> import_failures_;
+};
+
+// The output folder a session's conversions go to unless the operator chose
+// another: "videos" beside the session file.
+QString defaultOutputFolder(const QString &session_path);

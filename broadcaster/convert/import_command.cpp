@@ -1,0 +1,79 @@
+#include "import_command.h"
+
+#include "convert_import.h"
+
+#include <session.h>
+#include <station_log.h>
+
+#include <QEventLoop>
+
+int ImportCommand::run(const std::function<void(std::function<void()>)> &on_cancel_hook) const {
+  session::Session session;
+  const session::LoadOutcome outcome = session.open(session_path);
+  if (outcome.kind != session::LoadOutcome::Kind::Loaded) {
+    // The session logged why.
+    return kSessionFailed;
+  }
+  session::Library &library = session.library();
+  QString target = folder.isEmpty() ? library.firstFolder() : folder;
+  if (target.isEmpty()) {
+    qCWarning(lcLibrary).noquote() << "The session has no folder to import into; name one with --folder.";
+    return kSessionFailed;
+  }
+  if (!library.hasFolder(target)) {
+    if (!library.addFolder(target)) {
+      qCWarning(lcLibrary).noquote() << QStringLiteral("\"%1\" cannot be a folder name.").arg(target);
+      return kSessionFailed;
+    }
+    if (!session.save()) {
+      return kSessionFailed;
+    }
+  }
+
+  ConvertImport::Options options;
+  options.folder = target;
+  options.output_folder = output_folder.isEmpty() ? defaultOutputFolder(session_path) : output_folder;
+  options.settings = settings;
+  ConvertImport import(library, options);
+  const int count = import.add(inputs);
+  qCInfo(lcConvert).noquote() << QStringLiteral("Importing %1 file(s) into the folder \"%2\" of %3; NSV files go to %4")
+                                     .arg(count)
+                                     .arg(target, session_path, options.output_folder);
+  bool saved = true;
+  QObject::connect(&import, &ConvertImport::fileImported, &import, [&](int index, const QString &) {
+    saved = session.save() && saved;
+    qCInfo(lcConvert).noquote() << QStringLiteral("Imported %1 of %2: %3")
+                                       .arg(import.importedCount())
+                                       .arg(count)
+                                       .arg(import.queue().files().at(index).input_path);
+  });
+  QEventLoop loop;
+  QObject::connect(&import, &ConvertImport::finished, &loop, &QEventLoop::quit);
+  if (on_cancel_hook) {
+    on_cancel_hook([&import] {
+      qCWarning(lcConvert) << "Cancelled: the files not yet imported are skipped";
+      import.cancel();
+    });
+  }
+  QString error;
+  if (!import.start(&error)) {
+    return kSessionFailed;
+  }
+  if (import.isRunning()) {
+    loop.exec();
+  }
+  if (on_cancel_hook) {
+    on_cancel_hook(nullptr);
+  }
+  const QStringList skipped = import.skipped();
+  for (const QString &line : skipped) {
+    qCWarning(lcConvert).noquote() << "Skipped" << line;
+  }
+  qCInfo(lcConvert).noquote() << QStringLiteral("Imported %1 video(s); skipped %2.")
+                                     .arg(import.importedCount())
+                                     .arg(skipped.size());
+  if (!saved || !session.save()) {
+    return kSessionFailed;
+  }
+  return skipped.isEmpty() ? kAllImported : kSomeSkipped;
+}

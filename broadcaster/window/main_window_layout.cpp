@@ -1,0 +1,148 @@
+// The main window's menus and panels: how they are laid out and which of
+// the window's operations each control triggers.
+
+#include "main_window.h"
+
+#include "widget_names.h"
+
+#include <preferences.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+namespace {
+const QString kStatsHeadings = QStringLiteral("Session name:\nCreated on:\nVersion used:\n\nTotal videos:");
+} // namespace
+
+void MainWindow::buildMenus() {
+  QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+  file->setObjectName(QStringLiteral("mnuFile"));
+  QAction *file_new = file->addAction(QStringLiteral("New"), this, &MainWindow::fileNew);
+  file_new->setObjectName(QStringLiteral("mnuFileNew"));
+  QAction *file_open = file->addAction(QStringLiteral("Open"), this, &MainWindow::fileOpen);
+  file_open->setObjectName(QStringLiteral("mnuFileOpen"));
+  file->addSeparator()->setObjectName(QStringLiteral("mnuSpacer1"));
+  QAction *exit = file->addAction(QStringLiteral("Exit"), this, &MainWindow::exitProgram);
+  exit->setObjectName(QStringLiteral("mnuExit"));
+
+  QMenu *actions = menuBar()->addMenu(QStringLiteral("Actions"));
+  actions->setObjectName(QStringLiteral("mnuActions"));
+  actions->menuAction()->setEnabled(false);
+
+  QMenu *tools = menuBar()->addMenu(QStringLiteral("Tools"));
+  tools->setObjectName(QStringLiteral("mnuTools"));
+  joiner_action_ = tools->addAction(QStringLiteral("Video Joiner"), this, &MainWindow::showJoiner);
+  joiner_action_->setObjectName(QStringLiteral("mnuToolsJoiner"));
+  QAction *convert = tools->addAction(QStringLiteral("Convert and import videos…"), this, &MainWindow::showConvert);
+  convert->setObjectName(QStringLiteral("mnuToolsConvert"));
+
+  QAction *about = menuBar()->addAction(QStringLiteral("About"), this, &MainWindow::showAbout);
+  about->setObjectName(QStringLiteral("mnuAbout"));
+}
+
+QWidget *MainWindow::buildActionsPanel() {
+  auto *panel = named(new QWidget(this), "panelActions");
+  queue_mode_ = named(new QTabBar(panel), "QueueMode");
+  for (const QString &key : {QStringLiteral("Random"), QStringLiteral("Manual")}) {
+    queue_mode_->setTabData(queue_mode_->addTab(key), key);
+  }
+  // The tabs show the queue's play mode and set it.
+  PlayQueue &queue = station_.queue;
+  selectTab(queue_mode_, queue.mode() == PlayQueue::Mode::Random ? QStringLiteral("Random") : QStringLiteral("Manual"));
+  connect(queue_mode_, &QTabBar::currentChanged, this, [this, &queue](int index) {
+    queue.setMode(queue_mode_->tabData(index).toString() == QLatin1String("Random") ? PlayQueue::Mode::Random
+                                                                                     : PlayQueue::Mode::Manual);
+  });
+  connect(&queue, &PlayQueue::modeChanged, this, [this](PlayQueue::Mode mode) {
+    selectTab(queue_mode_, mode == PlayQueue::Mode::Random ? QStringLiteral("Random") : QStringLiteral("Manual"));
+  });
+  auto *start = named(new QPushButton(QStringLiteral("Start Stream"), panel), "btnStartStream");
+  auto *stop = named(new QPushButton(QStringLiteral("Stop Streaming"), panel), "btnStopStream");
+  connect(start, &QPushButton::clicked, this, &MainWindow::startRequested);
+  connect(stop, &QPushButton::clicked, this, &MainWindow::stopRequested);
+  auto *reconnect = named(new QCheckBox(QStringLiteral("Reconnect automatically"), panel), "chkReconnect");
+  reconnect->setToolTip(QStringLiteral("When the server is lost, log in again by itself and play the interrupted "
+                                       "video from its start"));
+  reconnect->setChecked(station_.driver.reconnects());
+  connect(reconnect, &QCheckBox::toggled, this, [this](bool on) {
+    station_.driver.setReconnect(on);
+    QSettings().setValue(QLatin1String(preference::kReconnect), on);
+  });
+  auto *layout = new QVBoxLayout(panel);
+  layout->addWidget(queue_mode_, 0, Qt::AlignLeft);
+  layout->addWidget(start);
+  layout->addWidget(stop);
+  layout->addWidget(reconnect);
+  layout->addStretch(1);
+  return panel;
+}
+
+QWidget *MainWindow::buildStatisticsPanel() {
+  auto *panel = named(new QWidget(this), "panelStatistics");
+  for (int index = 0; index < 3; ++index) {
+    stats_labels_[index] = named(new QLabel(panel), "lblStats");
+    stats_labels_[index]->setProperty("Index", index);
+    stats_labels_[index]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  }
+  QFont bold = stats_labels_[2]->font();
+  bold.setBold(true);
+  stats_labels_[2]->setFont(bold);
+  stats_labels_[2]->setAlignment(Qt::AlignRight | Qt::AlignTop);
+  stats_labels_[2]->setText(kStatsHeadings);
+  auto *layout = new QGridLayout(panel);
+  layout->addWidget(stats_labels_[2], 0, 0);
+  layout->addWidget(stats_labels_[0], 0, 1);
+  layout->addWidget(stats_labels_[1], 1, 1);
+  layout->setColumnStretch(1, 1);
+  layout->setRowStretch(1, 1);
+  return panel;
+}
+
+QWidget *MainWindow::buildLibraryPanel() {
+  auto *panel = named(new QWidget(this), "panelLibrary");
+  auto *make_label = named(new QLabel(QStringLiteral("Add new folder:"), panel), "lblMakeFolder");
+  make_folder_box_ = named(new QLineEdit(QStringLiteral("Video Folder"), panel), "txtMakeFolder");
+  auto *make = named(new QPushButton(QStringLiteral("Go"), panel), "btnMakeFolder");
+  connect(make, &QPushButton::clicked, this, &MainWindow::makeFolder);
+  auto *load_video = named(new QPushButton(QStringLiteral("Load a video or playlist"), panel), "btnLoadVideo");
+  auto *load_folder = named(new QPushButton(QStringLiteral("Load an entire folder"), panel), "btnLoadFolder");
+  connect(load_video, &QPushButton::clicked, this, &MainWindow::loadVideo);
+  connect(load_folder, &QPushButton::clicked, this, &MainWindow::loadFolder);
+
+  video_info_ = named(new QGroupBox(QStringLiteral("File Information"), panel), "fraVideoInfo");
+  auto *info_layout = new QGridLayout(video_info_);
+  auto addInfoRow = [this, info_layout](int row, const QString &caption, const char *name) {
+    info_layout->addWidget(new QLabel(caption, video_info_), row, 0);
+    auto *box = named(new QLineEdit(video_info_), name);
+    info_layout->addWidget(box, row, 1);
+    return box;
+  };
+  video_title_box_ = addInfoRow(0, QStringLiteral("Title"), "txtVideoTitle");
+  video_path_box_ = addInfoRow(1, QStringLiteral("Path"), "txtVideoPath");
+  addInfoRow(2, QStringLiteral("Weight"), "txtVideoWeight");
+  video_playcount_box_ = addInfoRow(3, QStringLiteral("Playcount"), "txtVideoPlaycount");
+  video_info_->setEnabled(false);
+
+  auto *folder_row = new QHBoxLayout;
+  folder_row->addWidget(make_label);
+  folder_row->addWidget(make_folder_box_, 1);
+  folder_row->addWidget(make);
+  auto *load_row = new QHBoxLayout;
+  load_row->addWidget(load_video);
+  load_row->addWidget(load_folder);
+  auto *layout = new QVBoxLayout(panel);
+  layout->addLayout(folder_row);
+  layout->addLayout(load_row);
+  layout->addWidget(video_info_, 1);
+  return panel;
+}
