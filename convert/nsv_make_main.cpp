@@ -3,6 +3,8 @@
 
 #include "video_conversion.h"
 
+#include <station_version.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -82,7 +84,7 @@ private:
 int main(int argc, char *argv[]) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("nsv-make"));
-  QCoreApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+  QCoreApplication::setApplicationVersion(QLatin1String(kStationVersion));
 
   const convert::EncodingSettings defaults;
   QCommandLineParser parser;
