@@ -10,12 +10,14 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <functional>
 #include <optional>
 #include <sstream>
 #include <vector>
 
+#include <unistd.h>
 
 namespace session {
 
@@ -378,12 +380,24 @@ QByteArray SessionDocument::serialize() const {
 bool SessionDocument::save(const QString &path, QString *error) const {
   QSaveFile file(path);
   const QByteArray bytes = serialize();
-  if (!file.open(QIODevice::WriteOnly)) {
+  // Unbuffered, a short write shows at once, and writing the rest names its
+  // cause; through the buffer a full disk could pass for a complete file.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
     *error = file.errorString();
     return false;
   }
-  if (file.write(bytes) != bytes.size()) {
-    *error = file.errorString();
+  for (qint64 written = 0; written < bytes.size();) {
+    const qint64 step = file.write(bytes.constData() + written, bytes.size() - written);
+    if (step <= 0) {
+      *error = file.errorString();
+      file.cancelWriting();
+      return false;
+    }
+    written += step;
+  }
+  // The commit syncs too but goes on when that fails.
+  if (::fsync(file.handle()) != 0) {
+    *error = qt_error_string(errno);
     file.cancelWriting();
     return false;
   }

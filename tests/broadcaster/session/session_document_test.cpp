@@ -1,5 +1,6 @@
 // The session file format, the load checks and the queries, on real files.
 
+#include "file_size_limit.h"
 #include "nsv_fixtures.h"
 
 #include <session_document.h>
@@ -9,6 +10,8 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <cerrno>
 
 using session::LoadOutcome;
 using session::SessionDocument;
@@ -334,4 +337,26 @@ TEST_F(SessionFileTest, NumbersMustBeFinite) {
   document.entryNode(QStringLiteral("0")).child("playcount").text().set("inf");
   EXPECT_FALSE(document.raisePlayCount(QStringLiteral("0")));
   EXPECT_EQ(document.entry(QStringLiteral("0")).playcount, "inf");
+}
+
+TEST_F(SessionFileTest, FailedSaveNamesTheSystemCauseAndKeepsTheOldFile) {
+  const QString path = write(QStringLiteral("kept.xml"), kValidSession);
+  const QString cause = qt_error_string(EFBIG);
+  // Below and above the size a buffered write would hold back until the commit.
+  for (const int entries : {10, 200}) {
+    SessionDocument document;
+    document.createNew(QStringLiteral("d"));
+    for (int index = 0; index < entries; ++index) {
+      document.appendEntry(QStringLiteral("/videos/clip%1.nsv").arg(index), QStringLiteral("Clip"), QStringLiteral("Videos"));
+    }
+    ASSERT_GT(document.serialize().size(), 1000);
+    QString error;
+    {
+      FileSizeLimit limit(1000);
+      ASSERT_TRUE(limit.active());
+      EXPECT_FALSE(document.save(path, &error)) << entries;
+    }
+    EXPECT_EQ(error, cause) << entries;
+    EXPECT_EQ(readFile(path), kValidSession) << entries;
+  }
 }
