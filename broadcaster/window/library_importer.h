@@ -16,6 +16,8 @@ public:
   struct Summary {
     int imported = 0;
     int skipped = 0;
+    // Why nothing was imported, for the operator; empty otherwise.
+    QString error;
   };
 
   LibraryImporter(session::SessionDocument &document, LibraryTree &tree) : document_(document), tree_(tree) {}
@@ -35,6 +37,8 @@ public:
   void importVideo(const QString &path, const QString &folder);
   // NSV files that exist are imported; other entries are counted as skipped.
   Summary importPaths(const QStringList &paths, const QString &folder);
+  // The NSV files a playlist lists; its entries that cannot be read count as skipped.
+  Summary importPlaylist(const QString &playlist_path, const QString &folder);
   // Every .nsv file directly in the folder, sorted by name.
   Summary importFolder(const QString &folder_path, const QString &folder);
 

@@ -320,8 +320,11 @@ void MainWindow::loadVideo() {
     importer.importVideo(dialog_.fileName(), importer.targetFolder());
     SaveSession();
   } else if (kind == QLatin1String("m3u") || kind == QLatin1String("pls")) {
-    const LibraryImporter::Summary summary =
-        importer.importPaths(LibraryImporter::playlistPaths(dialog_.fileName()), importer.targetFolder());
+    const LibraryImporter::Summary summary = importer.importPlaylist(dialog_.fileName(), importer.targetFolder());
+    if (!summary.error.isEmpty()) {
+      ShowError(summary.error);
+      return;
+    }
     if (summary.imported > 0) {
       SaveSession();
     }

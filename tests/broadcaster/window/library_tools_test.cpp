@@ -120,17 +120,27 @@ TEST_F(LibraryToolsTest, PlaylistsImportTheirNsvFilesInOrder) {
   EXPECT_TRUE(readFile(session).contains("<title>two</title>"));
 
   const QString pls = makeFile(QStringLiteral("lists/show.pls"),
-                               "[playlist]\nFile2=two.nsv\nTitle2=Two\nFile1=clips/one.nsv\nNumberOfEntries=2\n");
+                               "[playlist]\nFile2=two.nsv\nTitle2=Two\nFile1=clips/one.nsv\nNumberOfEntries=2\n"
+                               "File99999999999=missing.nsv\n");
   clickNode(QStringLiteral("A"));
   importFile(pls);
   EXPECT_EQ(window_.library().childTexts(QStringLiteral("A")), (QStringList{"Two", "one", "two"}));
+  // A number that does not fit counts as skipped.
+  EXPECT_EQ(window_.statusText(), "Imported 2 video(s) from show.pls; skipped 1.");
 
-  // A playlist with nothing to import writes nothing.
+  // A playlist with nothing to import writes nothing; a file whose path the
+  // session could not load again is not imported.
   const QByteArray before = readFile(session);
-  const QString empty = makeFile(QStringLiteral("lists/empty.m3u"), "#EXTM3U\nnothing.nsv\n");
+  makeFile(QStringLiteral("lists/bell\x07.nsv"));
+  const QString empty = makeFile(QStringLiteral("lists/empty.m3u"), "#EXTM3U\nnothing.nsv\nbell\x07.nsv\n");
   importFile(empty);
   EXPECT_EQ(readFile(session), before);
-  EXPECT_EQ(window_.statusText(), "Imported 0 video(s) from empty.m3u; skipped 1.");
+  EXPECT_EQ(window_.statusText(), "Imported 0 video(s) from empty.m3u; skipped 2.");
+
+  // A file too large for a playlist is refused unread, and told.
+  importFile(makeFile(QStringLiteral("lists/huge.m3u"), QByteArray(5 * 1024 * 1024, '\n')));
+  EXPECT_EQ(readFile(session), before);
+  EXPECT_TRUE(errorMessage().contains("larger than 4 MB")) << errorMessage().toStdString();
 }
 
 TEST_F(LibraryToolsTest, FolderImportTakesItsNsvFilesByName) {
