@@ -7,7 +7,9 @@
 #include <library_tree.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -228,6 +230,40 @@ TEST_F(LibraryToolsTest, PublicComparesAsANumberAndMissingSettingsAreCreated) {
   EXPECT_EQ(icq->text(), "12345");
   leave(icq);
   EXPECT_TRUE(readFile(session).contains("<icq>12345</icq>"));
+}
+
+TEST_F(LibraryToolsTest, LongSettingsSurviveTabbingAndUnloadableTextIsRefused) {
+  const QByteArray name(40000, 'n');
+  QByteArray xml = sessionXml({QStringLiteral("A")}, {});
+  xml.replace("<name>Stream Test</name>", "<name>" + name + "</name>");
+  const QString session = writeSession(QStringLiteral("long.xml"), xml);
+  openThroughMenu(session);
+  clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Shoutcast"));
+  EXPECT_EQ(child<QLineEdit>("txtName")->text().size(), name.size());
+
+  // The operator tabs through every field and changes the bit rate at the end.
+  window_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+  child<QLineEdit>("txtHost")->setFocus();
+  for (int field = 0; field < 10; ++field) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  ASSERT_EQ(QApplication::focusWidget(), child<QLineEdit>("txtBitrate"));
+  QTest::keyClick(child<QLineEdit>("txtBitrate"), Qt::Key_End);
+  QTest::keyClicks(child<QLineEdit>("txtBitrate"), "0");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_TRUE(readFile(session).contains("<bitrate>1280</bitrate>"));
+  EXPECT_TRUE(readFile(session).contains("<name>" + name + "</name>"));
+
+  // A pasted control character would make the file unloadable: the box refuses it.
+  auto *genre = child<QLineEdit>("txtGenre");
+  genre->selectAll();
+  QApplication::clipboard()->setText(QStringLiteral("Talk\u0001"));
+  genre->paste();
+  EXPECT_EQ(genre->text(), "Video");
+  QApplication::clipboard()->setText(QStringLiteral("Talk"));
+  genre->paste();
+  EXPECT_EQ(genre->text(), "Talk");
 }
 
 TEST_F(LibraryToolsTest, FieldsFollowTheFocusOrder) {
