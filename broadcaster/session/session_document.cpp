@@ -296,6 +296,19 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
   };
   pugi::xml_node(root).traverse(values);
 
+  // A value split by markup (a comment the parser drops, CDATA beside text, an
+  // element) reads as its first piece but is found, and saved, joined.
+  for (const pugi::xpath_node &hit : document_.select_nodes(
+           "/tarvik/info/* | /tarvik/shoutcast/* | /tarvik/library/parent | /tarvik/library/nsv/*")) {
+    const pugi::xml_node value = hit.node();
+    const pugi::xml_node first = value.first_child();
+    if (first && (first != value.last_child() ||
+                  (first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata))) {
+      problems << QStringLiteral("The value of <%1> is not plain text").arg(excerpt(QString::fromUtf8(value.name()))) +
+                      at(value);
+    }
+  }
+
   const pugi::xml_node info = selectNode("/tarvik/info");
   if (!info) {
     problems << QStringLiteral("The info section is missing") + at(root);

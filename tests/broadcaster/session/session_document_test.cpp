@@ -256,6 +256,9 @@ TEST_F(SessionFileTest, ValuesShownOtherwiseThanFoundAreDamage) {
       {"<title>Two</title>", "<title>T&#x7F;wo</title>", "The text of <title> holds the control character U+007F (line 25)"},
       {"<title>One</title>", "<title>O&#13;ne</title>", "The text of <title> holds the control character U+000D (line 24)"},
       {"<name>Name</name>", "<name>&#xFEFF;Name</name>", "The text of <name> holds a byte-order mark (line 12)"},
+      // Read as "T", found and saved as "Two".
+      {"<title>Two</title>", "<title>T<!-- x -->wo</title>", "The value of <title> is not plain text (line 25)"},
+      {"<key>2</key>", "<key>2<x/></key>", "The value of <key> is not plain text (line 26)"},
   };
   for (const Case &hostile : cases) {
     QByteArray bytes = kValidSession;
