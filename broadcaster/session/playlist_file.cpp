@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace session {
 
 namespace {
@@ -40,8 +42,18 @@ PlaylistContents readPlaylist(const QString &playlist_path) {
     contents.error = QStringLiteral("The playlist %1 cannot be read: %2").arg(playlist_path, file.errorString());
     return contents;
   }
-  // One byte more than allowed tells a file that grew past the limit.
-  QByteArray bytes = file.read(kPlaylistLimitBytes + 1);
+  // In pieces, so a small file takes little memory; reading stops past the
+  // limit, which a file that grew since its size was read may reach.
+  QByteArray bytes;
+  qint64 piece_bytes = std::min(info.size(), kPlaylistLimitBytes) + 1;
+  while (bytes.size() <= kPlaylistLimitBytes && !file.atEnd()) {
+    const QByteArray piece = file.read(piece_bytes);
+    if (piece.isEmpty()) {
+      break;
+    }
+    bytes += piece;
+    piece_bytes = 64 * 1024;
+  }
   if (bytes.size() > kPlaylistLimitBytes) {
     contents.error = tooLarge(playlist_path);
     return contents;
