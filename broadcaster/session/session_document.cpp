@@ -298,14 +298,21 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
 
   // A value split by markup (a comment the parser drops, CDATA beside text, an
   // element) reads as its first piece but is found, and saved, joined.
-  for (const pugi::xpath_node &hit : document_.select_nodes(
-           "/tarvik/info/* | /tarvik/shoutcast/* | /tarvik/library/parent | /tarvik/library/nsv/*")) {
-    const pugi::xml_node value = hit.node();
+  auto checkPlain = [&](const pugi::xml_node &value) {
     const pugi::xml_node first = value.first_child();
     if (first && (first != value.last_child() ||
                   (first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata))) {
       problems << QStringLiteral("The value of <%1> is not plain text").arg(excerpt(QString::fromUtf8(value.name()))) +
                       at(value);
+    }
+  };
+  for (const char *section : {"info", "shoutcast"}) {
+    for (const pugi::xml_node &found : root.children(section)) {
+      for (const pugi::xml_node &value : found.children()) {
+        if (value.type() == pugi::node_element) {
+          checkPlain(value);
+        }
+      }
     }
   }
 
@@ -344,6 +351,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
 
   QSet<QString> folders;
   for (const pugi::xpath_node &folder_hit : document_.select_nodes("/tarvik/library/parent")) {
+    checkPlain(folder_hit.node());
     const QString name = textOf(folder_hit.node());
     if (name.isEmpty()) {
       problems << QStringLiteral("A folder has an empty name") + at(folder_hit.node());
@@ -357,6 +365,11 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
   int left_out = 0;
   for (const pugi::xpath_node &entry_hit : document_.select_nodes("/tarvik/library/nsv")) {
     const pugi::xml_node entry = entry_hit.node();
+    for (const pugi::xml_node &value : entry.children()) {
+      if (value.type() == pugi::node_element) {
+        checkPlain(value);
+      }
+    }
     for (const char *name : {"key", "path", "title", "playcount", "parent"}) {
       if (!entry.child(name)) {
         problems << QStringLiteral("A video entry has no %1 element").arg(QLatin1String(name)) + at(entry);

@@ -153,7 +153,7 @@ void checkCharacterReferences(const QByteArray &text, FaultList *faults) {
   qsizetype at = 0;
   while (at < text.size()) {
     const char here = text[at];
-    if (here == '<') {
+    if (here == '<' && at + 1 < text.size() && (text[at + 1] == '!' || text[at + 1] == '?')) {
       const qsizetype skipped = endOfUnparsedMarkup(text, at);
       at = skipped >= 0 ? skipped : at + 1;
       continue;
@@ -202,6 +202,10 @@ QString valueFault(const char *data, qsizetype size) {
   const auto *begin = reinterpret_cast<const unsigned char *>(data);
   const unsigned char *end = begin + size;
   for (const unsigned char *p = begin; p < end;) {
+    if (*p >= 0x20 && *p < 0x7F) {
+      ++p;
+      continue;
+    }
     char32_t c = 0;
     const int length = decodeUtf8(p, end, &c);
     if (length == 0) {
