@@ -7,9 +7,20 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include <unistd.h>
 
 namespace nsv {
+
+bool FrameReader::seek(qint64 position) {
+  // A device that cannot seek would otherwise be scanned for ever.
+  failed_ = failed_ || !device_.seek(position);
+  return !failed_;
+}
 
 bool FrameReader::findSync() {
   // Scan forward for "NSVs", keeping the device positioned on it.
@@ -22,14 +33,19 @@ bool FrameReader::findSync() {
     }
     const qsizetype hit = window.indexOf(kSyncMagic);
     if (hit >= 0) {
-      return device_.seek(start + hit);
+      return seek(start + hit);
     }
     // Keep the last three bytes: a magic may straddle the windows.
-    device_.seek(start + window.size() - 3);
+    if (!seek(start + window.size() - 3)) {
+      return false;
+    }
   }
 }
 
 bool FrameReader::next(RawFrame *frame) {
+  if (failed_) {
+    return false;
+  }
   if (!started_) {
     started_ = true;
     if (!findSync()) {
@@ -80,6 +96,8 @@ bool FrameReader::next(RawFrame *frame) {
 
 namespace {
 
+constexpr qsizetype kWriteChunkBytes = 1024 * 1024;
+
 bool sameFormat(const StreamFormat &a, const StreamFormat &b) {
   return a.video_fourcc == b.video_fourcc && a.audio_fourcc == b.audio_fourcc && a.width == b.width &&
          a.height == b.height && a.frame_rate_byte == b.frame_rate_byte;
@@ -94,10 +112,43 @@ struct InputSummary {
   bool audio_measured = false;
 };
 
-bool summarize(const QString &path, InputSummary *summary, QString *error) {
-  QFile file(path);
+// Opens an input for reading; pipes and devices are refused before they can
+// block the open or be read without end.
+bool openInput(QFile &file, QString *error) {
+  const QString path = file.fileName();
+  if (!QFileInfo(path).isFile()) {
+    *error = QFileInfo::exists(path) ? QStringLiteral("%1 is not a file the joiner can read from start to end.").arg(path)
+                                     : QStringLiteral("%1 cannot be read: it does not exist.").arg(path);
+    return false;
+  }
   if (!file.open(QIODevice::ReadOnly)) {
     *error = QStringLiteral("%1 cannot be read: %2").arg(path, file.errorString());
+    return false;
+  }
+  if (file.isSequential()) {
+    *error = QStringLiteral("%1 is not a file the joiner can read from start to end.").arg(path);
+    return false;
+  }
+  return true;
+}
+
+QString readFailure(const QFile &file) {
+  return QStringLiteral("%1 could not be read: %2").arg(file.fileName(), file.errorString());
+}
+
+// The same file under both names: the same path, or links to one file.
+bool sameFile(const QString &a, const QString &b) {
+  if (QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath()) {
+    return true;
+  }
+  std::error_code ignored;
+  return std::filesystem::equivalent(std::filesystem::path(QFile::encodeName(a).toStdString()),
+                                     std::filesystem::path(QFile::encodeName(b).toStdString()), ignored);
+}
+
+bool summarize(const QString &path, InputSummary *summary, QString *error) {
+  QFile file(path);
+  if (!openInput(file, error)) {
     return false;
   }
   FrameReader reader(file);
@@ -115,6 +166,10 @@ bool summarize(const QString &path, InputSummary *summary, QString *error) {
     summary->bytes += frame.bytes.size();
     ++summary->frames;
     audio.add(frame.audio);
+  }
+  if (reader.failed()) {
+    *error = readFailure(file);
+    return false;
   }
   if (!has_format || summary->frames == 0) {
     *error = QStringLiteral("%1 holds no NSV video.").arg(path);
@@ -134,9 +189,8 @@ JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
     outcome.error = QStringLiteral("There are no videos to join.");
     return outcome;
   }
-  const QString output_path = QFileInfo(output).absoluteFilePath();
   for (const QString &input : inputs) {
-    if (QFileInfo(input).absoluteFilePath() == output_path) {
+    if (sameFile(input, output)) {
       outcome.error = QStringLiteral("The output %1 is also one of the videos to join; choose another name.").arg(output);
       return outcome;
     }
@@ -176,18 +230,35 @@ JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
   const qint64 total_bytes = header.size() + body_bytes;
 
   QSaveFile file(output);
-  if (!file.open(QIODevice::WriteOnly)) {
+  // Unbuffered, a short write shows at once and writing the rest names its
+  // cause; through the buffer a full disk could pass for a complete file.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
     outcome.error = QStringLiteral("%1 cannot be written: %2").arg(output, file.errorString());
     return outcome;
   }
-  auto write = [&file](const QByteArray &bytes) { return file.write(bytes) == bytes.size(); };
+  QByteArray pending;
+  auto writePending = [&file, &pending, &outcome, &output]() {
+    for (qint64 written = 0; written < pending.size();) {
+      const qint64 step = file.write(pending.constData() + written, pending.size() - written);
+      if (step <= 0) {
+        outcome.error = QStringLiteral("%1 could not be written: %2").arg(output, file.errorString());
+        return false;
+      }
+      written += step;
+    }
+    pending.clear();
+    return true;
+  };
+  auto write = [&pending, &writePending](const QByteArray &bytes) {
+    pending += bytes;
+    return pending.size() < kWriteChunkBytes || writePending();
+  };
   bool written = write(header);
   qint64 done_bytes = header.size();
   double overhang_ms = 0.0;
   for (int index = 0; index < inputs.size() && written; ++index) {
     QFile input(inputs[index]);
-    if (!input.open(QIODevice::ReadOnly)) {
-      outcome.error = QStringLiteral("%1 cannot be read: %2").arg(inputs[index], input.errorString());
+    if (!openInput(input, &outcome.error)) {
       file.cancelWriting();
       return outcome;
     }
@@ -206,12 +277,27 @@ JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
         progress(done_bytes, total_bytes);
       }
     }
+    if (reader.failed()) {
+      outcome.error = readFailure(input);
+      file.cancelWriting();
+      return outcome;
+    }
     const InputSummary &summary = summaries[index];
     if (summary.audio_measured && rate > 0) {
       overhang_ms += summary.audio_seconds * 1000.0 - summary.frames * 1000.0 / rate;
     }
   }
-  if (!written || !file.commit()) {
+  written = written && writePending();
+  // The commit syncs too but goes on when that fails.
+  if (written && ::fsync(file.handle()) != 0) {
+    outcome.error = QStringLiteral("%1 could not be written: %2").arg(output, qt_error_string(errno));
+    written = false;
+  }
+  if (!written) {
+    file.cancelWriting();
+    return outcome;
+  }
+  if (!file.commit()) {
     outcome.error = QStringLiteral("%1 could not be written: %2").arg(output, file.errorString());
     return outcome;
   }

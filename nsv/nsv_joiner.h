@@ -26,14 +26,19 @@ public:
 
   explicit FrameReader(QIODevice &device) : device_(device) {}
 
-  // False at the end of the file (or of its last whole frame).
+  // False at the end of the file (or of its last whole frame), and when
+  // the device fails to seek.
   bool next(RawFrame *frame);
+  // True when reading stopped because a seek failed, not at the end.
+  bool failed() const { return failed_; }
 
 private:
   bool findSync();
+  bool seek(qint64 position);
 
   QIODevice &device_;
   bool started_ = false;
+  bool failed_ = false;
 };
 
 struct JoinOutcome {
@@ -49,6 +54,8 @@ struct JoinOutcome {
 // offsets of later inputs are shifted by the audio that earlier inputs ran
 // longer (or shorter) than their video, so sound stays continuous. The output
 // is written through a temporary file: a failed join leaves no output.
+// Inputs must be files the joiner can seek in (no pipes or devices), and the
+// output must not be one of them under any name.
 // progress(done, total) is called as bytes go out; it may run the event loop.
 JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
                       const std::function<void(qint64 done_bytes, qint64 total_bytes)> &progress = {});

@@ -33,8 +33,13 @@ void ConvertImport::importFile(int index, const QString &title, const QString &n
   // The folder may have been deleted while the file was converted.
   const QString node_key = library_.addVideo(options_.folder, nsv_path, title);
   if (node_key.isEmpty()) {
-    import_failures_.insert(index, QStringLiteral("the library folder \"%1\" no longer exists (the NSV file is %2)")
-                                       .arg(options_.folder, nsv_path));
+    import_failures_.insert(index, library_.hasFolder(options_.folder)
+                                       ? QStringLiteral("its name or title holds characters a session cannot "
+                                                        "keep (the NSV file is %1)")
+                                             .arg(nsv_path)
+                                       : QStringLiteral("the library folder \"%1\" no longer exists (the NSV file "
+                                                        "is %2)")
+                                             .arg(options_.folder, nsv_path));
     qCWarning(lcConvert).noquote() << "Cannot import" << nsv_path << "-" << import_failures_.value(index);
     return;
   }

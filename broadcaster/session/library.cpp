@@ -1,6 +1,7 @@
 #include "library.h"
 
 #include "session_document.h"
+#include "xml_text_checks.h"
 
 #include <station_log.h>
 
@@ -60,7 +61,8 @@ void Library::appendVideoNode(const QString &folder, const QString &node_key, co
 
 bool Library::isFolderNameAllowed(const QString &name) const {
   static const QRegularExpression video_key(QStringLiteral("^K[0-9]+$"));
-  return !name.isEmpty() && !folders_.contains(name) && !document_.hasFolder(name) && !video_key.match(name).hasMatch();
+  return !name.isEmpty() && isStorableValue(name) && !folders_.contains(name) && !document_.hasFolder(name) &&
+         !video_key.match(name).hasMatch();
 }
 
 bool Library::addFolder(const QString &name) {
@@ -138,7 +140,8 @@ QString Library::nextEntryKey() const {
 }
 
 QString Library::addVideo(const QString &folder, const QString &path, const QString &title) {
-  if (!folders_.contains(folder)) {
+  // What the next load would refuse never reaches the file.
+  if (!folders_.contains(folder) || !isStorableValue(path) || !isStorableValue(title)) {
     return QString();
   }
   const QString entry_key = nextEntryKey();

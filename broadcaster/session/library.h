@@ -44,8 +44,8 @@ public:
   void reload();
   void clear();
 
-  // Empty names, names in use, and names that read as a video's node key
-  // ("K" and digits) are refused.
+  // Empty names, names in use, names that read as a video's node key ("K"
+  // and digits) and names the file cannot hold are refused.
   bool isFolderNameAllowed(const QString &name) const;
   bool addFolder(const QString &name);
   // Takes the folder out of the document; its videos leave the library
@@ -55,7 +55,8 @@ public:
   // False when the document had no such entry.
   bool removeVideo(const QString &node_key);
   // A new entry with play count 0 under a free key; returns its node key,
-  // or an empty text when the folder does not exist.
+  // or an empty text when the folder does not exist or the path or title
+  // holds characters the file cannot keep.
   QString addVideo(const QString &folder, const QString &path, const QString &title);
 
   int nodeCount() const { return static_cast<int>(nodes_.size()); }

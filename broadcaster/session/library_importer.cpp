@@ -1,13 +1,10 @@
 #include "library_importer.h"
 
 #include "library.h"
+#include "playlist_file.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QMap>
-#include <QRegularExpression>
-#include <QUrl>
 
 QString LibraryImporter::titleFor(const QString &file_name) {
   QString title = file_name;
@@ -17,52 +14,19 @@ QString LibraryImporter::titleFor(const QString &file_name) {
 QString LibraryImporter::kindOf(const QString &file_name) { return file_name.right(3).toLower(); }
 
 QStringList LibraryImporter::playlistPaths(const QString &playlist_path) {
-  QFile file(playlist_path);
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-    return {};
-  }
-  const QDir base = QFileInfo(playlist_path).absoluteDir();
-  const bool is_pls = kindOf(QFileInfo(playlist_path).fileName()) == QLatin1String("pls");
-  static const QRegularExpression pls_file(QStringLiteral("^File(\\d+)=(.*)$"), QRegularExpression::CaseInsensitiveOption);
-  QMap<int, QString> numbered;
-  QStringList listed;
-  const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-  for (QString line : lines) {
-    line = line.trimmed();
-    if (line.isEmpty()) {
-      continue;
-    }
-    if (is_pls) {
-      const QRegularExpressionMatch match = pls_file.match(line);
-      if (match.hasMatch()) {
-        numbered.insert(match.captured(1).toInt(), match.captured(2).trimmed());
-      }
-    } else if (!line.startsWith(QLatin1Char('#'))) {
-      listed << line;
-    }
-  }
-  if (is_pls) {
-    listed = numbered.values();
-  }
-  QStringList paths;
-  for (const QString &entry : listed) {
-    const QUrl url(entry);
-    const QString local = url.isLocalFile() ? url.toLocalFile() : entry;
-    paths << QDir::cleanPath(base.absoluteFilePath(local));
-  }
-  return paths;
+  return session::readPlaylist(playlist_path).paths;
 }
 
-void LibraryImporter::importVideo(const QString &path, const QString &folder) {
-  library_.addVideo(folder, path, titleFor(QFileInfo(path).fileName()));
+bool LibraryImporter::importVideo(const QString &path, const QString &folder) {
+  return !library_.addVideo(folder, path, titleFor(QFileInfo(path).fileName())).isEmpty();
 }
 
 LibraryImporter::Summary LibraryImporter::importPaths(const QStringList &paths, const QString &folder) {
   Summary summary;
   for (const QString &path : paths) {
     const QFileInfo info(path);
-    if (info.isFile() && kindOf(info.fileName()) == QLatin1String("nsv")) {
-      importVideo(path, folder);
+    // A path the session could not load again is left out (the library refuses it).
+    if (info.isFile() && kindOf(info.fileName()) == QLatin1String("nsv") && importVideo(path, folder)) {
       ++summary.imported;
     } else {
       ++summary.skipped;
@@ -80,4 +44,12 @@ LibraryImporter::Summary LibraryImporter::importFolder(const QString &folder_pat
     }
   }
   return importPaths(paths, folder);
+}
+
+LibraryImporter::Summary LibraryImporter::importPlaylist(const QString &playlist_path, const QString &folder) {
+  const session::PlaylistContents contents = session::readPlaylist(playlist_path);
+  Summary summary = importPaths(contents.paths, folder);
+  summary.skipped += contents.unusable_entries;
+  summary.error = contents.error;
+  return summary;
 }

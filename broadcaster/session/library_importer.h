@@ -15,6 +15,8 @@ public:
   struct Summary {
     int imported = 0;
     int skipped = 0;
+    // Why nothing was imported, for the operator; empty otherwise.
+    QString error;
   };
 
   explicit LibraryImporter(session::Library &library) : library_(library) {}
@@ -27,9 +29,12 @@ public:
   // resolved against the playlist's folder.
   static QStringList playlistPaths(const QString &playlist_path);
 
-  void importVideo(const QString &path, const QString &folder);
+  // False when the folder is gone or the path holds characters a session cannot keep.
+  bool importVideo(const QString &path, const QString &folder);
   // NSV files that exist are imported; other entries are counted as skipped.
   Summary importPaths(const QStringList &paths, const QString &folder);
+  // The NSV files a playlist lists; its entries that cannot be read count as skipped.
+  Summary importPlaylist(const QString &playlist_path, const QString &folder);
   // Every .nsv file directly in the folder, sorted by name.
   Summary importFolder(const QString &folder_path, const QString &folder);
 

@@ -1,13 +1,23 @@
 #include "session_document.h"
 
+#include "xml_text_checks.h"
+
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
+#include <QStringDecoder>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <functional>
+#include <optional>
 #include <sstream>
+#include <vector>
+
+#include <unistd.h>
 
 namespace session {
 
@@ -38,16 +48,110 @@ bool isSettingName(const QString &name) {
   return false;
 }
 
-bool isDecimalKey(const QString &key) {
-  static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-  return digits.match(key).hasMatch();
+// Keys stay exact in any number type a reader might use, doubles included.
+constexpr qint64 kLargestEntryKey = qint64(1) << 53;
+
+enum class KeyForm { Number, NotANumber, TooLarge };
+
+KeyForm readEntryKey(const QString &key, qint64 *value) {
+  if (key.isEmpty()) {
+    return KeyForm::NotANumber;
+  }
+  qint64 number = 0;
+  bool too_large = false;
+  for (const QChar c : key) {
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+      return KeyForm::NotANumber;
+    }
+    // Past the limit it stays there, so the sum never overflows.
+    number = std::min(number * 10 + (c.unicode() - '0'), kLargestEntryKey + 1);
+    too_large = too_large || number > kLargestEntryKey;
+  }
+  *value = number;
+  return too_large ? KeyForm::TooLarge : KeyForm::Number;
 }
 
-int lineAt(const QByteArray &bytes, std::ptrdiff_t offset) {
-  if (offset < 0) {
-    return 0;
+// Line numbers of offsets in a text, counted once.
+class LineIndex {
+public:
+  explicit LineIndex(const QByteArray &text) {
+    for (qsizetype at = text.indexOf('\n'); at >= 0; at = text.indexOf('\n', at + 1)) {
+      newlines_.push_back(at);
+    }
   }
-  return static_cast<int>(bytes.left(static_cast<qsizetype>(offset)).count('\n')) + 1;
+  int lineAt(std::ptrdiff_t offset) const {
+    if (offset < 0) {
+      return 0;
+    }
+    return static_cast<int>(std::lower_bound(newlines_.begin(), newlines_.end(), offset) - newlines_.begin()) + 1;
+  }
+  QString at(std::ptrdiff_t offset) const { return QStringLiteral(" (line %1)").arg(lineAt(offset)); }
+
+private:
+  std::vector<qsizetype> newlines_;
+};
+
+// The text as the parser read it, in UTF-8: node offsets point into it.
+QByteArray parsedText(const QByteArray &bytes, pugi::xml_encoding encoding) {
+  std::optional<QStringConverter::Encoding> from;
+  switch (encoding) {
+  case pugi::encoding_utf16_le:
+    from = QStringConverter::Utf16LE;
+    break;
+  case pugi::encoding_utf16_be:
+    from = QStringConverter::Utf16BE;
+    break;
+  case pugi::encoding_utf32_le:
+    from = QStringConverter::Utf32LE;
+    break;
+  case pugi::encoding_utf32_be:
+    from = QStringConverter::Utf32BE;
+    break;
+  case pugi::encoding_latin1:
+    from = QStringConverter::Latin1;
+    break;
+  default:
+    return bytes;
+  }
+  QStringDecoder decoder(*from);
+  return QString(decoder.decode(bytes)).toUtf8();
+}
+
+// What makes the document other than well-formed XML beyond what the parser
+// reports: a second root element, characters XML does not allow.
+QStringList malformation(const pugi::xml_document &document, const QByteArray &text, const LineIndex &lines,
+                         qsizetype *count) {
+  QStringList problems;
+  *count = 0;
+  int roots = 0;
+  for (const pugi::xml_node &child : document.children()) {
+    if (child.type() == pugi::node_element && ++roots == 2) {
+      problems << QStringLiteral("A second root element <%1> follows the first")
+                          .arg(excerpt(QString::fromUtf8(child.name()))) +
+                      lines.at(child.offset_debug());
+      ++*count;
+    }
+  }
+  const TextFaults faults = xmlCharacterFaults(text, kProblemsShown);
+  for (const TextFault &fault : faults.first) {
+    problems << fault.what + lines.at(fault.offset);
+  }
+  *count += faults.count;
+  return problems;
+}
+
+QString loadFailedText() {
+  return QStringLiteral(
+      "An error occured when loading the session. The following reason was given:\r\n%1 (line %2)");
+}
+
+QString damageText(const QString &path, const QStringList &problems, qsizetype problem_count) {
+  QStringList shown = problems.mid(0, kProblemsShown);
+  if (problem_count > kProblemsShown) {
+    shown.append(QStringLiteral("... and %1 more.").arg(problem_count - kProblemsShown));
+  }
+  return QStringLiteral("The session file %1 is damaged and was not opened. It is left as it is:\r\n%2")
+      .arg(path, shown.join(QStringLiteral("\r\n")));
 }
 
 } // namespace
@@ -60,6 +164,8 @@ QString entryKeyFromNodeKey(const QString &node_key) {
 bool isNumberText(const QString &text, double *value) {
   bool ok = false;
   const double parsed = text.trimmed().toDouble(&ok);
+  // "nan" and "inf" read as numbers, but no setting or count can hold them.
+  ok = ok && std::isfinite(parsed);
   if (ok && value != nullptr) {
     *value = parsed;
   }
@@ -98,23 +204,42 @@ bool SessionDocument::isNewerThanProgram(const QString &mincomp) {
 
 LoadOutcome SessionDocument::load(const QString &path) {
   clear();
-  LoadOutcome outcome;
-  const QString load_failed =
-      QStringLiteral("An error occured when loading the session. The following reason was given:\r\n%1 (line %2)");
-
+  const QFileInfo info(path);
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    outcome.kind = LoadOutcome::Kind::Unreadable;
-    outcome.message = load_failed.arg(file.errorString()).arg(0);
+  // A device or a pipe would block the open or never end.
+  if (info.exists() && !info.isFile()) {
+    LoadOutcome outcome;
+    outcome.message = loadFailedText().arg(QStringLiteral("The session is not a file")).arg(0);
     return outcome;
   }
-  const QByteArray bytes = file.readAll();
+  if (!file.open(QIODevice::ReadOnly)) {
+    LoadOutcome outcome;
+    outcome.message = loadFailedText().arg(file.errorString()).arg(0);
+    return outcome;
+  }
+  return loadBytes(file.readAll(), path);
+}
+
+LoadOutcome SessionDocument::loadBytes(const QByteArray &bytes, const QString &path) {
+  clear();
+  LoadOutcome outcome;
   const pugi::xml_parse_result parsed =
       document_.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()), pugi::parse_default);
   if (!parsed) {
     clear();
     outcome.kind = LoadOutcome::Kind::Unreadable;
-    outcome.message = load_failed.arg(QString::fromUtf8(parsed.description())).arg(lineAt(bytes, parsed.offset));
+    outcome.message = loadFailedText()
+                          .arg(QString::fromUtf8(parsed.description()))
+                          .arg(LineIndex(bytes).lineAt(parsed.offset));
+    return outcome;
+  }
+  const QByteArray text = parsedText(bytes, parsed.encoding);
+  qsizetype malformed_count = 0;
+  const QStringList malformed = malformation(document_, text, LineIndex(text), &malformed_count);
+  if (malformed_count > 0) {
+    clear();
+    outcome.kind = LoadOutcome::Kind::Damaged;
+    outcome.message = damageText(path, malformed, malformed_count);
     return outcome;
   }
   if (!selectNode("/tarvik")) {
@@ -131,16 +256,11 @@ LoadOutcome SessionDocument::load(const QString &path) {
                                      "not compatiable. Upgrade your software to use this session.");
     return outcome;
   }
-  const QStringList problems = findDamage(bytes, &outcome.left_out_entries);
+  const QStringList problems = findDamage(text, &outcome.left_out_entries);
   if (!problems.isEmpty()) {
     clear();
     outcome.kind = LoadOutcome::Kind::Damaged;
-    QStringList shown = problems.mid(0, kProblemsShown);
-    if (problems.size() > kProblemsShown) {
-      shown.append(QStringLiteral("... and %1 more.").arg(problems.size() - kProblemsShown));
-    }
-    outcome.message = QStringLiteral("The session file %1 is damaged and was not opened. It is left as it is:\r\n%2")
-                          .arg(path, shown.join(QStringLiteral("\r\n")));
+    outcome.message = damageText(path, problems, problems.size());
     return outcome;
   }
   outcome.kind = LoadOutcome::Kind::Loaded;
@@ -149,10 +269,49 @@ LoadOutcome SessionDocument::load(const QString &path) {
 
 QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_entries) const {
   QStringList problems;
-  auto at = [&bytes](const pugi::xml_node &node) {
-    return QStringLiteral(" (line %1)").arg(lineAt(bytes, node.offset_debug()));
-  };
+  const LineIndex lines(bytes);
+  auto at = [&lines](const pugi::xml_node &node) { return lines.at(node.offset_debug()); };
   const pugi::xml_node root = selectNode("/tarvik");
+
+  // Values are shown through QString and found by XPath on their bytes: the
+  // two agree only on UTF-8 without a byte-order mark or control characters.
+  struct ValueWalker : pugi::xml_tree_walker {
+    std::function<void(const pugi::xml_node &)> visit;
+    bool for_each(pugi::xml_node &node) override {
+      if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+        visit(node);
+      }
+      return true;
+    }
+  } values;
+  values.visit = [&](const pugi::xml_node &text) {
+    const QString fault = valueFault(text.value());
+    if (!fault.isEmpty()) {
+      problems << QStringLiteral("The text of <%1> %2").arg(excerpt(QString::fromUtf8(text.parent().name())), fault) +
+                      at(text.parent());
+    }
+  };
+  pugi::xml_node(root).traverse(values);
+
+  // A value split by markup (a comment the parser drops, CDATA beside text, an
+  // element) reads as its first piece but is found, and saved, joined.
+  auto checkPlain = [&](const pugi::xml_node &value) {
+    const pugi::xml_node first = value.first_child();
+    if (first && (first != value.last_child() ||
+                  (first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata))) {
+      problems << QStringLiteral("The value of <%1> is not plain text").arg(excerpt(QString::fromUtf8(value.name()))) +
+                      at(value);
+    }
+  };
+  for (const char *section : {"info", "shoutcast"}) {
+    for (const pugi::xml_node &found : root.children(section)) {
+      for (const pugi::xml_node &value : found.children()) {
+        if (value.type() == pugi::node_element) {
+          checkPlain(value);
+        }
+      }
+    }
+  }
 
   const pugi::xml_node info = selectNode("/tarvik/info");
   if (!info) {
@@ -176,7 +335,8 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
     }
     const pugi::xml_node visibility = shoutcast.child("public");
     if (visibility && !isNumberText(textOf(visibility))) {
-      problems << QStringLiteral("The public setting \"%1\" is not a number").arg(textOf(visibility)) + at(visibility);
+      problems << QStringLiteral("The public setting \"%1\" is not a number").arg(excerpt(textOf(visibility))) +
+                      at(visibility);
     }
   }
 
@@ -188,11 +348,12 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
 
   QSet<QString> folders;
   for (const pugi::xpath_node &folder_hit : document_.select_nodes("/tarvik/library/parent")) {
+    checkPlain(folder_hit.node());
     const QString name = textOf(folder_hit.node());
     if (name.isEmpty()) {
       problems << QStringLiteral("A folder has an empty name") + at(folder_hit.node());
     } else if (folders.contains(name)) {
-      problems << QStringLiteral("The folder name \"%1\" is used twice").arg(name) + at(folder_hit.node());
+      problems << QStringLiteral("The folder name \"%1\" is used twice").arg(excerpt(name)) + at(folder_hit.node());
     }
     folders.insert(name);
   }
@@ -201,6 +362,11 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
   int left_out = 0;
   for (const pugi::xpath_node &entry_hit : document_.select_nodes("/tarvik/library/nsv")) {
     const pugi::xml_node entry = entry_hit.node();
+    for (const pugi::xml_node &value : entry.children()) {
+      if (value.type() == pugi::node_element) {
+        checkPlain(value);
+      }
+    }
     for (const char *name : {"key", "path", "title", "playcount", "parent"}) {
       if (!entry.child(name)) {
         problems << QStringLiteral("A video entry has no %1 element").arg(QLatin1String(name)) + at(entry);
@@ -208,10 +374,15 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
     }
     if (const pugi::xml_node key_node = entry.child("key")) {
       const QString key = textOf(key_node);
-      if (!isDecimalKey(key)) {
-        problems << QStringLiteral("The video key \"%1\" is not a whole number").arg(key) + at(key_node);
+      qint64 value = 0;
+      const KeyForm form = readEntryKey(key, &value);
+      if (form == KeyForm::NotANumber) {
+        problems << QStringLiteral("The video key \"%1\" is not a whole number").arg(excerpt(key)) + at(key_node);
+      } else if (form == KeyForm::TooLarge) {
+        problems << QStringLiteral("The video key %1 is larger than %2").arg(excerpt(key)).arg(kLargestEntryKey) +
+                        at(key_node);
       } else if (keys.contains(key)) {
-        problems << QStringLiteral("Two videos have the key %1").arg(key) + at(key_node);
+        problems << QStringLiteral("Two videos have the key %1").arg(excerpt(key)) + at(key_node);
       }
       keys.insert(key);
     }
@@ -232,12 +403,24 @@ QByteArray SessionDocument::serialize() const {
 bool SessionDocument::save(const QString &path, QString *error) const {
   QSaveFile file(path);
   const QByteArray bytes = serialize();
-  if (!file.open(QIODevice::WriteOnly)) {
+  // Unbuffered, a short write shows at once, and writing the rest names its
+  // cause; through the buffer a full disk could pass for a complete file.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
     *error = file.errorString();
     return false;
   }
-  if (file.write(bytes) != bytes.size()) {
-    *error = file.errorString();
+  for (qint64 written = 0; written < bytes.size();) {
+    const qint64 step = file.write(bytes.constData() + written, bytes.size() - written);
+    if (step <= 0) {
+      *error = file.errorString();
+      file.cancelWriting();
+      return false;
+    }
+    written += step;
+  }
+  // The commit syncs too but goes on when that fails.
+  if (::fsync(file.handle()) != 0) {
+    *error = qt_error_string(errno);
     file.cancelWriting();
     return false;
   }
@@ -318,11 +501,30 @@ QString SessionDocument::nextEntryKey() const {
   if (!hasEntry(by_count)) {
     return by_count;
   }
-  qlonglong largest = -1;
-  for (const pugi::xpath_node &hit : document_.select_nodes("/tarvik/library/nsv/key")) {
-    largest = std::max(largest, textOf(hit.node()).toLongLong());
+  const pugi::xpath_node_set key_nodes = document_.select_nodes("/tarvik/library/nsv/key");
+  qint64 largest = -1;
+  for (const pugi::xpath_node &hit : key_nodes) {
+    qint64 value = 0;
+    if (readEntryKey(textOf(hit.node()), &value) == KeyForm::Number) {
+      largest = std::max(largest, value);
+    }
   }
-  return QString::number(largest + 1);
+  if (largest < kLargestEntryKey) {
+    return QString::number(largest + 1);
+  }
+  // No key past the largest allowed: the smallest free one, which the count bounds.
+  QSet<qint64> taken;
+  for (const pugi::xpath_node &hit : key_nodes) {
+    qint64 value = 0;
+    if (readEntryKey(textOf(hit.node()), &value) == KeyForm::Number) {
+      taken.insert(value);
+    }
+  }
+  qint64 free_key = 0;
+  while (taken.contains(free_key)) {
+    ++free_key;
+  }
+  return QString::number(free_key);
 }
 
 QString SessionDocument::appendEntry(const QString &path, const QString &title, const QString &folder) {

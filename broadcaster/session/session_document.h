@@ -66,6 +66,8 @@ public:
 
   // Reads and checks a file. On any failure the document is left empty.
   LoadOutcome load(const QString &path);
+  // The same for the file's bytes, already read; path is for the messages.
+  LoadOutcome loadBytes(const QByteArray &bytes, const QString &path);
 
   // The declaration and the elements, without whitespace, in UTF-8.
   QByteArray serialize() const;

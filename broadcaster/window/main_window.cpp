@@ -259,11 +259,18 @@ void MainWindow::loadVideo() {
   const QString kind = LibraryImporter::kindOf(dialog_.fileTitle());
   LibraryImporter importer(station_.session.library());
   if (kind == QLatin1String("nsv")) {
-    importer.importVideo(dialog_.fileName(), importTarget());
+    if (!importer.importVideo(dialog_.fileName(), importTarget())) {
+      tellError(lcLibrary, QStringLiteral("%1 was not imported: its name holds characters a session file cannot keep.")
+                               .arg(dialog_.fileName()));
+      return;
+    }
     SaveSession();
   } else if (kind == QLatin1String("m3u") || kind == QLatin1String("pls")) {
-    const LibraryImporter::Summary summary =
-        importer.importPaths(LibraryImporter::playlistPaths(dialog_.fileName()), importTarget());
+    const LibraryImporter::Summary summary = importer.importPlaylist(dialog_.fileName(), importTarget());
+    if (!summary.error.isEmpty()) {
+      tellError(lcLibrary, summary.error);
+      return;
+    }
     if (summary.imported > 0) {
       SaveSession();
     }

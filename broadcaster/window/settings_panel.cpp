@@ -1,12 +1,16 @@
 #include "settings_panel.h"
 
 #include <session_document.h>
+#include <xml_text_checks.h>
 
 #include <QCheckBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QValidator>
+
+#include <limits>
 
 namespace {
 
@@ -22,9 +26,23 @@ QLabel *caption(QWidget *panel, const char *name, const QString &text, bool bold
   return label;
 }
 
+// Refuses text the session could not load again, such as a pasted control
+// character; typing cannot produce any.
+class StorableText : public QValidator {
+public:
+  using QValidator::QValidator;
+  State validate(QString &input, int &) const override {
+    return session::isStorableValue(input) ? Acceptable : Invalid;
+  }
+};
+
 QLineEdit *box(QWidget *panel, const char *name, int width_px = 0) {
   auto *edit = new QLineEdit(panel);
   edit->setObjectName(QLatin1String(name));
+  // The default limit of 32767 characters would cut a longer stored value
+  // when the box writes it back.
+  edit->setMaxLength(std::numeric_limits<int>::max());
+  edit->setValidator(new StorableText(edit));
   if (width_px > 0) {
     edit->setFixedWidth(width_px);
   }

@@ -1,6 +1,7 @@
 // Joining NSV files: frame reading, format checks, audio offsets, and real
 // files made by nsv-make checked with ffprobe.
 
+#include "file_size_limit.h"
 #include "nsv_fixtures.h"
 
 #include <nsv_format.h>
@@ -13,6 +14,11 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,6 +70,12 @@ protected:
     return path;
   }
   QTemporaryDir temp_;
+};
+
+// A device that cannot seek, like a pipe.
+class SequentialBuffer : public QBuffer {
+public:
+  bool isSequential() const override { return true; }
 };
 
 int countFrames(const QByteArray &bytes) {
@@ -207,4 +219,61 @@ TEST_F(JoinerTest, RealVideosJoinIntoOneThatFfprobeReadsWhole) {
                                    QStringLiteral("format=duration"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
                                    output});
   EXPECT_NEAR(duration.toDouble(), 4.0, 0.05) << duration.toStdString();
+}
+
+TEST_F(JoinerTest, InputsThatCannotSeekAndOutputsOntoAnInputAreRefused) {
+  const QByteArray video = videoWithAudio(10, 10);
+  const QString first = write(QStringLiteral("a.nsv"), video);
+  const QString second = write(QStringLiteral("b.nsv"), video);
+  const QString output = temp_.filePath(QStringLiteral("out.nsv"));
+
+  // A device or a pipe is refused before it is read without end or blocks the open.
+  const QString pipe = temp_.filePath(QStringLiteral("pipe.nsv"));
+  ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  for (const QString &input : {QStringLiteral("/dev/zero"), pipe}) {
+    const nsv::JoinOutcome outcome = nsv::joinFiles({first, input}, output);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_TRUE(outcome.error.contains("not a file the joiner can read")) << outcome.error.toStdString();
+    EXPECT_FALSE(QFile::exists(output));
+  }
+  // A reader on a device that cannot seek stops at the first failed seek.
+  SequentialBuffer device;
+  device.setData(fixtures::filler(200000) + video);
+  ASSERT_TRUE(device.open(QIODevice::ReadOnly));
+  nsv::FrameReader reader(device);
+  nsv::FrameReader::RawFrame frame;
+  EXPECT_FALSE(reader.next(&frame));
+  EXPECT_TRUE(reader.failed());
+
+  // An output that is an input under another name: a symbolic or a hard link.
+  ASSERT_TRUE(QFile::link(first, temp_.filePath(QStringLiteral("symbolic.nsv"))));
+  ASSERT_EQ(::link(QFile::encodeName(second).constData(), QFile::encodeName(temp_.filePath("hard.nsv")).constData()), 0);
+  for (const char *name : {"symbolic.nsv", "hard.nsv"}) {
+    const nsv::JoinOutcome outcome = nsv::joinFiles({first, second}, temp_.filePath(QLatin1String(name)));
+    EXPECT_FALSE(outcome.ok) << name;
+    EXPECT_TRUE(outcome.error.contains("also one of the videos")) << outcome.error.toStdString();
+  }
+  for (const QString &input : {first, second}) {
+    QFile file(input);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), video);
+  }
+}
+
+TEST_F(JoinerTest, AFailedWriteNamesItsCauseAndKeepsTheOldOutput) {
+  const QByteArray video = videoWithAudio(10, 10);
+  const QString first = write(QStringLiteral("a.nsv"), video);
+  const QString output = write(QStringLiteral("out.nsv"), "old");
+  nsv::JoinOutcome outcome;
+  {
+    // Writes past 1000 bytes fail as on a full disk; the join is a few KB.
+    FileSizeLimit limit(1000);
+    ASSERT_TRUE(limit.active());
+    outcome = nsv::joinFiles({first}, output);
+  }
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_TRUE(outcome.error.endsWith(qt_error_string(EFBIG))) << outcome.error.toStdString();
+  QFile file(output);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), "old");
 }

@@ -1,5 +1,6 @@
 // The session file format, the load checks and the queries, on real files.
 
+#include "file_size_limit.h"
 #include "nsv_fixtures.h"
 
 #include <session_document.h>
@@ -9,6 +10,8 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <cerrno>
 
 using session::LoadOutcome;
 using session::SessionDocument;
@@ -239,4 +242,124 @@ TEST_F(SessionFileTest, FailedSaveKeepsTheOldFile) {
   // A directory in the way of the file: the old content elsewhere is untouched.
   EXPECT_FALSE(document.save(temp_.path(), &error));
   EXPECT_EQ(readFile(path), kValidSession);
+}
+
+TEST_F(SessionFileTest, ValuesShownOtherwiseThanFoundAreDamage) {
+  struct Case {
+    const char *from;
+    const char *to;
+    const char *problem;
+  };
+  const Case cases[] = {
+      {"<key>1</key>", "<key>\xEF\xBB\xBF" "1</key>", "The text of <key> holds a byte-order mark (line 25)"},
+      {"<parent>A</parent>\n", "<parent>Vid\xE9os</parent>\n", "Bytes that are not UTF-8 (line 22)"},
+      {"<title>Two</title>", "<title>T&#x7F;wo</title>", "The text of <title> holds the control character U+007F (line 25)"},
+      {"<title>One</title>", "<title>O&#13;ne</title>", "The text of <title> holds the control character U+000D (line 24)"},
+      {"<name>Name</name>", "<name>&#xFEFF;Name</name>", "The text of <name> holds a byte-order mark (line 12)"},
+      // Read as "T", found and saved as "Two".
+      {"<title>Two</title>", "<title>T<!-- x -->wo</title>", "The value of <title> is not plain text (line 25)"},
+      {"<key>2</key>", "<key>2<x/></key>", "The value of <key> is not plain text (line 26)"},
+  };
+  for (const Case &hostile : cases) {
+    QByteArray bytes = kValidSession;
+    bytes.replace(hostile.from, hostile.to);
+    const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
+    EXPECT_TRUE(outcome.message.contains(QString::fromUtf8(hostile.problem))) << outcome.message.toStdString();
+  }
+  // Tabs, line feeds, other scripts and a byte-order mark before the declaration stay as they were.
+  QByteArray plain = "\xEF\xBB\xBF" + kValidSession;
+  plain.replace("<title>One</title>", "<title>Vid\xC3\xA9o\tone\nline</title>");
+  SessionDocument document;
+  ASSERT_EQ(document.load(write(QStringLiteral("plain.xml"), plain)).kind, LoadOutcome::Kind::Loaded);
+  EXPECT_EQ(document.entry(QStringLiteral("0")).title, QStringLiteral("Vid\u00e9o\tone\nline"));
+}
+
+TEST_F(SessionFileTest, XmlThatIsNotWellFormedIsRefused) {
+  struct Case {
+    const char *from;
+    const char *to;
+    const char *problem;
+  };
+  const Case cases[] = {
+      {"<name>Name</name>", "<name>Na\x01me</name>", "The character U+0001 is not allowed in XML (line 12)"},
+      {"<title>Two</title>", "<title>T&#0;wo</title>", "The character reference &#0; is not allowed in XML (line 25)"},
+      {"<title>Two</title>", "<title>&#xD800;</title>", "The character reference &#xD800; is not allowed in XML"},
+      {"<title>Two</title>", "<title>&#99999999999999999999;</title>", "The character reference &#9999999999999999"},
+      {"</tarvik>\n", "</tarvik>\n<tarvik/>", "A second root element <tarvik> follows the first (line 29)"},
+      {"<tarvik>\n", "<other/><tarvik>\n", "A second root element <tarvik> follows the first (line 2)"},
+  };
+  for (const Case &hostile : cases) {
+    QByteArray bytes = kValidSession;
+    bytes.replace(hostile.from, hostile.to);
+    const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
+    EXPECT_TRUE(outcome.message.contains(QLatin1String(hostile.problem))) << outcome.message.toStdString();
+  }
+  // What only looks like a reference, in CDATA or a comment, is text.
+  QByteArray literal = kValidSession;
+  literal.replace("<title>Two</title>", "<title><![CDATA[&#0;]]><!-- &#1; --></title>");
+  SessionDocument document;
+  ASSERT_EQ(document.load(write(QStringLiteral("literal.xml"), literal)).kind, LoadOutcome::Kind::Loaded);
+  EXPECT_EQ(document.entry(QStringLiteral("1")).title, "&#0;");
+}
+
+TEST_F(SessionFileTest, KeysOutsideTheExactRangeAreDamageAndNewKeysStayInside) {
+  QByteArray bytes = kValidSession;
+  bytes.replace("<key>2</key>", "<key>9223372036854775807</key>");
+  const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
+  EXPECT_TRUE(outcome.message.contains("The video key 9223372036854775807 is larger than 9007199254740992 (line 26)"))
+      << outcome.message.toStdString();
+
+  // The largest key allowed loads; past it there is no next key, so the
+  // smallest free one is taken, and the file opens again.
+  bytes = kValidSession;
+  bytes.replace("<key>0</key>", "<key>3</key>");
+  bytes.replace("<key>1</key>", "<key>9007199254740992</key>");
+  const QString path = write(QStringLiteral("largest.xml"), bytes);
+  SessionDocument document;
+  ASSERT_EQ(document.load(path).kind, LoadOutcome::Kind::Loaded);
+  EXPECT_EQ(document.appendEntry(QStringLiteral("/v/four.nsv"), QStringLiteral("Four"), QStringLiteral("A")), "0");
+  EXPECT_EQ(document.appendEntry(QStringLiteral("/v/five.nsv"), QStringLiteral("Five"), QStringLiteral("A")), "4");
+  QString error;
+  ASSERT_TRUE(document.save(path, &error)) << error.toStdString();
+  SessionDocument again;
+  EXPECT_EQ(again.load(path).kind, LoadOutcome::Kind::Loaded);
+}
+
+TEST_F(SessionFileTest, NumbersMustBeFinite) {
+  for (const char *text : {"nan", "inf", "-inf", "NaN"}) {
+    QByteArray bytes = kValidSession;
+    bytes.replace("<public>01</public>", QByteArray("<public>") + text + "</public>");
+    const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
+    EXPECT_TRUE(outcome.message.contains(QStringLiteral("The public setting \"%1\" is not a number (line 14)")
+                                             .arg(QLatin1String(text))))
+        << outcome.message.toStdString();
+  }
+  const QString path = write(QStringLiteral("counts.xml"), kValidSession);
+  SessionDocument document;
+  ASSERT_EQ(document.load(path).kind, LoadOutcome::Kind::Loaded);
+  document.entryNode(QStringLiteral("0")).child("playcount").text().set("inf");
+  EXPECT_FALSE(document.raisePlayCount(QStringLiteral("0")));
+  EXPECT_EQ(document.entry(QStringLiteral("0")).playcount, "inf");
+}
+
+TEST_F(SessionFileTest, FailedSaveNamesTheSystemCauseAndKeepsTheOldFile) {
+  const QString path = write(QStringLiteral("kept.xml"), kValidSession);
+  const QString cause = qt_error_string(EFBIG);
+  // Below and above the size a buffered write would hold back until the commit.
+  for (const int entries : {10, 200}) {
+    SessionDocument document;
+    document.createNew(QStringLiteral("d"));
+    for (int index = 0; index < entries; ++index) {
+      document.appendEntry(QStringLiteral("/videos/clip%1.nsv").arg(index), QStringLiteral("Clip"), QStringLiteral("Videos"));
+    }
+    ASSERT_GT(document.serialize().size(), 1000);
+    QString error;
+    {
+      FileSizeLimit limit(1000);
+      ASSERT_TRUE(limit.active());
+      EXPECT_FALSE(document.save(path, &error)) << entries;
+    }
+    EXPECT_EQ(error, cause) << entries;
+    EXPECT_EQ(readFile(path), kValidSession) << entries;
+  }
 }

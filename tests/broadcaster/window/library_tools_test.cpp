@@ -7,7 +7,9 @@
 #include <library_tree.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -120,17 +122,27 @@ TEST_F(LibraryToolsTest, PlaylistsImportTheirNsvFilesInOrder) {
   EXPECT_TRUE(readFile(session).contains("<title>two</title>"));
 
   const QString pls = makeFile(QStringLiteral("lists/show.pls"),
-                               "[playlist]\nFile2=two.nsv\nTitle2=Two\nFile1=clips/one.nsv\nNumberOfEntries=2\n");
+                               "[playlist]\nFile2=two.nsv\nTitle2=Two\nFile1=clips/one.nsv\nNumberOfEntries=2\n"
+                               "File99999999999=missing.nsv\n");
   clickNode(QStringLiteral("A"));
   importFile(pls);
   EXPECT_EQ(window_.library().childTexts(QStringLiteral("A")), (QStringList{"Two", "one", "two"}));
+  // A number that does not fit counts as skipped.
+  EXPECT_EQ(window_.statusText(), "Imported 2 video(s) from show.pls; skipped 1.");
 
-  // A playlist with nothing to import writes nothing.
+  // A playlist with nothing to import writes nothing; a file whose path the
+  // session could not load again is not imported.
   const QByteArray before = readFile(session);
-  const QString empty = makeFile(QStringLiteral("lists/empty.m3u"), "#EXTM3U\nnothing.nsv\n");
+  makeFile(QStringLiteral("lists/bell\x07.nsv"));
+  const QString empty = makeFile(QStringLiteral("lists/empty.m3u"), "#EXTM3U\nnothing.nsv\nbell\x07.nsv\n");
   importFile(empty);
   EXPECT_EQ(readFile(session), before);
-  EXPECT_EQ(window_.statusText(), "Imported 0 video(s) from empty.m3u; skipped 1.");
+  EXPECT_EQ(window_.statusText(), "Imported 0 video(s) from empty.m3u; skipped 2.");
+
+  // A file too large for a playlist is refused unread, and told.
+  importFile(makeFile(QStringLiteral("lists/huge.m3u"), QByteArray(5 * 1024 * 1024, '\n')));
+  EXPECT_EQ(readFile(session), before);
+  EXPECT_TRUE(errorMessage().contains("larger than 4 MB")) << errorMessage().toStdString();
 }
 
 TEST_F(LibraryToolsTest, FolderImportTakesItsNsvFilesByName) {
@@ -218,6 +230,40 @@ TEST_F(LibraryToolsTest, PublicComparesAsANumberAndMissingSettingsAreCreated) {
   EXPECT_EQ(icq->text(), "12345");
   leave(icq);
   EXPECT_TRUE(readFile(session).contains("<icq>12345</icq>"));
+}
+
+TEST_F(LibraryToolsTest, LongSettingsSurviveTabbingAndUnloadableTextIsRefused) {
+  const QByteArray name(40000, 'n');
+  QByteArray xml = sessionXml({QStringLiteral("A")}, {});
+  xml.replace("<name>Stream Test</name>", "<name>" + name + "</name>");
+  const QString session = writeSession(QStringLiteral("long.xml"), xml);
+  openThroughMenu(session);
+  clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Shoutcast"));
+  EXPECT_EQ(child<QLineEdit>("txtName")->text().size(), name.size());
+
+  // The operator tabs through every field and changes the bit rate at the end.
+  window_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+  child<QLineEdit>("txtHost")->setFocus();
+  for (int field = 0; field < 10; ++field) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  ASSERT_EQ(QApplication::focusWidget(), child<QLineEdit>("txtBitrate"));
+  QTest::keyClick(child<QLineEdit>("txtBitrate"), Qt::Key_End);
+  QTest::keyClicks(child<QLineEdit>("txtBitrate"), "0");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_TRUE(readFile(session).contains("<bitrate>1280</bitrate>"));
+  EXPECT_TRUE(readFile(session).contains("<name>" + name + "</name>"));
+
+  // A pasted control character would make the file unloadable: the box refuses it.
+  auto *genre = child<QLineEdit>("txtGenre");
+  genre->selectAll();
+  QApplication::clipboard()->setText(QStringLiteral("Talk\u0001"));
+  genre->paste();
+  EXPECT_EQ(genre->text(), "Video");
+  QApplication::clipboard()->setText(QStringLiteral("Talk"));
+  genre->paste();
+  EXPECT_EQ(genre->text(), "Talk");
 }
 
 TEST_F(LibraryToolsTest, FieldsFollowTheFocusOrder) {

@@ -291,6 +291,10 @@ TEST_F(MainWindowTest, ClickOnVideoWhoseEntryIsGoneFailsInNoWay) {
   window_.document().removeEntry(QStringLiteral("1"));
   clickNode(QStringLiteral("Two"));
   EXPECT_FALSE(child<QGroupBox>("fraVideoInfo")->isEnabled());
+  // Deleting it finds nothing to remove from the file, and says so.
+  QTest::keyClick(child<QTreeWidget>("Library"), '.');
+  EXPECT_TRUE(errorMessage().contains("\"Two\" was not found in the session file")) << errorMessage().toStdString();
+  EXPECT_EQ(node(QStringLiteral("Two")), nullptr);
 }
 
 TEST_F(MainWindowTest, OneErrorWindowKeepsTheNewestMessage) {
