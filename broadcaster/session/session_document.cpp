@@ -1,5 +1,7 @@
 #include "session_document.h"
 
+#include "session_document_xml.h"
+
 #include "xml_text_checks.h"
 
 #include <QFile>
@@ -37,6 +39,15 @@ pugi::xml_node selectWith(const pugi::xml_node &context, const char *query, cons
   variables.set(variable, utf8(value).constData());
   const pugi::xpath_query compiled(query, &variables);
   return context.select_node(compiled).node();
+}
+
+pugi::xml_node selectNode(const pugi::xml_document &document, const char *query) {
+  return document.select_node(query).node();
+}
+
+// The entry's nsv element, or an empty node when no entry has that key.
+pugi::xml_node entryNode(const pugi::xml_document &document, const QString &entry_key) {
+  return selectWith(document, "/tarvik/library/nsv/key[. = $key]", "key", entry_key).parent();
 }
 
 bool isSettingName(const QString &name) {
@@ -172,13 +183,17 @@ bool isNumberText(const QString &text, double *value) {
   return ok;
 }
 
-bool SessionDocument::isEmpty() const { return !document_.first_child(); }
+SessionDocument::SessionDocument() : xml_(std::make_unique<Xml>()) {}
 
-void SessionDocument::clear() { document_.reset(); }
+SessionDocument::~SessionDocument() = default;
+
+bool SessionDocument::isEmpty() const { return !xml_->document.first_child(); }
+
+void SessionDocument::clear() { xml_->document.reset(); }
 
 void SessionDocument::createNew(const QString &date_text) {
   clear();
-  pugi::xml_node root = document_.append_child("tarvik");
+  pugi::xml_node root = xml_->document.append_child("tarvik");
   pugi::xml_node info = root.append_child("info");
   pugi::xml_node shoutcast = root.append_child("shoutcast");
   pugi::xml_node library = root.append_child("library");
@@ -224,7 +239,7 @@ LoadOutcome SessionDocument::loadBytes(const QByteArray &bytes, const QString &p
   clear();
   LoadOutcome outcome;
   const pugi::xml_parse_result parsed =
-      document_.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()), pugi::parse_default);
+      xml_->document.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()), pugi::parse_default);
   if (!parsed) {
     clear();
     outcome.kind = LoadOutcome::Kind::Unreadable;
@@ -235,21 +250,21 @@ LoadOutcome SessionDocument::loadBytes(const QByteArray &bytes, const QString &p
   }
   const QByteArray text = parsedText(bytes, parsed.encoding);
   qsizetype malformed_count = 0;
-  const QStringList malformed = malformation(document_, text, LineIndex(text), &malformed_count);
+  const QStringList malformed = malformation(xml_->document, text, LineIndex(text), &malformed_count);
   if (malformed_count > 0) {
     clear();
     outcome.kind = LoadOutcome::Kind::Damaged;
     outcome.message = damageText(path, malformed, malformed_count);
     return outcome;
   }
-  if (!selectNode("/tarvik")) {
+  if (!selectNode(xml_->document, "/tarvik")) {
     clear();
     outcome.kind = LoadOutcome::Kind::NotASession;
     outcome.message = QStringLiteral("The xml file you attempted to load does not appear to be a Tarvik+ session. "
                                      "Please select a valid session file.");
     return outcome;
   }
-  if (isNewerThanProgram(textOf(selectNode("/tarvik/info/mincomp")))) {
+  if (isNewerThanProgram(textOf(selectNode(xml_->document, "/tarvik/info/mincomp")))) {
     clear();
     outcome.kind = LoadOutcome::Kind::TooNew;
     outcome.message = QStringLiteral("This session was created in a newer version of Tarvik+ than you have, and is "
@@ -271,7 +286,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
   QStringList problems;
   const LineIndex lines(bytes);
   auto at = [&lines](const pugi::xml_node &node) { return lines.at(node.offset_debug()); };
-  const pugi::xml_node root = selectNode("/tarvik");
+  const pugi::xml_node root = selectNode(xml_->document, "/tarvik");
 
   // Values are shown through QString and found by XPath on their bytes: the
   // two agree only on UTF-8 without a byte-order mark or control characters.
@@ -313,7 +328,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
     }
   }
 
-  const pugi::xml_node info = selectNode("/tarvik/info");
+  const pugi::xml_node info = selectNode(xml_->document, "/tarvik/info");
   if (!info) {
     problems << QStringLiteral("The info section is missing") + at(root);
   } else {
@@ -324,7 +339,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
     }
   }
 
-  const pugi::xml_node shoutcast = selectNode("/tarvik/shoutcast");
+  const pugi::xml_node shoutcast = selectNode(xml_->document, "/tarvik/shoutcast");
   if (!shoutcast) {
     problems << QStringLiteral("The shoutcast section is missing") + at(root);
   } else {
@@ -340,14 +355,14 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
     }
   }
 
-  const pugi::xml_node library = selectNode("/tarvik/library");
+  const pugi::xml_node library = selectNode(xml_->document, "/tarvik/library");
   if (!library) {
     problems << QStringLiteral("The library section is missing") + at(root);
     return problems;
   }
 
   QSet<QString> folders;
-  for (const pugi::xpath_node &folder_hit : document_.select_nodes("/tarvik/library/parent")) {
+  for (const pugi::xpath_node &folder_hit : xml_->document.select_nodes("/tarvik/library/parent")) {
     checkPlain(folder_hit.node());
     const QString name = textOf(folder_hit.node());
     if (name.isEmpty()) {
@@ -360,7 +375,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
 
   QSet<QString> keys;
   int left_out = 0;
-  for (const pugi::xpath_node &entry_hit : document_.select_nodes("/tarvik/library/nsv")) {
+  for (const pugi::xpath_node &entry_hit : xml_->document.select_nodes("/tarvik/library/nsv")) {
     const pugi::xml_node entry = entry_hit.node();
     for (const pugi::xml_node &value : entry.children()) {
       if (value.type() == pugi::node_element) {
@@ -396,7 +411,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
 
 QByteArray SessionDocument::serialize() const {
   std::ostringstream out;
-  document_.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  xml_->document.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
   return QByteArray(kDeclaration) + QByteArray::fromStdString(out.str());
 }
 
@@ -431,47 +446,44 @@ bool SessionDocument::save(const QString &path, QString *error) const {
   return true;
 }
 
-pugi::xml_node SessionDocument::selectNode(const char *query) const {
-  return document_.select_node(query).node();
-}
 
 QString SessionDocument::statisticsText(const QString &session_title) const {
   const QString crlf = QStringLiteral("\r\n");
-  return session_title + crlf + textOf(selectNode("/tarvik/info/date")) + crlf +
-         textOf(selectNode("/tarvik/info/version")) + crlf + crlf + QString::number(entryCount());
+  return session_title + crlf + textOf(selectNode(xml_->document, "/tarvik/info/date")) + crlf +
+         textOf(selectNode(xml_->document, "/tarvik/info/version")) + crlf + crlf + QString::number(entryCount());
 }
 
 QStringList SessionDocument::folderNames() const {
   QStringList names;
-  for (const pugi::xpath_node &hit : document_.select_nodes("/tarvik/library/parent")) {
+  for (const pugi::xpath_node &hit : xml_->document.select_nodes("/tarvik/library/parent")) {
     names << textOf(hit.node());
   }
   return names;
 }
 
 bool SessionDocument::hasFolder(const QString &name) const {
-  return selectWith(document_, "/tarvik/library/parent[. = $name]", "name", name);
+  return selectWith(xml_->document, "/tarvik/library/parent[. = $name]", "name", name);
 }
 
 void SessionDocument::appendFolder(const QString &name) {
-  pugi::xml_node library = selectNode("/tarvik/library");
+  pugi::xml_node library = selectNode(xml_->document, "/tarvik/library");
   if (library) {
     library.append_child("parent").text().set(utf8(name).constData());
   }
 }
 
 bool SessionDocument::removeFolder(const QString &name) {
-  pugi::xml_node folder = selectWith(document_, "/tarvik/library/parent[. = $name]", "name", name);
+  pugi::xml_node folder = selectWith(xml_->document, "/tarvik/library/parent[. = $name]", "name", name);
   return folder && folder.parent().remove_child(folder);
 }
 
 int SessionDocument::entryCount() const {
-  return static_cast<int>(document_.select_nodes("/tarvik/library/nsv").size());
+  return static_cast<int>(xml_->document.select_nodes("/tarvik/library/nsv").size());
 }
 
 QVector<VideoEntry> SessionDocument::entries() const {
   QVector<VideoEntry> result;
-  const pugi::xpath_node_set hits = document_.select_nodes("/tarvik/library/nsv");
+  const pugi::xpath_node_set hits = xml_->document.select_nodes("/tarvik/library/nsv");
   result.reserve(static_cast<int>(hits.size()));
   for (const pugi::xpath_node &hit : hits) {
     const pugi::xml_node node = hit.node();
@@ -481,18 +493,16 @@ QVector<VideoEntry> SessionDocument::entries() const {
   return result;
 }
 
-pugi::xml_node SessionDocument::entryNode(const QString &entry_key) const {
-  return selectWith(document_, "/tarvik/library/nsv/key[. = $key]", "key", entry_key).parent();
-}
+bool SessionDocument::hasEntry(const QString &entry_key) const { return entryNode(xml_->document, entry_key); }
 
 VideoEntry SessionDocument::entry(const QString &entry_key) const {
-  const pugi::xml_node node = entryNode(entry_key);
+  const pugi::xml_node node = entryNode(xml_->document, entry_key);
   return {textOf(node.child("key")), textOf(node.child("path")), textOf(node.child("title")),
           textOf(node.child("playcount")), textOf(node.child("parent"))};
 }
 
 bool SessionDocument::removeEntry(const QString &entry_key) {
-  pugi::xml_node node = entryNode(entry_key);
+  pugi::xml_node node = entryNode(xml_->document, entry_key);
   return node && node.parent().remove_child(node);
 }
 
@@ -501,7 +511,7 @@ QString SessionDocument::nextEntryKey() const {
   if (!hasEntry(by_count)) {
     return by_count;
   }
-  const pugi::xpath_node_set key_nodes = document_.select_nodes("/tarvik/library/nsv/key");
+  const pugi::xpath_node_set key_nodes = xml_->document.select_nodes("/tarvik/library/nsv/key");
   qint64 largest = -1;
   for (const pugi::xpath_node &hit : key_nodes) {
     qint64 value = 0;
@@ -528,7 +538,7 @@ QString SessionDocument::nextEntryKey() const {
 }
 
 QString SessionDocument::appendEntry(const QString &path, const QString &title, const QString &folder) {
-  pugi::xml_node library = selectNode("/tarvik/library");
+  pugi::xml_node library = selectNode(xml_->document, "/tarvik/library");
   if (!library) {
     return QString();
   }
@@ -543,23 +553,23 @@ QString SessionDocument::appendEntry(const QString &path, const QString &title, 
 }
 
 bool SessionDocument::hasSetting(const QString &name) const {
-  return isSettingName(name) && selectWith(document_, "/tarvik/shoutcast/*[name() = $name]", "name", name);
+  return isSettingName(name) && selectWith(xml_->document, "/tarvik/shoutcast/*[name() = $name]", "name", name);
 }
 
 QString SessionDocument::setting(const QString &name) const {
   if (!isSettingName(name)) {
     return QString();
   }
-  return textOf(selectWith(document_, "/tarvik/shoutcast/*[name() = $name]", "name", name));
+  return textOf(selectWith(xml_->document, "/tarvik/shoutcast/*[name() = $name]", "name", name));
 }
 
 void SessionDocument::setSetting(const QString &name, const QString &value) {
   if (!isSettingName(name)) {
     return;
   }
-  pugi::xml_node node = selectWith(document_, "/tarvik/shoutcast/*[name() = $name]", "name", name);
+  pugi::xml_node node = selectWith(xml_->document, "/tarvik/shoutcast/*[name() = $name]", "name", name);
   if (!node) {
-    pugi::xml_node shoutcast = selectNode("/tarvik/shoutcast");
+    pugi::xml_node shoutcast = selectNode(xml_->document, "/tarvik/shoutcast");
     if (!shoutcast) {
       return;
     }
@@ -569,7 +579,7 @@ void SessionDocument::setSetting(const QString &name, const QString &value) {
 }
 
 bool SessionDocument::raisePlayCount(const QString &entry_key) {
-  pugi::xml_node count = entryNode(entry_key).child("playcount");
+  pugi::xml_node count = entryNode(xml_->document, entry_key).child("playcount");
   double value = 0.0;
   if (!count || !isNumberText(textOf(count), &value)) {
     return false;
@@ -580,7 +590,7 @@ bool SessionDocument::raisePlayCount(const QString &entry_key) {
 
 void SessionDocument::insertEntry(const QString &entry_key, const QString &path, const QString &title,
                                   const QString &folder) {
-  pugi::xml_node library = selectNode("/tarvik/library");
+  pugi::xml_node library = selectNode(xml_->document, "/tarvik/library");
   if (!library) {
     return;
   }
@@ -593,7 +603,7 @@ void SessionDocument::insertEntry(const QString &entry_key, const QString &path,
 }
 
 std::optional<PlayableEntry> SessionDocument::playableEntry(const QString &entry_key) const {
-  const pugi::xml_node entry = entryNode(entry_key);
+  const pugi::xml_node entry = entryNode(xml_->document, entry_key);
   double play_count = 0.0;
   if (!entry || !entry.child("path") || !entry.child("playcount") ||
       !isNumberText(textOf(entry.child("playcount")), &play_count) || !std::isfinite(play_count)) {

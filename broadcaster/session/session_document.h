@@ -8,9 +8,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <memory>
 #include <optional>
-
-#include <pugixml.hpp>
 
 // The broadcaster's session: one XML file with the server settings and the
 // library of NSV videos in folders. Every lookup goes through an XPath query;
@@ -54,7 +53,8 @@ struct BroadcastSettings {
 
 class SessionDocument {
 public:
-  SessionDocument() = default;
+  SessionDocument();
+  ~SessionDocument();
   SessionDocument(const SessionDocument &) = delete;
   SessionDocument &operator=(const SessionDocument &) = delete;
 
@@ -88,9 +88,7 @@ public:
 
   int entryCount() const;
   QVector<VideoEntry> entries() const;
-  // The entry's nsv element, or an empty node when no entry has that key.
-  pugi::xml_node entryNode(const QString &entry_key) const;
-  bool hasEntry(const QString &entry_key) const { return entryNode(entry_key); }
+  bool hasEntry(const QString &entry_key) const;
   VideoEntry entry(const QString &entry_key) const;
   bool removeEntry(const QString &entry_key);
   // A key no entry uses: the entry count when free, else one past the largest.
@@ -114,13 +112,15 @@ public:
   // nothing changed) when the entry or its count is missing or no number.
   bool raisePlayCount(const QString &entry_key);
 
-  const pugi::xml_document &document() const { return document_; }
+  // The XML itself, for tests that must damage a document in memory; what
+  // it holds is declared in session_document_xml.h.
+  struct Xml;
+  Xml &xml() { return *xml_; }
 
 private:
-  pugi::xml_node selectNode(const char *query) const;
   QStringList findDamage(const QByteArray &bytes, int *left_out_entries) const;
 
-  pugi::xml_document document_;
+  std::unique_ptr<Xml> xml_;
 };
 
 // The entry key of a tree node key: every "K" removed.

@@ -4,6 +4,7 @@
 #include "nsv_fixtures.h"
 
 #include <session_document.h>
+#include <session_document_xml.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,13 @@ using session::LoadOutcome;
 using session::SessionDocument;
 
 namespace {
+
+// A loaded entry's element, to damage it in memory.
+pugi::xml_node entryNode(SessionDocument &document, const QString &key) {
+  pugi::xpath_variable_set variables;
+  variables.set("key", key.toUtf8().constData());
+  return document.xml().document.select_node(pugi::xpath_query("/tarvik/library/nsv/key[. = $key]", &variables)).node().parent();
+}
 
 QByteArray readFile(const QString &path) {
   QFile file(path);
@@ -212,7 +220,7 @@ TEST_F(SessionFileTest, PlayCountRaiseNeedsANumber) {
   ASSERT_EQ(document.load(path).kind, LoadOutcome::Kind::Loaded);
   EXPECT_TRUE(document.raisePlayCount(QStringLiteral("0")));
   EXPECT_EQ(document.entry(QStringLiteral("0")).playcount, "4");
-  document.entryNode(QStringLiteral("1")).child("playcount").text().set("many");
+  entryNode(document, QStringLiteral("1")).child("playcount").text().set("many");
   EXPECT_FALSE(document.raisePlayCount(QStringLiteral("1")));
   EXPECT_EQ(document.entry(QStringLiteral("1")).playcount, "many");
   EXPECT_FALSE(document.raisePlayCount(QStringLiteral("99")));
@@ -223,8 +231,8 @@ TEST_F(SessionFileTest, SettingsAreReadAndCreatedByName) {
   document.createNew(QStringLiteral("d"));
   EXPECT_EQ(document.setting(QStringLiteral("port")), "8000");
   EXPECT_FALSE(document.hasSetting(QStringLiteral("version")));
-  document.entryNode(QStringLiteral("0")); // no entries: an empty node, no failure
-  pugi::xml_node shoutcast = document.document().child("tarvik").child("shoutcast");
+  EXPECT_FALSE(document.hasEntry(QStringLiteral("0"))); // no entries, no failure
+  pugi::xml_node shoutcast = document.xml().document.child("tarvik").child("shoutcast");
   shoutcast.remove_child("irc");
   EXPECT_FALSE(document.hasSetting(QStringLiteral("irc")));
   document.setSetting(QStringLiteral("irc"), QStringLiteral("#tv"));
@@ -337,7 +345,7 @@ TEST_F(SessionFileTest, NumbersMustBeFinite) {
   const QString path = write(QStringLiteral("counts.xml"), kValidSession);
   SessionDocument document;
   ASSERT_EQ(document.load(path).kind, LoadOutcome::Kind::Loaded);
-  document.entryNode(QStringLiteral("0")).child("playcount").text().set("inf");
+  entryNode(document, QStringLiteral("0")).child("playcount").text().set("inf");
   EXPECT_FALSE(document.raisePlayCount(QStringLiteral("0")));
   EXPECT_EQ(document.entry(QStringLiteral("0")).playcount, "inf");
 }

@@ -5,6 +5,7 @@
 
 #include <joiner_window.h>
 #include <library_tree.h>
+#include <session_document_xml.h>
 
 #include <QAction>
 #include <QApplication>
@@ -224,7 +225,7 @@ TEST_F(LibraryToolsTest, PublicComparesAsANumberAndMissingSettingsAreCreated) {
   // A setting that went missing keeps the box's text on fill and is created on leaving.
   auto *icq = child<QLineEdit>("txtICQ");
   icq->setText(QStringLiteral("12345"));
-  window_.document().document().child("tarvik").child("shoutcast").remove_child("icq");
+  window_.document().xml().document.child("tarvik").child("shoutcast").remove_child("icq");
   clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Library"));
   clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Shoutcast"));
   EXPECT_EQ(icq->text(), "12345");
