@@ -26,7 +26,26 @@ quint16 freePortPair() {
   return 0;
 }
 
-QString configText(quint16 port, const QString &password, const QString &folder, bool as_root) {
+// Where the source comes from: a Shoutcast-style login on port + 1 for a
+// master, the master's mount for a relay.
+QString sourcePart(quint16 port, quint16 master_port, int retry_s) {
+  if (master_port == 0) {
+    return QStringLiteral("<listen-socket><port>%1</port><bind-address>127.0.0.1</bind-address>"
+                          "<shoutcast-mount>/stream</shoutcast-mount></listen-socket>")
+        .arg(port);
+  }
+  // A relay whose pull fails waits master-update-interval before the next try.
+  return QStringLiteral("<listen-socket><port>%1</port><bind-address>127.0.0.1</bind-address></listen-socket>"
+                        "<master-update-interval>%3</master-update-interval>"
+                        "<relay><server>127.0.0.1</server><port>%2</port><mount>/stream</mount>"
+                        "<local-mount>/stream</local-mount><on-demand>0</on-demand>"
+                        "<relay-shoutcast-metadata>1</relay-shoutcast-metadata></relay>")
+      .arg(port)
+      .arg(master_port)
+      .arg(retry_s);
+}
+
+QString configText(const QString &source_part, const QString &password, const QString &folder, bool as_root) {
   const QString security =
       as_root ? QStringLiteral("<security><chroot>0</chroot><changeowner><user>nobody</user>"
                                "<group>nogroup</group></changeowner></security>")
@@ -38,30 +57,43 @@ QString configText(quint16 port, const QString &password, const QString &folder,
              "<source-timeout>10</source-timeout><burst-size>65535</burst-size></limits>"
              "<authentication><source-password>%2</source-password><admin-user>admin</admin-user>"
              "<admin-password>%2-admin</admin-password></authentication>"
-             "<hostname>127.0.0.1</hostname>"
-             "<listen-socket><port>%1</port><bind-address>127.0.0.1</bind-address>"
-             "<shoutcast-mount>/stream</shoutcast-mount></listen-socket>"
+             "<hostname>127.0.0.1</hostname>%1"
              "<fileserve>1</fileserve>"
              "<paths><basedir>/usr/share/icecast2</basedir><logdir>%3</logdir>"
              "<webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot>"
              "</paths><logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>"
              "<loglevel>3</loglevel></logging>%4</icecast>")
-      .arg(port)
-      .arg(password.toHtmlEscaped(), folder, security);
+      .arg(source_part, password.toHtmlEscaped(), folder, security);
 }
 
 } // namespace
 
 IcecastServer::IcecastServer() = default;
 
-IcecastServer::~IcecastServer() {
+IcecastServer::~IcecastServer() { stop(); }
+
+void IcecastServer::relayFrom(quint16 master_port, int retry_s) {
+  master_port_ = master_port;
+  relay_retry_s_ = retry_s;
+}
+
+void IcecastServer::stop() {
   if (process_.state() != QProcess::NotRunning) {
     process_.terminate();
-    if (!process_.waitForFinished(3000)) {
+    if (!process_.waitForFinished(5000)) {
       process_.kill();
       process_.waitForFinished(3000);
     }
   }
+}
+
+QString IcecastServer::logTail() const {
+  if (!folder_) {
+    return QString();
+  }
+  QFile log(folder_->filePath(QStringLiteral("error.log")));
+  log.open(QIODevice::ReadOnly);
+  return QString::fromLocal8Bit(log.readAll().right(2000));
 }
 
 bool IcecastServer::start(const QString &source_password, QString *reason) {
@@ -70,27 +102,30 @@ bool IcecastServer::start(const QString &source_password, QString *reason) {
     *reason = QStringLiteral("icecast2 is not installed");
     return false;
   }
-  folder_ = std::make_unique<QTemporaryDir>();
-  if (!folder_->isValid()) {
-    *reason = QStringLiteral("no temp folder");
-    return false;
+  if (!folder_) {
+    folder_ = std::make_unique<QTemporaryDir>();
+    if (!folder_->isValid()) {
+      *reason = QStringLiteral("no temp folder");
+      return false;
+    }
+    // Icecast refuses to run as root; it switches to nobody, who must be able
+    // to write the log folder.
+    QFile::setPermissions(folder_->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                               QFileDevice::ReadOther | QFileDevice::WriteOther |
+                                               QFileDevice::ExeOther | QFileDevice::ReadGroup |
+                                               QFileDevice::WriteGroup | QFileDevice::ExeGroup);
+    port_ = freePortPair();
+    if (port_ == 0) {
+      *reason = QStringLiteral("no free port pair");
+      return false;
+    }
   }
-  // Icecast refuses to run as root; it switches to nobody, who must be able
-  // to write the log folder.
   const bool as_root = geteuid() == 0;
-  QFile::setPermissions(folder_->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                             QFileDevice::ReadOther | QFileDevice::WriteOther |
-                                             QFileDevice::ExeOther | QFileDevice::ReadGroup |
-                                             QFileDevice::WriteGroup | QFileDevice::ExeGroup);
-  port_ = freePortPair();
-  if (port_ == 0) {
-    *reason = QStringLiteral("no free port pair");
-    return false;
-  }
   const QString config_path = folder_->filePath(QStringLiteral("icecast.xml"));
   QFile config(config_path);
   if (!config.open(QIODevice::WriteOnly) ||
-      config.write(configText(port_, source_password, folder_->path(), as_root).toUtf8()) < 0) {
+      config.write(configText(sourcePart(port_, master_port_, relay_retry_s_), source_password, folder_->path(), as_root)
+                       .toUtf8()) < 0) {
     *reason = QStringLiteral("cannot write the config");
     return false;
   }
@@ -116,10 +151,7 @@ bool IcecastServer::start(const QString &source_password, QString *reason) {
       },
       10000);
   if (!answering || process_.state() == QProcess::NotRunning) {
-    QFile log(folder_->filePath(QStringLiteral("error.log")));
-    log.open(QIODevice::ReadOnly);
-    *reason = QStringLiteral("icecast2 is not answering: ") + QString::fromLocal8Bit(process_.readAll()) +
-              QString::fromLocal8Bit(log.readAll().right(2000));
+    *reason = QStringLiteral("icecast2 is not answering: ") + QString::fromLocal8Bit(process_.readAll()) + logTail();
     return false;
   }
   return true;
