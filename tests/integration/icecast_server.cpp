@@ -3,6 +3,9 @@
 #include "wait_until.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -45,13 +48,14 @@ QString sourcePart(quint16 port, quint16 master_port, int retry_s) {
       .arg(retry_s);
 }
 
-QString configText(const QString &source_part, const QString &password, const QString &folder, bool as_root) {
+QString configText(const QString &source_part, const QString &password, const QString &folder,
+                   const QString &location, bool as_root) {
   const QString security =
       as_root ? QStringLiteral("<security><chroot>0</chroot><changeowner><user>nobody</user>"
                                "<group>nogroup</group></changeowner></security>")
               : QStringLiteral("<security><chroot>0</chroot></security>");
   return QStringLiteral(
-             "<icecast><location>test</location><admin>test@localhost</admin>"
+             "<icecast><location>%5</location><admin>test@localhost</admin>"
              "<limits><clients>20</clients><sources>4</sources><queue-size>1048576</queue-size>"
              "<client-timeout>30</client-timeout><header-timeout>15</header-timeout>"
              "<source-timeout>10</source-timeout><burst-size>65535</burst-size></limits>"
@@ -63,7 +67,7 @@ QString configText(const QString &source_part, const QString &password, const QS
              "<webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot>"
              "</paths><logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>"
              "<loglevel>3</loglevel></logging>%4</icecast>")
-      .arg(source_part, password.toHtmlEscaped(), folder, security);
+      .arg(source_part, password.toHtmlEscaped(), folder, security, location);
 }
 
 } // namespace
@@ -114,17 +118,44 @@ bool IcecastServer::start(const QString &source_password, QString *reason) {
                                                QFileDevice::ReadOther | QFileDevice::WriteOther |
                                                QFileDevice::ExeOther | QFileDevice::ReadGroup |
                                                QFileDevice::WriteGroup | QFileDevice::ExeGroup);
-    port_ = freePortPair();
-    if (port_ == 0) {
-      *reason = QStringLiteral("no free port pair");
-      return false;
+  }
+  // Between picking free ports and Icecast binding them another program may
+  // take one; Icecast then exits, and new ports are picked. A restart keeps
+  // its ports and tries them again a little later.
+  const bool pick_ports = port_ == 0;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (pick_ports) {
+      port_ = freePortPair();
+      if (port_ == 0) {
+        *reason = QStringLiteral("no free port pair");
+        return false;
+      }
+    } else if (attempt > 0) {
+      pumpEvents(500);
+    }
+    if (launch(program, source_password, reason)) {
+      return true;
+    }
+    if (process_.state() != QProcess::NotRunning) {
+      break;
     }
   }
+  stop();
+  if (pick_ports) {
+    port_ = 0;
+  }
+  return false;
+}
+
+bool IcecastServer::launch(const QString &program, const QString &source_password, QString *reason) {
   const bool as_root = geteuid() == 0;
+  // The location names this server.
+  const QString location = QFileInfo(folder_->path()).fileName();
   const QString config_path = folder_->filePath(QStringLiteral("icecast.xml"));
   QFile config(config_path);
   if (!config.open(QIODevice::WriteOnly) ||
-      config.write(configText(sourcePart(port_, master_port_, relay_retry_s_), source_password, folder_->path(), as_root)
+      config.write(configText(sourcePart(port_, master_port_, relay_retry_s_), source_password, folder_->path(),
+                              location, as_root)
                        .toUtf8()) < 0) {
     *reason = QStringLiteral("cannot write the config");
     return false;
@@ -133,6 +164,11 @@ bool IcecastServer::start(const QString &source_password, QString *reason) {
   QFile::setPermissions(config_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther |
                                          QFileDevice::ReadGroup);
 
+  // Icecast writes "server started" to a new log once its ports are bound.
+  // Probing the port before that could take it from Icecast: a connect to a
+  // free local port may connect the probe to itself.
+  const QString log_path = folder_->filePath(QStringLiteral("error.log"));
+  QFile::remove(log_path);
   process_.setProcessChannelMode(QProcess::MergedChannels);
   process_.setWorkingDirectory(folder_->path());
   process_.start(program, {QStringLiteral("-c"), config_path});
@@ -140,18 +176,25 @@ bool IcecastServer::start(const QString &source_password, QString *reason) {
     *reason = QStringLiteral("icecast2 did not start: ") + process_.errorString();
     return false;
   }
+  auto log_says_started = [&log_path] {
+    QFile log(log_path);
+    return log.open(QIODevice::ReadOnly) && log.readAll().contains("server started");
+  };
+  // The answer must carry our location: another program may hold the port.
   const bool answering = waitUntil(
-      [this] {
-        if (process_.state() == QProcess::NotRunning) {
-          return true;
-        }
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, port_);
-        return probe.waitForConnected(100);
+      [&] {
+        return process_.state() == QProcess::NotRunning ||
+               (log_says_started() && QJsonDocument::fromJson(httpGet(QStringLiteral("/status-json.xsl"), 500))
+                                              .object()
+                                              .value("icestats")
+                                              .toObject()
+                                              .value("location")
+                                              .toString() == location);
       },
       10000);
   if (!answering || process_.state() == QProcess::NotRunning) {
-    *reason = QStringLiteral("icecast2 is not answering: ") + QString::fromLocal8Bit(process_.readAll()) + logTail();
+    *reason = QStringLiteral("icecast2 is not answering on port %1: ").arg(port_) +
+              QString::fromLocal8Bit(process_.readAll()) + logTail();
     return false;
   }
   return true;

@@ -36,6 +36,9 @@ public:
   QString logTail() const;
 
 private:
+  // Writes the config, starts icecast2 and waits until it answers.
+  bool launch(const QString &program, const QString &source_password, QString *reason);
+
   std::unique_ptr<QTemporaryDir> folder_;
   QProcess process_;
   quint16 port_ = 0;
