@@ -26,7 +26,8 @@ namespace {
 const QString kPassword = QStringLiteral("relay-source");
 const QString kStationName = QStringLiteral("Relay TV");
 const QString kTitle = QStringLiteral("Relayed Show");
-// Four seconds of 25 fps video: more than one play of the 4-second clip.
+// Four seconds of 25 fps video: wherever listening starts in the 4-second
+// clip, it runs on into the next play.
 constexpr int kFramesToHear = 100;
 
 QJsonObject sourceStatus(const IcecastServer &server) {
@@ -49,7 +50,7 @@ QByteArray wholeFrames(const QByteArray &bytes, int *frame_count) {
   return frames;
 }
 
-// Listens on the relay's mount until frame_count whole frames have arrived;
+// Listens on the server's mount until frame_count whole frames have arrived;
 // the body received, or what came before the timeout.
 QByteArray hear(const IcecastServer &server, int frame_count, int timeout_ms) {
   QTcpSocket socket;
