@@ -4,6 +4,7 @@
 
 #include "icecast_server.h"
 #include "nsv_fixtures.h"
+#include "run_tool.h"
 #include "wait_until.h"
 
 #include <gtest/gtest.h>
@@ -20,15 +21,6 @@
 namespace {
 
 const QString kPassword = QStringLiteral("e2e-source");
-
-QByteArray runTool(const QString &program, const QStringList &arguments, int *exit_code) {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(program, arguments);
-  process.waitForFinished(120000);
-  *exit_code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  return process.readAll();
-}
 
 QMap<QString, int> playCounts(const QString &session_path) {
   QFile file(session_path);

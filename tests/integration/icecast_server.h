@@ -8,15 +8,22 @@
 #include <memory>
 
 // A private Icecast on loopback for one test: its own config and log folder
-// in a temp folder, a Shoutcast mount on the listen socket (source port at
-// port + 1), stopped when the object goes.
+// in a temp folder, stopped when the object goes. A master takes its source
+// on a Shoutcast mount (source port at port + 1); a relay pulls the master's
+// mount instead.
 class IcecastServer {
 public:
   IcecastServer();
   ~IcecastServer();
 
-  // False with a reason when icecast2 cannot be started here.
+  // Makes this server a relay of the master's mount (under the same name),
+  // trying again every retry_s while the master has none. Before start().
+  void relayFrom(quint16 master_port, int retry_s = 1);
+
+  // False with a reason when icecast2 cannot be started here. The first start
+  // picks free ports; a start after stop() takes the same ports again.
   bool start(const QString &source_password, QString *reason);
+  void stop();
   quint16 port() const { return port_; }
   QString mount() const { return QStringLiteral("/stream"); }
 
@@ -25,8 +32,16 @@ public:
   // The text of status-json.xsl.
   QByteArray status() const { return httpGet(QStringLiteral("/status-json.xsl")); }
 
+  // The end of the error log, for failure messages.
+  QString logTail() const;
+
 private:
+  // Writes the config, starts icecast2 and waits until it answers.
+  bool launch(const QString &program, const QString &source_password, QString *reason);
+
   std::unique_ptr<QTemporaryDir> folder_;
   QProcess process_;
   quint16 port_ = 0;
+  quint16 master_port_ = 0;
+  int relay_retry_s_ = 1;
 };

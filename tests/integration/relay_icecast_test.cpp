@@ -1,0 +1,181 @@
+// A station heard through a relay: tarvik-plus --start feeds a master
+// Icecast, a second Icecast relays the master's mount, and a listener on the
+// relay decodes what it receives. When the master restarts, the relay picks
+// the stream up again by itself.
+
+#include "icecast_server.h"
+#include "nsv_fixtures.h"
+#include "run_tool.h"
+#include "wait_until.h"
+
+#include <nsv_joiner.h>
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace {
+
+const QString kPassword = QStringLiteral("relay-source");
+const QString kStationName = QStringLiteral("Relay TV");
+const QString kTitle = QStringLiteral("Relayed Show");
+// Four seconds of 25 fps video: wherever listening starts in the 4-second
+// clip, it runs on into the next play.
+constexpr int kFramesToHear = 100;
+
+QJsonObject sourceStatus(const IcecastServer &server) {
+  return QJsonDocument::fromJson(server.status()).object().value("icestats").toObject().value("source").toObject();
+}
+
+// The whole NSV frames in bytes, from the first sync header on.
+QByteArray wholeFrames(const QByteArray &bytes, int *frame_count) {
+  QBuffer buffer;
+  buffer.setData(bytes);
+  buffer.open(QIODevice::ReadOnly);
+  nsv::FrameReader reader(buffer);
+  nsv::FrameReader::RawFrame frame;
+  QByteArray frames;
+  *frame_count = 0;
+  while (reader.next(&frame)) {
+    frames += frame.bytes;
+    ++*frame_count;
+  }
+  return frames;
+}
+
+// Listens on the server's mount until frame_count whole frames have arrived;
+// the body received, or what came before the timeout.
+QByteArray hear(const IcecastServer &server, int frame_count, int timeout_ms) {
+  QTcpSocket socket;
+  QByteArray received;
+  QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
+  socket.connectToHost(QHostAddress::LocalHost, server.port());
+  if (!socket.waitForConnected(3000)) {
+    return QByteArray();
+  }
+  socket.write("GET " + server.mount().toLatin1() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  auto body = [&received] {
+    const int end = received.indexOf("\r\n\r\n");
+    return end < 0 ? QByteArray() : received.mid(end + 4);
+  };
+  waitUntil(
+      [&] {
+        int frames = 0;
+        wholeFrames(body(), &frames);
+        return frames >= frame_count || socket.state() == QAbstractSocket::UnconnectedState;
+      },
+      timeout_ms);
+  return body();
+}
+
+// The body from its first sync header on is whole frames back to back (no
+// gap, no stray bytes such as in-band metadata), and ffmpeg decodes the video
+// of every one of them without a complaint.
+void expectDecodableFromFirstSync(const QByteArray &body, const QString &dump_path) {
+  int frame_count = 0;
+  const QByteArray frames = wholeFrames(body, &frame_count);
+  ASSERT_GE(frame_count, kFramesToHear) << body.size() << " bytes";
+  const qsizetype first_sync = body.indexOf("NSVs");
+  EXPECT_TRUE(body.mid(first_sync, frames.size()) == frames) << "bytes between frames";
+  ASSERT_TRUE(fixtures::writeFile(dump_path, frames));
+  int exit_code = 0;
+  const QByteArray probe = runTool(
+      QStringLiteral("ffprobe"),
+      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("nsv"),
+       QStringLiteral("-count_frames"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+       QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,nb_read_frames"), QStringLiteral("-of"),
+       QStringLiteral("csv=p=0"), dump_path},
+      &exit_code);
+  EXPECT_EQ(exit_code, 0);
+  EXPECT_EQ(probe.trimmed(), "vp8," + QByteArray::number(frame_count));
+}
+
+class RelayTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    QString reason;
+    ASSERT_TRUE(master_.start(kPassword, &reason)) << reason.toStdString();
+    relay_.relayFrom(master_.port(), 1);
+    ASSERT_TRUE(relay_.start(kPassword, &reason)) << reason.toStdString();
+
+    const QString video = temp_.filePath(QStringLiteral("show.nsv"));
+    int exit_code = 0;
+    const QByteArray made = runTool(fixtures::builtTool(QStringLiteral("nsv-make")),
+                                    {QStringLiteral("--test-pattern"), QStringLiteral("4"), video}, &exit_code);
+    ASSERT_EQ(exit_code, 0) << made.toStdString();
+    session_path_ = temp_.filePath(QStringLiteral("station.xml"));
+    ASSERT_TRUE(fixtures::writeFile(
+        session_path_,
+        "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>d</date></info>"
+        "<shoutcast><host>127.0.0.1</host><port>" +
+            QByteArray::number(master_.port()) + "</port><pass>" + kPassword.toUtf8() + "</pass><name>" +
+            kStationName.toUtf8() +
+            "</name><genre>Video</genre><public>0</public><bitrate>464</bitrate><url/><irc/><icq/><aim/></shoutcast>"
+            "<library><parent>Videos</parent><nsv><key>0</key><path>" +
+            video.toUtf8() + "</path><title>" + kTitle.toUtf8() +
+            "</title><playcount>0</playcount><parent>Videos</parent></nsv></library></tarvik>"));
+  }
+
+  void TearDown() override {
+    if (station_ && station_->state() != QProcess::NotRunning) {
+      stopStation();
+    }
+  }
+
+  // A fresh tarvik-plus streaming the session to the master.
+  void startStation() {
+    station_ = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    station_->setProcessEnvironment(environment);
+    station_->setProcessChannelMode(QProcess::MergedChannels);
+    station_->start(fixtures::builtTool(QStringLiteral("tarvik-plus")), {QStringLiteral("--start"), session_path_});
+    ASSERT_TRUE(station_->waitForStarted(5000));
+  }
+
+  void stopStation() {
+    station_->terminate();
+    EXPECT_TRUE(station_->waitForFinished(10000));
+  }
+
+  bool relayCarriesTheStation(int timeout_ms) {
+    return waitUntil([this] { return sourceStatus(relay_).value("server_name").toString() == kStationName; },
+                     timeout_ms);
+  }
+
+  IcecastServer master_;
+  IcecastServer relay_;
+  QTemporaryDir temp_;
+  QString session_path_;
+  std::unique_ptr<QProcess> station_;
+};
+
+} // namespace
+
+TEST_F(RelayTest, RelayListenersDecodeTheStationAndTheRelayRecoversWhenTheMasterRestarts) {
+  startStation();
+  ASSERT_TRUE(relayCarriesTheStation(30000)) << station_->readAll().toStdString() << relay_.logTail().toStdString();
+  // The now-playing title travels to the relay in the stream's metadata.
+  EXPECT_TRUE(waitUntil([this] { return sourceStatus(relay_).value("title").toString() == kTitle; }, 15000))
+      << relay_.status().toStdString();
+  expectDecodableFromFirstSync(hear(relay_, kFramesToHear, 30000), temp_.filePath(QStringLiteral("first.nsv")));
+
+  stopStation();
+  master_.stop();
+  ASSERT_TRUE(waitUntil([this] { return sourceStatus(relay_).isEmpty(); }, 20000)) << relay_.status().toStdString();
+
+  // The same master comes back on the same ports with a new source; nobody
+  // touches the relay.
+  QString reason;
+  ASSERT_TRUE(master_.start(kPassword, &reason)) << reason.toStdString();
+  startStation();
+  ASSERT_TRUE(relayCarriesTheStation(40000)) << relay_.logTail().toStdString();
+  expectDecodableFromFirstSync(hear(relay_, kFramesToHear, 30000), temp_.filePath(QStringLiteral("second.nsv")));
+}
