@@ -1,0 +1,108 @@
+// A station left alone: tarvik-plus --start --reconnect with no display,
+// against an Icecast that goes down in the middle of a video and comes back
+// on the same ports. The station must be back on the air by itself, count
+// only whole plays, log what happened, and end cleanly on SIGTERM.
+
+#include "icecast_server.h"
+#include "nsv_fixtures.h"
+#include "run_tool.h"
+#include "stream_listener.h"
+#include "wait_until.h"
+
+#include <session_document.h>
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+namespace {
+
+const QString kPassword = QStringLiteral("unattended");
+const QString kTitle = QStringLiteral("Night Loop");
+
+QJsonObject sourceStatus(const IcecastServer &server) {
+  return QJsonDocument::fromJson(server.status()).object().value("icestats").toObject().value("source").toObject();
+}
+
+int countMatches(const QString &text, const QString &pattern) {
+  int count = 0;
+  auto matches = QRegularExpression(pattern, QRegularExpression::MultilineOption).globalMatch(text);
+  while (matches.hasNext()) {
+    matches.next();
+    ++count;
+  }
+  return count;
+}
+
+} // namespace
+
+TEST(UnattendedStation, ComesBackAfterTheServerRestartsAndCountsOnlyWholePlays) {
+  IcecastServer server;
+  QString reason;
+  ASSERT_TRUE(server.start(kPassword, &reason)) << reason.toStdString();
+  QTemporaryDir temp;
+  const QString video = temp.filePath(QStringLiteral("loop.nsv"));
+  int exit_code = 0;
+  const QByteArray made = runTool(fixtures::builtTool(QStringLiteral("nsv-make")),
+                                  {QStringLiteral("--test-pattern"), QStringLiteral("3"), video}, &exit_code);
+  ASSERT_EQ(exit_code, 0) << made.toStdString();
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(
+      session, "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>d</date>"
+               "</info><shoutcast><host>127.0.0.1</host><port>" +
+                   QByteArray::number(server.port()) + "</port><pass>" + kPassword.toUtf8() +
+                   "</pass><name>Unattended TV</name><genre>Video</genre><public>0</public><bitrate>464</bitrate><url/>"
+                   "<irc/><icq/><aim/></shoutcast><library><parent>Videos</parent><nsv><key>0</key><path>" +
+                   video.toUtf8() + "</path><title>" + kTitle.toUtf8() +
+                   "</title><playcount>0</playcount><parent>Videos</parent></nsv></library></tarvik>"));
+
+  // As on a server: no display, nothing chosen for Qt.
+  QProcess station;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    environment.remove(QLatin1String(name));
+  }
+  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), temp.path());
+  station.setProcessEnvironment(environment);
+  const QString log = temp.filePath(QStringLiteral("station.log"));
+  station.start(fixtures::builtTool(QStringLiteral("tarvik-plus")),
+                {QStringLiteral("--start"), QStringLiteral("--reconnect"), QStringLiteral("--log"), log, session});
+  ASSERT_TRUE(station.waitForStarted(5000));
+  auto onAir = [&server] { return sourceStatus(server).value("title").toString() == kTitle; };
+  ASSERT_TRUE(waitUntil(onAir, 20000)) << station.readAllStandardError().toStdString();
+
+  // Down in the middle of a video (a 3-second clip, one second in), for a while.
+  QThread::msleep(1000);
+  server.stop();
+  waitUntil([] { return false; }, 3000);
+  ASSERT_TRUE(server.start(kPassword, &reason)) << reason.toStdString();
+
+  ASSERT_TRUE(waitUntil(onAir, 40000)) << station.readAllStandardError().toStdString();
+  expectDecodableFromFirstSync(hear(server, 50, 20000), temp.filePath(QStringLiteral("heard.nsv")), 50);
+
+  station.terminate();
+  ASSERT_TRUE(station.waitForFinished(15000));
+  EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(station.exitCode(), 0);
+
+  QFile log_file(log);
+  ASSERT_TRUE(log_file.open(QIODevice::ReadOnly));
+  const QString logged = QString::fromLocal8Bit(log_file.readAll());
+  const QString dated = QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ");
+  EXPECT_EQ(countMatches(logged, dated + QStringLiteral("Lost the server while sending \"Night Loop\"")), 1) << logged.toStdString();
+  EXPECT_GE(countMatches(logged, dated + QStringLiteral("Logged in to 127\\.0\\.0\\.1:")), 2) << logged.toStdString();
+  EXPECT_GE(countMatches(logged, dated + QStringLiteral(".*Trying again in \\d+ s\\.")), 1) << logged.toStdString();
+
+  // The file reads back whole, and its count is the number of whole plays.
+  session::SessionDocument document;
+  ASSERT_EQ(document.load(session).kind, session::LoadOutcome::Kind::Loaded);
+  const int whole_plays = countMatches(logged, dated + QStringLiteral("Played \"Night Loop\" to its end"));
+  EXPECT_GE(whole_plays, 1);
+  EXPECT_EQ(document.entry(QStringLiteral("0")).playcount, QString::number(whole_plays));
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+// A listener on an Icecast mount, and the check that what it heard is a
+// decodable NSV stream.
+
+#include "icecast_server.h"
+#include "nsv_fixtures.h"
+#include "run_tool.h"
+#include "wait_until.h"
+
+#include <nsv_joiner.h>
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QTcpSocket>
+
+// The whole NSV frames in bytes, from the first sync header on.
+inline QByteArray wholeFrames(const QByteArray &bytes, int *frame_count) {
+  QBuffer buffer;
+  buffer.setData(bytes);
+  buffer.open(QIODevice::ReadOnly);
+  nsv::FrameReader reader(buffer);
+  nsv::FrameReader::RawFrame frame;
+  QByteArray frames;
+  *frame_count = 0;
+  while (reader.next(&frame)) {
+    frames += frame.bytes;
+    ++*frame_count;
+  }
+  return frames;
+}
+
+// Listens on the server's mount until frame_count whole frames have arrived;
+// the body received, or what came before the timeout.
+inline QByteArray hear(const IcecastServer &server, int frame_count, int timeout_ms) {
+  QTcpSocket socket;
+  QByteArray received;
+  QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
+  socket.connectToHost(QHostAddress::LocalHost, server.port());
+  if (!socket.waitForConnected(3000)) {
+    return QByteArray();
+  }
+  socket.write("GET " + server.mount().toLatin1() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  auto body = [&received] {
+    const int end = received.indexOf("\r\n\r\n");
+    return end < 0 ? QByteArray() : received.mid(end + 4);
+  };
+  waitUntil(
+      [&] {
+        int frames = 0;
+        wholeFrames(body(), &frames);
+        return frames >= frame_count || socket.state() == QAbstractSocket::UnconnectedState;
+      },
+      timeout_ms);
+  return body();
+}
+
+// The body from its first sync header on is whole frames back to back (no
+// gap, no stray bytes such as in-band metadata), and ffmpeg decodes the video
+// of every one of them without a complaint.
+inline void expectDecodableFromFirstSync(const QByteArray &body, const QString &dump_path, int min_frames) {
+  int frame_count = 0;
+  const QByteArray frames = wholeFrames(body, &frame_count);
+  ASSERT_GE(frame_count, min_frames) << body.size() << " bytes";
+  const qsizetype first_sync = body.indexOf("NSVs");
+  EXPECT_TRUE(body.mid(first_sync, frames.size()) == frames) << "bytes between frames";
+  ASSERT_TRUE(fixtures::writeFile(dump_path, frames));
+  int exit_code = 0;
+  const QByteArray probe = runTool(
+      QStringLiteral("ffprobe"),
+      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("nsv"),
+       QStringLiteral("-count_frames"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+       QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,nb_read_frames"), QStringLiteral("-of"),
+       QStringLiteral("csv=p=0"), dump_path},
+      &exit_code);
+  EXPECT_EQ(exit_code, 0);
+  EXPECT_EQ(probe.trimmed(), "vp8," + QByteArray::number(frame_count));
+}
