@@ -348,7 +348,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
         problems << QStringLiteral("The shoutcast section has no %1 setting").arg(QLatin1String(name)) + at(shoutcast);
       }
     }
-    const pugi::xml_node visibility = shoutcast.child("public");
+    const pugi::xml_node visibility = shoutcast.child(setting::kPublic);
     if (visibility && !isNumberText(textOf(visibility))) {
       problems << QStringLiteral("The public setting \"%1\" is not a number").arg(excerpt(textOf(visibility))) +
                       at(visibility);
