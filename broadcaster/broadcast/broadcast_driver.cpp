@@ -23,22 +23,6 @@ bool fileIsReadable(const QString &path) {
   return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly);
 }
 
-StationSettings stationSettings(const session::ServerSettings &server) {
-  StationSettings settings;
-  settings.address = server.host;
-  settings.port = server.port;
-  settings.password = server.password;
-  settings.stream_name = server.stream_name;
-  settings.genre = server.genre;
-  settings.is_public = server.is_public;
-  settings.bitrate = server.bitrate;
-  settings.url = server.url;
-  settings.irc = server.irc;
-  settings.icq = server.icq;
-  settings.aim = server.aim;
-  return settings;
-}
-
 QString withReason(const QString &message, const QString &reason) {
   return reason.isEmpty() ? message : message + QStringLiteral("\r\n") + reason;
 }
@@ -124,9 +108,9 @@ BroadcastDriver::LoginResult BroadcastDriver::logIn() {
     report(Problem::SettingsUnusable, read.problem);
     return LoginResult::Failed;
   }
-  const QString server = QStringLiteral("%1:%2").arg(read.settings.host).arg(read.settings.port);
+  const QString server = QStringLiteral("%1:%2").arg(read.settings.address).arg(read.settings.port);
   qCInfo(lcConnection).noquote() << "Logging in to" << server;
-  ControlResult result = control_.setup(stationSettings(read.settings));
+  ControlResult result = control_.setup(read.settings);
   if (result.ok()) {
     result = control_.connectToServer();
   }

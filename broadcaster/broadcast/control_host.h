@@ -1,5 +1,7 @@
 #pragma once
 
+#include <station_settings.h>
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -12,21 +14,6 @@ enum class ControlState {
   Sending = 2,
   LoginRefused = 3,
   SocketError = 4,
-};
-
-// Everything Setup takes, by name instead of by position.
-struct StationSettings {
-  QString address;
-  int port = 0;
-  QString password;
-  QString stream_name;
-  QString genre;
-  int is_public = 0;
-  QString bitrate;
-  QString url;
-  QString irc;
-  QString icq;
-  QString aim;
 };
 
 // The outcome of one call into the control: a code that says what failed,
@@ -72,6 +59,7 @@ public:
 
   ControlState state() const;
 
+  // Everything Setup takes, by name instead of by position.
   ControlResult setup(const StationSettings &settings);
   ControlResult connectToServer();
   ControlResult disconnectFromServer();

@@ -614,9 +614,9 @@ std::optional<PlayableEntry> SessionDocument::playableEntry(const QString &entry
 
 BroadcastSettings SessionDocument::broadcastSettings() const {
   BroadcastSettings read;
-  ServerSettings &settings = read.settings;
+  StationSettings &settings = read.settings;
   auto text = [this](const char *name) { return setting(QLatin1String(name)); };
-  settings.host = text(setting::kHost);
+  settings.address = text(setting::kHost);
   settings.password = text(setting::kPassword);
   settings.stream_name = text(setting::kStreamName);
   settings.genre = text(setting::kGenre);

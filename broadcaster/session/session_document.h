@@ -47,7 +47,7 @@ struct PlayableEntry {
 // The server settings as a broadcast uses them. problem names the first
 // setting that cannot work; a broadcast must not start then.
 struct BroadcastSettings {
-  ServerSettings settings;
+  StationSettings settings;
   QString problem;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <station_settings.h>
+
 #include <QString>
 
 // The server settings of a session: the children of its shoutcast element,
@@ -30,18 +32,5 @@ inline constexpr const char *kSettingNames[] = {setting::kHost,    setting::kPor
 inline constexpr int kLowestPort = 1;
 inline constexpr int kHighestPort = 65534;
 
-struct ServerSettings {
-  QString host;
-  int port = 0;
-  QString password;
-  QString stream_name;
-  QString genre;
-  int is_public = 0;
-  QString bitrate;
-  QString url;
-  QString irc;
-  QString icq;
-  QString aim;
-};
 
 } // namespace session

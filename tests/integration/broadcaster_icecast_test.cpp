@@ -5,6 +5,7 @@
 #include "icecast_server.h"
 #include "nsv_fixtures.h"
 #include "run_tool.h"
+#include "station_session.h"
 #include "wait_until.h"
 
 #include <gtest/gtest.h>
@@ -57,18 +58,12 @@ TEST(BroadcasterEndToEnd, StartFromTheCommandLinePlaysTheLibraryToListeners) {
                                      QString::number(440 + 220 * index), video},
                                     &exit_code);
     ASSERT_EQ(exit_code, 0) << made.toStdString();
-    entries += "<nsv><key>" + QByteArray::number(index) + "</key><path>" + video.toUtf8() + "</path><title>" +
-               titles[index].toHtmlEscaped().toUtf8() + "</title><playcount>0</playcount><parent>Videos</parent></nsv>";
+    entries += videoEntryXml(index, video, titles[index]);
   }
   const QString session_path = temp.filePath(QStringLiteral("station.xml"));
   ASSERT_TRUE(fixtures::writeFile(
-      session_path,
-      "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>d</date></info>"
-      "<shoutcast><host>127.0.0.1</host><port>" +
-          QByteArray::number(server.port()) + "</port><pass>" + kPassword.toUtf8() +
-          "</pass><name>End To End TV</name><genre>Video</genre><public>0</public><bitrate>128</bitrate><url/><irc/>"
-          "<icq/><aim/></shoutcast><library><parent>Videos</parent>" +
-          entries + "</library></tarvik>"));
+      session_path, stationSessionXml(server.port(), kPassword, QStringLiteral("End To End TV"), QStringLiteral("128"),
+                                      entries)));
 
   QProcess station;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -6,6 +6,7 @@
 #include "icecast_server.h"
 #include "nsv_fixtures.h"
 #include "run_tool.h"
+#include "station_session.h"
 #include "stream_listener.h"
 #include "wait_until.h"
 
@@ -53,14 +54,8 @@ TEST(UnattendedStation, ComesBackAfterTheServerRestartsAndCountsOnlyWholePlays) 
                                   {QStringLiteral("--test-pattern"), QStringLiteral("3"), video}, &exit_code);
   ASSERT_EQ(exit_code, 0) << made.toStdString();
   const QString session = temp.filePath(QStringLiteral("station.xml"));
-  ASSERT_TRUE(fixtures::writeFile(
-      session, "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>d</date>"
-               "</info><shoutcast><host>127.0.0.1</host><port>" +
-                   QByteArray::number(server.port()) + "</port><pass>" + kPassword.toUtf8() +
-                   "</pass><name>Unattended TV</name><genre>Video</genre><public>0</public><bitrate>464</bitrate><url/>"
-                   "<irc/><icq/><aim/></shoutcast><library><parent>Videos</parent><nsv><key>0</key><path>" +
-                   video.toUtf8() + "</path><title>" + kTitle.toUtf8() +
-                   "</title><playcount>0</playcount><parent>Videos</parent></nsv></library></tarvik>"));
+  ASSERT_TRUE(fixtures::writeFile(session, stationSessionXml(server.port(), kPassword, QStringLiteral("Unattended TV"),
+                                                             QStringLiteral("464"), videoEntryXml(0, video, kTitle))));
 
   // As on a server: no display, nothing chosen for Qt.
   QProcess station;

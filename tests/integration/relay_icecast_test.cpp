@@ -6,6 +6,7 @@
 #include "icecast_server.h"
 #include "nsv_fixtures.h"
 #include "run_tool.h"
+#include "station_session.h"
 #include "stream_listener.h"
 #include "wait_until.h"
 
@@ -46,16 +47,8 @@ protected:
                                     {QStringLiteral("--test-pattern"), QStringLiteral("4"), video}, &exit_code);
     ASSERT_EQ(exit_code, 0) << made.toStdString();
     session_path_ = temp_.filePath(QStringLiteral("station.xml"));
-    ASSERT_TRUE(fixtures::writeFile(
-        session_path_,
-        "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>d</date></info>"
-        "<shoutcast><host>127.0.0.1</host><port>" +
-            QByteArray::number(master_.port()) + "</port><pass>" + kPassword.toUtf8() + "</pass><name>" +
-            kStationName.toUtf8() +
-            "</name><genre>Video</genre><public>0</public><bitrate>464</bitrate><url/><irc/><icq/><aim/></shoutcast>"
-            "<library><parent>Videos</parent><nsv><key>0</key><path>" +
-            video.toUtf8() + "</path><title>" + kTitle.toUtf8() +
-            "</title><playcount>0</playcount><parent>Videos</parent></nsv></library></tarvik>"));
+    ASSERT_TRUE(fixtures::writeFile(session_path_, stationSessionXml(master_.port(), kPassword, kStationName,
+                                                                     QStringLiteral("464"), videoEntryXml(0, video, kTitle))));
   }
 
   void TearDown() override {
