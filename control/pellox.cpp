@@ -25,6 +25,8 @@ constexpr int kHighestPort = 65534; // the source port is one above it
 Pellox::Pellox(QWidget *parent) : QWidget(parent), clock_(std::make_shared<SystemPacingClock>()) {
   setObjectName(QStringLiteral("Pellox"));
   setFixedSize(kWidthPx, kHeightPx);
+  source_socket_.setObjectName(QStringLiteral("Winsock"));
+  title_socket_.setObjectName(QStringLiteral("WinsockTitle"));
 
   connect(&source_socket_, &QTcpSocket::connected, this, &Pellox::onSourceConnected);
   connect(&source_socket_, &QTcpSocket::readyRead, this, &Pellox::onSourceData);
@@ -122,9 +124,22 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
   if (!file.open(QIODevice::ReadOnly)) {
     return false;
   }
-  streaming_ = true;
   const pellox::SyncSearchResult sync = pellox::findFirstSync(file);
-  const double frames_per_second = sync.found ? nsv::frameRateFromByte(sync.rate_byte) : 0.0;
+  // Without a frame rate there is no pace: such a file would go out one
+  // block per hold and feed listeners garbage for hours.
+  if (!sync.found) {
+    last_error_ = QStringLiteral("%1 is not an NSV video: no \"NSVs\" sync header was found, so it is not sent.")
+                      .arg(VideoPath);
+    return false;
+  }
+  const double frames_per_second = nsv::frameRateFromByte(sync.rate_byte);
+  if (frames_per_second <= 0.0) {
+    last_error_ =
+        QStringLiteral("%1 cannot be paced: its first sync header gives a frame rate of 0, so it is not sent.")
+            .arg(VideoPath);
+    return false;
+  }
+  streaming_ = true;
 
   pending_title_ = Title;
   if (title_socket_.state() == QAbstractSocket::UnconnectedState) {
@@ -136,6 +151,7 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
   pellox::NsvPacer pacer(*clock_);
   pacer.setHoldObserver(hold_observer_);
   const pellox::PaceOutcome outcome = pacer.run(file, sync.start_offset, frames_per_second, *this);
+  frames_counted_ = pacer.framesCounted();
   file.close();
   streaming_ = false;
 
@@ -149,6 +165,15 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
     return false;
   case pellox::PaceOutcome::ReadFailed:
     last_error_ = QStringLiteral("Reading %1 failed: %2").arg(VideoPath, file.errorString());
+    return false;
+  case pellox::PaceOutcome::ServerStoppedReading:
+    state_code_ = kSocketError;
+    closeSource();
+    last_error_ = QStringLiteral("The server stopped reading: it took no video data for %1 s, so the source "
+                                 "connection to %2 port %3 was closed.")
+                      .arg(pellox::kStalledServerMs / 1000)
+                      .arg(source_host_)
+                      .arg(source_port_);
     return false;
   case pellox::PaceOutcome::Stopped:
   case pellox::PaceOutcome::ConnectionLost:

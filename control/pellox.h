@@ -20,6 +20,9 @@
 // with an error (an invalid port, a socket that refuses the operation, data
 // the socket will not take) leaves a readable text in LastError, which every
 // public operation clears when it starts.
+//
+// The two connections are child objects named "Winsock" (source) and
+// "WinsockTitle" (title).
 class PELLOX_EXPORT Pellox : public QWidget, private pellox::PacerSink {
   Q_OBJECT
   Q_PROPERTY(QString State READ State)
@@ -51,6 +54,8 @@ public:
   // For tests and measurements: the clock that paces sending.
   void setClock(std::shared_ptr<PacingClock> clock);
   void setHoldObserver(std::function<void(std::uint32_t interval_ms)> observer);
+  // Frames the pacer counted in the last video sent.
+  qint64 framesCounted() const { return frames_counted_; }
   // Width of the blue progress bar in pixels.
   double progressWidth() const { return progress_width_px_; }
 
@@ -61,6 +66,7 @@ private:
   // PacerSink
   bool isConnected() const override;
   bool sendBlock(const QByteArray &block) override;
+  qint64 queuedBytes() const override { return source_socket_.bytesToWrite(); }
   bool takeStopRequest() override;
   void setProgress(int percent) override { SetProgress(percent); }
 
@@ -89,9 +95,10 @@ private:
   QByteArray header_block_;
   QString pending_title_;
 
-  QTcpSocket source_socket_;
-  QTcpSocket title_socket_;
+  QTcpSocket source_socket_{this};
+  QTcpSocket title_socket_{this};
   std::shared_ptr<PacingClock> clock_;
   std::function<void(std::uint32_t)> hold_observer_;
   double progress_width_px_ = 1.0;
+  qint64 frames_counted_ = 0;
 };

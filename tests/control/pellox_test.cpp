@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -387,16 +389,25 @@ TEST_F(PelloxTest, UnopenablePathReturnsFalseAndChangesNothing) {
   EXPECT_EQ(server.titleConnectionCount(), 0);
 }
 
-TEST_F(PelloxTest, FileWithoutSyncHeaderIsSentFromItsFirstByte) {
+TEST_F(PelloxTest, FileThatCannotBePacedIsRefused) {
   FakeShoutcastServer server;
   ASSERT_TRUE(server.start());
   logIn(server);
-  const QByteArray bytes = fixtures::filler(2500);
-  const QString path = writeVideo(QStringLiteral("raw.bin"), bytes);
-  EXPECT_TRUE(control_.StreamVideo(path));
-  // Three blocks, a hold after each.
-  EXPECT_EQ(clock_->now_ms, 3u * 960u);
-  ASSERT_TRUE(waitUntil([&] { return server.sourceBytesAfterLogin() == kStreamTestHeader + bytes; }));
+  ASSERT_TRUE(waitUntil([&] { return server.sourceBytesAfterLogin() == kStreamTestHeader; }));
+  const struct {
+    const char *name;
+    QByteArray bytes;
+  } cases[] = {{"no-sync.bin", fixtures::filler(2500)}, {"rate-zero.nsv", fixtures::nsvFile(30, 0, 100)}};
+  for (const auto &entry : cases) {
+    SCOPED_TRACE(entry.name);
+    EXPECT_FALSE(control_.StreamVideo(writeVideo(QString::fromLatin1(entry.name), entry.bytes), QStringLiteral("T")));
+    EXPECT_TRUE(control_.LastError().contains(QString::fromLatin1(entry.name))) << control_.LastError().toStdString();
+    EXPECT_EQ(control_.State(), "1");
+  }
+  EXPECT_EQ(clock_->now_ms, 0u);
+  pumpEvents(200);
+  EXPECT_EQ(server.sourceBytesAfterLogin(), kStreamTestHeader);
+  EXPECT_EQ(server.titleConnectionCount(), 0);
 }
 
 TEST_F(PelloxTest, SecondStreamVideoDuringAYieldIsRefused) {
@@ -425,14 +436,96 @@ TEST_F(PelloxTest, FaceKeepsItsSizeAndProgressClamps) {
   EXPECT_EQ(control_.size(), QSize(57, 41));
   EXPECT_NEAR(control_.progressWidth(), 1.0, 1e-9);
 
-  // A 50-byte file without a sync header holds after its one block with
-  // (50 + 1) / 50 = 102 %, which the bar clamps to its full width.
+  // A 50-byte video of one frame at one frame per second holds after its one
+  // block with (50 + 1) / 50 = 102 %, which the bar clamps to its full width.
   FakeShoutcastServer server;
   ASSERT_TRUE(server.start());
   logIn(server);
   double width_at_hold = -1.0;
   control_.setHoldObserver([&](std::uint32_t) { width_at_hold = control_.progressWidth(); });
-  EXPECT_TRUE(control_.StreamVideo(writeVideo(QStringLiteral("tiny.bin"), fixtures::filler(50))));
+  EXPECT_TRUE(control_.StreamVideo(writeVideo(QStringLiteral("tiny.nsv"), fixtures::frameOfSize(50, true, 1))));
   EXPECT_DOUBLE_EQ(width_at_hold, 57.0);
   EXPECT_EQ(control_.progressWidth(), 0.0);
+}
+
+namespace {
+
+// Keeps the kernel from taking megabytes of a stalled stream (it doubles the
+// value; below the loopback segment size of 64 KiB the flow would stall).
+void shrinkSendBuffer(QTcpSocket *source) {
+  source->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
+}
+
+// Watches the control's source queue at every yield of its send loop.
+struct QueueWatch {
+  void attach(FakePacingClock &clock, QTcpSocket *source) {
+    clock.on_yield = [this, &clock, source] {
+      const qint64 queued_bytes = source->bytesToWrite();
+      most_queued_bytes = std::max(most_queued_bytes, queued_bytes);
+      if (queued_bytes != last_queued_bytes) {
+        last_queued_bytes = queued_bytes;
+        moved_at_ms = clock.now_ms;
+      }
+    };
+  }
+
+  qint64 most_queued_bytes = 0;
+  qint64 last_queued_bytes = -1;
+  std::uint32_t moved_at_ms = 0;
+};
+
+} // namespace
+
+TEST_F(PelloxTest, ServerThatStopsReadingIsGivenUpWithoutBufferingTheFile) {
+  FakeShoutcastServer server;
+  ASSERT_TRUE(server.start());
+  server.setSourceReading(false);
+  logIn(server);
+  QTcpSocket *source = control_.findChild<QTcpSocket *>(QStringLiteral("Winsock"));
+  ASSERT_NE(source, nullptr);
+  shrinkSendBuffer(source);
+  // 8 s of video at about 250 kB/s: the control may hold two seconds of it.
+  const QByteArray video = fixtures::nsvFile(200, 25, 10000);
+  QueueWatch queue;
+  queue.attach(*clock_, source);
+
+  EXPECT_FALSE(control_.StreamVideo(writeVideo(QStringLiteral("a.nsv"), video)));
+  EXPECT_EQ(control_.State(), "4");
+  EXPECT_TRUE(control_.LastError().contains(QStringLiteral("server stopped reading"))) << control_.LastError().toStdString();
+  EXPECT_LE(queue.most_queued_bytes, 2 * 25 * 10010);
+  EXPECT_GE(clock_->now_ms - queue.moved_at_ms, 15000u);
+  EXPECT_LE(clock_->now_ms - queue.moved_at_ms, 16000u);
+  // A server that reads again finds the connection closed.
+  server.setSourceReading(true);
+  ASSERT_TRUE(waitUntil([&] { return !server.sourceConnected(); }));
+}
+
+TEST_F(PelloxTest, ServerThatPausesThreeSecondsIsWaitedFor) {
+  FakeShoutcastServer server;
+  ASSERT_TRUE(server.start());
+  server.setSourceReading(false);
+  logIn(server);
+  QTcpSocket *source = control_.findChild<QTcpSocket *>(QStringLiteral("Winsock"));
+  ASSERT_NE(source, nullptr);
+  shrinkSendBuffer(source);
+  const QByteArray video = fixtures::nsvFile(200, 25, 10000);
+  QueueWatch queue;
+  queue.attach(*clock_, source);
+  bool paused = true;
+  clock_->on_sleep = [&] {
+    if (paused && clock_->now_ms - queue.moved_at_ms >= 3000) {
+      paused = false;
+      server.setSourceReading(true);
+    }
+    // From here on the data moves in real time: let some pass per fake 10 ms,
+    // so that 15 s of the fake clock are never over before the network moved.
+    if (!paused) {
+      QThread::msleep(1);
+    }
+  };
+
+  EXPECT_TRUE(control_.StreamVideo(writeVideo(QStringLiteral("a.nsv"), video)));
+  EXPECT_FALSE(paused);
+  EXPECT_EQ(control_.State(), "1");
+  ASSERT_TRUE(waitUntil([&] { return server.sourceBytesAfterLogin() == kStreamTestHeader + video; }));
 }

@@ -2,6 +2,11 @@
 
 #include <QTimer>
 
+namespace {
+// What a paused server still takes in, beyond the kernel's buffers.
+constexpr qint64 kPausedBufferBytes = 16 * 1024;
+} // namespace
+
 FakeShoutcastServer::FakeShoutcastServer(QObject *parent) : QObject(parent) {
   connect(&source_listener_, &QTcpServer::newConnection, this, &FakeShoutcastServer::onSourceConnection);
   connect(&title_listener_, &QTcpServer::newConnection, this, &FakeShoutcastServer::onTitleConnection);
@@ -58,14 +63,35 @@ void FakeShoutcastServer::closeSource() {
   }
 }
 
+void FakeShoutcastServer::setSourceReading(bool reading) {
+  source_reading_ = reading;
+  if (source_) {
+    applySourceReading(source_);
+  }
+}
+
+void FakeShoutcastServer::applySourceReading(QTcpSocket *socket) {
+  if (source_reading_) {
+    // Lifting the limit lets the socket read again; take what waited.
+    socket->setReadBufferSize(0);
+    source_bytes_ += socket->readAll();
+    return;
+  }
+  // A socket whose buffer is full stops reading from the network.
+  socket->setReadBufferSize(kPausedBufferBytes);
+}
+
 void FakeShoutcastServer::onSourceConnection() {
   while (QTcpSocket *socket = source_listener_.nextPendingConnection()) {
     ++source_connection_count_;
     source_ = socket;
     source_bytes_.clear();
     answered_ = false;
+    if (!source_reading_) {
+      applySourceReading(socket);
+    }
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-      if (socket != source_) {
+      if (socket != source_ || (answered_ && !source_reading_)) {
         return;
       }
       source_bytes_ += socket->readAll();

@@ -37,6 +37,9 @@ public:
   bool sourceConnected() const;
   void sendOnSource(const QByteArray &bytes);
   void closeSource();
+  // false: after the login nothing more is read (the kernel's buffers still
+  // take some data); true: reads again.
+  void setSourceReading(bool reading);
 
   int titleConnectionCount() const { return title_connection_count_; }
   // Bytes of each title connection, complete once the client has closed it.
@@ -47,6 +50,7 @@ private:
   void onSourceConnection();
   void onTitleConnection();
   void answerLogin();
+  void applySourceReading(QTcpSocket *socket);
 
   QTcpServer source_listener_;
   QTcpServer title_listener_;
@@ -56,6 +60,7 @@ private:
   QPointer<QTcpSocket> source_;
   QByteArray source_bytes_;
   bool answered_ = false;
+  bool source_reading_ = true;
   int source_connection_count_ = 0;
   int title_connection_count_ = 0;
   int closed_title_connections_ = 0;

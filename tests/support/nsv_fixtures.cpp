@@ -66,24 +66,6 @@ QByteArray framesPerBlock(const std::vector<int> &frames_per_block, std::uint8_t
   return file;
 }
 
-QByteArray markerBlock(int marker_count, bool sync_at_start, std::uint8_t rate_byte) {
-  QByteArray block = filler(1024);
-  int position = 1;
-  if (sync_at_start) {
-    nsv::StreamFormat format;
-    format.frame_rate_byte = rate_byte;
-    block.replace(0, nsv::kSyncHeaderBytes, nsv::syncHeader(format, 0));
-    position = nsv::kSyncHeaderBytes + 1;
-  }
-  for (int marker = 0; marker < marker_count; ++marker) {
-    block[position] = '\xEF';
-    block[position + 1] = '\xBE';
-    position += 3;
-  }
-  block.truncate(1024);
-  return block;
-}
-
 bool writeFile(const QString &path, const QByteArray &bytes) {
   QFile file(path);
   return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();

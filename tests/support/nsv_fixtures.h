@@ -28,10 +28,6 @@ QByteArray frameOfSize(int total_bytes, bool sync, std::uint8_t rate_byte = 25);
 // with marker payloads. Block 0 must hold at least one frame.
 QByteArray framesPerBlock(const std::vector<int> &frames_per_block, std::uint8_t rate_byte = 25);
 
-// One 1024-byte block: "NSVs" with the rate byte at the start when
-// sync_at_start, then marker_count frame sync words, spaced out.
-QByteArray markerBlock(int marker_count, bool sync_at_start = false, std::uint8_t rate_byte = 0);
-
 // Filler of a size that holds no marker.
 QByteArray filler(int bytes);
 
