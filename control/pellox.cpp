@@ -19,6 +19,8 @@ constexpr int kProgressTopPx = 32;
 constexpr int kProgressHeightPx = 9;
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 65534; // the source port is one above it
+// A title request that has not gone out by then will not.
+constexpr int kTitleTimeoutMs = 10000;
 
 } // namespace
 
@@ -27,6 +29,9 @@ Pellox::Pellox(QWidget *parent) : QWidget(parent), clock_(std::make_shared<Syste
   setFixedSize(kWidthPx, kHeightPx);
   source_socket_.setObjectName(QStringLiteral("Winsock"));
   title_socket_.setObjectName(QStringLiteral("WinsockTitle"));
+  title_deadline_.setSingleShot(true);
+  title_deadline_.setTimerType(Qt::PreciseTimer);
+  connect(&title_deadline_, &QTimer::timeout, this, &Pellox::onTitleOverdue);
 
   connect(&source_socket_, &QTcpSocket::connected, this, &Pellox::onSourceConnected);
   connect(&source_socket_, &QTcpSocket::readyRead, this, &Pellox::onSourceData);
@@ -35,6 +40,11 @@ Pellox::Pellox(QWidget *parent) : QWidget(parent), clock_(std::make_shared<Syste
   connect(&title_socket_, &QTcpSocket::connected, this, &Pellox::onTitleConnected);
   connect(&title_socket_, &QTcpSocket::bytesWritten, this, &Pellox::onTitleWritten);
   connect(&title_socket_, &QTcpSocket::errorOccurred, this, [this] { title_socket_.abort(); });
+  connect(&title_socket_, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
+    if (state == QAbstractSocket::UnconnectedState) {
+      title_deadline_.stop();
+    }
+  });
 }
 
 Pellox::~Pellox() {
@@ -142,8 +152,9 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
   streaming_ = true;
 
   pending_title_ = Title;
+  ++titles_set_;
   if (title_socket_.state() == QAbstractSocket::UnconnectedState) {
-    title_socket_.connectToHost(title_host_, title_port_);
+    startTitleRequest();
   }
   state_code_ = kSending;
   stop_requested_ = false;
@@ -240,7 +251,23 @@ void Pellox::onSourceClosed() {
   login_pending_ = false;
 }
 
+void Pellox::startTitleRequest() {
+  title_of_attempt_ = titles_set_;
+  title_socket_.connectToHost(title_host_, title_port_);
+  title_deadline_.start(kTitleTimeoutMs);
+}
+
+void Pellox::onTitleOverdue() {
+  title_socket_.abort();
+  // A title set while the dead attempt was under way gets one of its own.
+  if (title_of_attempt_ != titles_set_) {
+    startTitleRequest();
+  }
+}
+
 void Pellox::onTitleConnected() {
+  // The request carries the newest title.
+  title_of_attempt_ = titles_set_;
   title_socket_.write(pellox::titleRequest(password_, pending_title_));
 }
 

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -79,6 +80,8 @@ private:
   void onSourceClosed();
   void onTitleConnected();
   void onTitleWritten();
+  void startTitleRequest();
+  void onTitleOverdue();
   void closeSource();
 
   int state_code_ = kNotLoggedIn;
@@ -97,6 +100,11 @@ private:
 
   QTcpSocket source_socket_{this};
   QTcpSocket title_socket_{this};
+  // Closes a title connection that has not finished in time.
+  QTimer title_deadline_;
+  // Counts the titles set, to tell whether a newer one waits behind an attempt.
+  quint64 titles_set_ = 0;
+  quint64 title_of_attempt_ = 0;
   std::shared_ptr<PacingClock> clock_;
   std::function<void(std::uint32_t)> hold_observer_;
   double progress_width_px_ = 1.0;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -528,4 +529,35 @@ TEST_F(PelloxTest, ServerThatPausesThreeSecondsIsWaitedFor) {
   EXPECT_FALSE(paused);
   EXPECT_EQ(control_.State(), "1");
   ASSERT_TRUE(waitUntil([&] { return server.sourceBytesAfterLogin() == kStreamTestHeader + video; }));
+}
+
+TEST_F(PelloxTest, DeadTitleConnectionIsClosedAfterTenSecondsAndTheNewerTitleTriesAgain) {
+  // Real time: the title connection is not paced by the send loop's clock.
+  FakeShoutcastServer server;
+  ASSERT_TRUE(server.start(false));
+  ASSERT_TRUE(server.makeTitlePortUnresponsive());
+  logIn(server);
+  QTcpSocket *title = control_.findChild<QTcpSocket *>(QStringLiteral("WinsockTitle"));
+  ASSERT_NE(title, nullptr);
+  const QString path = writeVideo(QStringLiteral("a.nsv"), fixtures::nsvFile(3, 25, 10));
+  QElapsedTimer since_first;
+  since_first.start();
+  qint64 closed_after_ms = -1;
+  QObject::connect(title, &QAbstractSocket::stateChanged, [&](QAbstractSocket::SocketState state) {
+    if (state == QAbstractSocket::UnconnectedState && closed_after_ms < 0) {
+      closed_after_ms = since_first.elapsed();
+    }
+  });
+
+  EXPECT_TRUE(control_.StreamVideo(path, QStringLiteral("First")));
+  EXPECT_TRUE(control_.StreamVideo(path, QStringLiteral("Second")));
+  ASSERT_TRUE(waitUntil([&] { return closed_after_ms >= 0; }, 30000));
+  EXPECT_GE(closed_after_ms, 9900);
+  // "Second" waited behind the dead attempt; it gets one of its own.
+  EXPECT_NE(title->state(), QAbstractSocket::UnconnectedState);
+  server.answerTitlePort();
+  ASSERT_TRUE(waitUntil([&] { return server.closedTitleConnections() == 1; }, 15000));
+  EXPECT_TRUE(server.titleRequests().value(0).contains("song=Second HTTP/1.0"));
+  pumpEvents(300);
+  EXPECT_EQ(server.titleConnectionCount(), 1);
 }

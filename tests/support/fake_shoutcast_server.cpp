@@ -81,6 +81,19 @@ void FakeShoutcastServer::applySourceReading(QTcpSocket *socket) {
   socket->setReadBufferSize(kPausedBufferBytes);
 }
 
+bool FakeShoutcastServer::makeTitlePortUnresponsive() {
+  // One connection fills a queue of backlog 0; later attempts wait for room.
+  title_listener_.setListenBacklogSize(0);
+  if (!title_listener_.listen(QHostAddress::LocalHost, port_)) {
+    return false;
+  }
+  title_listener_.pauseAccepting();
+  title_queue_filler_.connectToHost(QHostAddress::LocalHost, port_);
+  return title_queue_filler_.waitForConnected(3000);
+}
+
+void FakeShoutcastServer::answerTitlePort() { title_listener_.resumeAccepting(); }
+
 void FakeShoutcastServer::onSourceConnection() {
   while (QTcpSocket *socket = source_listener_.nextPendingConnection()) {
     ++source_connection_count_;
@@ -129,6 +142,9 @@ void FakeShoutcastServer::answerLogin() {
 
 void FakeShoutcastServer::onTitleConnection() {
   while (QTcpSocket *socket = title_listener_.nextPendingConnection()) {
+    if (socket->peerPort() == title_queue_filler_.localPort()) {
+      continue;
+    }
     ++title_connection_count_;
     const int index = title_requests_.size();
     title_requests_.append(QByteArray());

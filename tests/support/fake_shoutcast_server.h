@@ -41,6 +41,12 @@ public:
   // take some data); true: reads again.
   void setSourceReading(bool reading);
 
+  // After start(false): the title port listens, but its accept queue is held
+  // full, so connection attempts neither complete nor fail.
+  bool makeTitlePortUnresponsive();
+  // Lets the waiting title connections in.
+  void answerTitlePort();
+
   int titleConnectionCount() const { return title_connection_count_; }
   // Bytes of each title connection, complete once the client has closed it.
   QList<QByteArray> titleRequests() const { return title_requests_; }
@@ -61,6 +67,7 @@ private:
   QByteArray source_bytes_;
   bool answered_ = false;
   bool source_reading_ = true;
+  QTcpSocket title_queue_filler_;
   int source_connection_count_ = 0;
   int title_connection_count_ = 0;
   int closed_title_connections_ = 0;
