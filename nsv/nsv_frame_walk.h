@@ -43,7 +43,7 @@ private:
   bool takeFrame(int &frames);
 
   qint64 stream_bytes_;
-  qint64 next_frame_;    // where the next frame begins (when not searching)
+  qint64 next_frame_;      // where the next frame begins (when not searching)
   qint64 search_from_ = 0; // where the search for "NSVs" goes on (when searching)
   bool searching_ = false;
 

@@ -35,7 +35,8 @@ struct BuiltFile {
 std::vector<int> walkInPieces(nsv::FrameWalk &walk, const QByteArray &bytes, int piece_bytes) {
   std::vector<int> counts;
   for (qsizetype from = 0; from < bytes.size(); from += piece_bytes) {
-    counts.push_back(walk.walk(QByteArrayView(bytes).sliced(from, std::min<qsizetype>(piece_bytes, bytes.size() - from))));
+    counts.push_back(
+        walk.walk(QByteArrayView(bytes).sliced(from, std::min<qsizetype>(piece_bytes, bytes.size() - from))));
   }
   return counts;
 }

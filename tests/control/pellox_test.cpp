@@ -492,7 +492,8 @@ TEST_F(PelloxTest, ServerThatStopsReadingIsGivenUpWithoutBufferingTheFile) {
 
   EXPECT_FALSE(control_.StreamVideo(writeVideo(QStringLiteral("a.nsv"), video)));
   EXPECT_EQ(control_.State(), "4");
-  EXPECT_TRUE(control_.LastError().contains(QStringLiteral("server stopped reading"))) << control_.LastError().toStdString();
+  EXPECT_TRUE(control_.LastError().contains(QStringLiteral("server stopped reading")))
+      << control_.LastError().toStdString();
   EXPECT_LE(queue.most_queued_bytes, 2 * 25 * 10010);
   EXPECT_GE(clock_->now_ms - queue.moved_at_ms, 15000u);
   EXPECT_LE(clock_->now_ms - queue.moved_at_ms, 16000u);
