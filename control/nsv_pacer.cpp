@@ -101,16 +101,21 @@ PaceOutcome NsvPacer::run(QIODevice &file, qint64 start_offset, double frames_pe
   std::int32_t frames_since_mark = 0;
   std::uint32_t second_mark_ms = clock_.tickMs();
   qint64 position = start_offset;
+  // Blocks are read one after the other: no seek per block, so most reads
+  // come from the file's buffer.
+  if (!file.seek(position)) {
+    return PaceOutcome::ReadFailed;
+  }
+  QByteArray block;
 
   while (position < file_bytes) {
-    if (!file.seek(position)) {
-      return PaceOutcome::ReadFailed;
-    }
     // The last block carries only the file's own bytes.
-    const QByteArray block = file.read(kBlockBytes);
-    if (block.isEmpty()) {
+    block.resize(kBlockBytes);
+    const qint64 read_bytes = file.read(block.data(), kBlockBytes);
+    if (read_bytes <= 0) {
       return PaceOutcome::ReadFailed;
     }
+    block.resize(read_bytes);
     position += block.size();
     const int frames = walk.walk(block);
     frames_counted_ = walk.framesCounted();
