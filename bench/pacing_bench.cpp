@@ -45,6 +45,16 @@ struct RateCase {
   QString size;
 };
 
+double cpuSeconds(const rusage &usage) {
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double ownCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return cpuSeconds(usage);
+}
+
 // --- Child: one measured program -------------------------------------------
 
 // Runs a program and prints its CPU time and peak memory, read by wait4.
@@ -64,10 +74,8 @@ int runMeasured(int argc, char *argv[]) {
     std::printf("measured failed=%s\n", std::strerror(errno));
     return 1;
   }
-  const double cpu_s =
-      usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   std::printf("measured exit=%d wall_ms=%lld cpu_s=%.3f peak_kib=%ld\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-              static_cast<long long>(wall.elapsed()), cpu_s, usage.ru_maxrss);
+              static_cast<long long>(wall.elapsed()), cpuSeconds(usage), usage.ru_maxrss);
   return 0;
 }
 
@@ -102,23 +110,21 @@ int streamWithControl(const QString &path, int port) {
     return 1;
   }
   const long before_kib = memoryKib("VmRSS");
+  const double cpu_before_s = ownCpuSeconds();
   QElapsedTimer wall;
   wall.start();
   const bool completed = control.StreamVideo(path, QStringLiteral("bench"));
   const qint64 wall_ms = wall.elapsed();
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  const double cpu_s =
-      usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  const double cpu_s = ownCpuSeconds();
   QStringList holds;
   for (const std::uint32_t hold_ms : holds_ms) {
     holds << QString::number(hold_ms);
   }
-  std::printf("stream completed=%d state=%s wall_ms=%lld frames=%lld cpu_s=%.3f peak_kib=%ld before_kib=%ld "
-              "holds=%s\nerror=%s\n",
+  std::printf("stream completed=%d state=%s wall_ms=%lld frames=%lld cpu_s=%.3f send_cpu_s=%.3f peak_kib=%ld "
+              "before_kib=%ld holds=%s\nerror=%s\n",
               completed ? 1 : 0, qPrintable(control.State()), static_cast<long long>(wall_ms),
-              static_cast<long long>(control.framesCounted()), cpu_s, memoryKib("VmHWM"), before_kib,
-              qPrintable(holds.join(',')), qPrintable(control.LastError()));
+              static_cast<long long>(control.framesCounted()), cpu_s, cpu_s - cpu_before_s, memoryKib("VmHWM"),
+              before_kib, qPrintable(holds.join(',')), qPrintable(control.LastError()));
   return 0;
 }
 
@@ -222,7 +228,7 @@ QString webmCopy(const QString &nsv_path) {
               QStringLiteral("-f"), QStringLiteral("nsv"), QStringLiteral("-i"), nsv_path, QStringLiteral("-c:v"),
               QStringLiteral("copy"), QStringLiteral("-c:a"), QStringLiteral("libopus"), QStringLiteral("-b:a"),
               QStringLiteral("64k"), webm},
-             600000);
+             600000, false);
   }
   return QFileInfo::exists(webm) ? webm : QString();
 }
@@ -286,6 +292,21 @@ HoldStats holdStats(const QString &list) {
 }
 
 double mib(const QString &kib) { return kib.toDouble() / 1024.0; }
+
+// One line of the results table: cells right-aligned in fixed columns.
+QString tableLine(const QStringList &cells) {
+  static const int kWidths[] = {6, 9, 6, 5, 11, 4, 4, 4, 9, 7, 9, 7, 10, 6, 9, 9, 8};
+  static const char *const kGaps[] = {" ",   " ", " ", " | ", " ",   " ", " ", " | ", " ",
+                                      " | ", " ", " ", " ",   " | ", " ", " ", ""};
+  QString line;
+  for (int index = 0; index < static_cast<int>(std::size(kWidths)); ++index) {
+    line += cells.value(index).rightJustified(kWidths[index]) + QLatin1String(kGaps[index]);
+  }
+  while (line.endsWith(QLatin1Char(' '))) {
+    line.chop(1);
+  }
+  return line;
+}
 
 int runBench(QApplication &app) {
   QCommandLineParser parser;
@@ -359,48 +380,55 @@ int runBench(QApplication &app) {
     const HoldStats holds = holdStats(field(control_run, QStringLiteral("holds")));
     const double wall_ratio = field(control_run, QStringLiteral("wall_ms")).toDouble() / 1000.0 / duration_s;
     const double control_cpu_per_min = field(control_run, QStringLiteral("cpu_s")).toDouble() * 60.0 / duration_s;
+    const double send_cpu_per_min = field(control_run, QStringLiteral("send_cpu_s")).toDouble() * 60.0 / duration_s;
     const double control_peak_mib = mib(field(control_run, QStringLiteral("peak_kib")));
     const double control_growth_mib = control_peak_mib - mib(field(control_run, QStringLiteral("before_kib")));
 
-    QString reference = QStringLiteral("   -      -       -");
+    QStringList reference = {QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-")};
     if (have_icecast) {
       const QString webm = webmCopy(path);
       const QByteArray ffmpeg_run = webm.isEmpty() ? QByteArray() : ffmpegToIcecast(icecast, webm, timeout_ms);
       if (field(ffmpeg_run, QStringLiteral("exit")) == "0") {
-        reference = QStringLiteral("%1  %2  %3")
-                        .arg(field(ffmpeg_run, QStringLiteral("wall_ms")).toDouble() / 1000.0 / duration_s, 5, 'f', 3)
-                        .arg(field(ffmpeg_run, QStringLiteral("cpu_s")).toDouble() * 60.0 / duration_s, 5, 'f', 2)
-                        .arg(mib(field(ffmpeg_run, QStringLiteral("peak_kib"))), 6, 'f', 1);
+        reference = {
+            QString::number(field(ffmpeg_run, QStringLiteral("wall_ms")).toDouble() / 1000.0 / duration_s, 'f', 3),
+            QString::number(field(ffmpeg_run, QStringLiteral("cpu_s")).toDouble() * 60.0 / duration_s, 'f', 2),
+            QString::number(mib(field(ffmpeg_run, QStringLiteral("peak_kib"))), 'f', 1)};
       } else {
-        reference = QStringLiteral("   (ffmpeg failed)");
+        reference = {QStringLiteral("failed"), QString(), QString()};
       }
     }
-    rows.push_back(QStringLiteral("%1 %2 %3 %4 | %5  %6 %7 %8 | %9 / %10 | %11  %12 (+%13) | %14")
-                       .arg(rate.video_kbps / 1000.0, 4, 'f', 1)
-                       .arg(rate.size, 9)
-                       .arg(file_bytes * 8.0 / duration_s / 1000.0, 6, 'f', 0)
-                       .arg(file_bytes / 1048576.0, 5, 'f', 1)
-                       .arg(wall_ratio, 5, 'f', 3)
-                       .arg(holds.min_ms, 4)
-                       .arg(holds.median_ms, 4)
-                       .arg(holds.max_ms, 4)
-                       .arg(field(control_run, QStringLiteral("frames")), 5)
-                       .arg(frames_in_file, 5)
-                       .arg(control_cpu_per_min, 5, 'f', 2)
-                       .arg(control_peak_mib, 5, 'f', 1)
-                       .arg(control_growth_mib, 4, 'f', 1)
-                       .arg(reference));
+    rows.push_back(tableLine(
+        QStringList{QString::number(rate.video_kbps / 1000.0, 'f', 1), rate.size,
+                    QString::number(file_bytes * 8.0 / duration_s / 1000.0, 'f', 0),
+                    QString::number(file_bytes / 1048576.0, 'f', 1), QString::number(wall_ratio, 'f', 3),
+                    QString::number(holds.min_ms), QString::number(holds.median_ms), QString::number(holds.max_ms),
+                    field(control_run, QStringLiteral("frames")), QString::number(frames_in_file),
+                    QString::number(control_cpu_per_min, 'f', 2), QString::number(send_cpu_per_min, 'f', 2),
+                    QString::number(control_peak_mib, 'f', 1), QString::number(control_growth_mib, 'f', 1)} +
+        reference));
     std::printf("  %s done\n", qPrintable(QFileInfo(path).fileName()));
     std::fflush(stdout);
   }
 
-  std::printf("\nMbit/s      size kbit/s   MiB | wall/dur holds ms min/med/max | frames: counted / file | "
-              "CPU s/min  peak MiB (growth) | ffmpeg: wall/dur CPU s/min peak MiB\n");
+  std::printf("\n%s\n%s\n",
+              qPrintable(tableLine({QString(), QString(), QStringLiteral("file"), QString(), QStringLiteral("wall/"),
+                                    QStringLiteral("hold"), QStringLiteral("ms"), QString(), QStringLiteral("frames"),
+                                    QString(), QStringLiteral("CPU s/min"), QString(), QStringLiteral("peak MiB"),
+                                    QString(), QStringLiteral("ffmpeg:"), QString(), QString()})),
+              qPrintable(tableLine({QStringLiteral("Mbit/s"), QStringLiteral("size"), QStringLiteral("kbit/s"),
+                                    QStringLiteral("MiB"), QStringLiteral("dur."), QStringLiteral("min"),
+                                    QStringLiteral("med"), QStringLiteral("max"), QStringLiteral("counted"),
+                                    QStringLiteral("in file"), QStringLiteral("all"), QStringLiteral("sending"),
+                                    QStringLiteral("all"), QStringLiteral("growth"), QStringLiteral("wall/dur."),
+                                    QStringLiteral("CPU s/min"), QStringLiteral("peak MiB")})));
   for (const QString &row : rows) {
     std::printf("%s\n", qPrintable(row));
   }
-  std::printf("targets:                        | 0.951-0.965  ~951-960 ms         | equal                  | "
-              "<= ffmpeg's  flat, < 30 MiB\n");
+  std::printf("%s\n",
+              qPrintable(tableLine({QStringLiteral("target"), QString(), QString(), QString(),
+                                    QStringLiteral("0.951-0.965"), QString(), QString(), QString(),
+                                    QStringLiteral("= in file"), QString(), QStringLiteral("<= ffmpeg"), QString(),
+                                    QStringLiteral("< 30, flat"), QString(), QString(), QString(), QString()})));
   std::fflush(stdout);
 
   // A server that takes the login and then reads nothing, fed a file far
