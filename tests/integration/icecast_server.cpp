@@ -110,16 +110,9 @@ bool IcecastServer::start(const QString &source_password, QString *reason) {
         if (process_.state() == QProcess::NotRunning) {
           return true;
         }
-        // The Shoutcast source port (port + 1) is opened just after the
-        // listen port; a source that comes too early is refused.
-        for (const quint16 port : {port_, static_cast<quint16>(port_ + 1)}) {
-          QTcpSocket probe;
-          probe.connectToHost(QHostAddress::LocalHost, port);
-          if (!probe.waitForConnected(100)) {
-            return false;
-          }
-        }
-        return true;
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port_);
+        return probe.waitForConnected(100);
       },
       10000);
   if (!answering || process_.state() == QProcess::NotRunning) {
