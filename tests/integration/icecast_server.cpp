@@ -26,6 +26,24 @@ quint16 freePortPair() {
   return 0;
 }
 
+// Read from the kernel's table rather than by connecting: Icecast would take
+// a connection to its source port for a source and wait for its password.
+bool listeningOn(quint16 port) {
+  QFile table(QStringLiteral("/proc/net/tcp"));
+  if (!table.open(QIODevice::ReadOnly)) {
+    return true; // cannot tell; the caller goes on
+  }
+  const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+  const QByteArray kListenState = "0A";
+  for (const QByteArray &line : table.readAll().split('\n')) {
+    const QList<QByteArray> fields = line.simplified().split(' ');
+    if (fields.size() > 3 && fields[1] == local && fields[3] == kListenState) {
+      return true;
+    }
+  }
+  return false;
+}
+
 QString configText(quint16 port, const QString &password, const QString &folder, bool as_root) {
   const QString security =
       as_root ? QStringLiteral("<security><chroot>0</chroot><changeowner><user>nobody</user>"
@@ -112,7 +130,9 @@ bool IcecastServer::start(const QString &source_password, QString *reason) {
         }
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, port_);
-        return probe.waitForConnected(100);
+        // The Shoutcast source port (port + 1) opens after the listen port;
+        // a source that comes before is refused.
+        return probe.waitForConnected(100) && listeningOn(static_cast<quint16>(port_ + 1));
       },
       10000);
   if (!answering || process_.state() == QProcess::NotRunning) {
