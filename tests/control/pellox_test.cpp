@@ -31,6 +31,24 @@ const QByteArray kStreamTestHeader =
     "content-type:video/nsv\r\n"
     "\r\n\r\n\r\n";
 
+// Watches the control's source queue at every yield of its send loop.
+struct QueueWatch {
+  void attach(FakePacingClock &clock, QTcpSocket *source) {
+    clock.on_yield = [this, &clock, source] {
+      const qint64 queued_bytes = source->bytesToWrite();
+      most_queued_bytes = std::max(most_queued_bytes, queued_bytes);
+      if (queued_bytes != last_queued_bytes) {
+        last_queued_bytes = queued_bytes;
+        moved_at_ms = clock.now_ms;
+      }
+    };
+  }
+
+  qint64 most_queued_bytes = 0;
+  qint64 last_queued_bytes = -1;
+  std::uint32_t moved_at_ms = 0;
+};
+
 class PelloxTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -50,6 +68,20 @@ protected:
     setupFor(server);
     control_.Connect();
     ASSERT_TRUE(waitUntil([this] { return control_.State() == "1"; }));
+  }
+
+  // Logs in to a server that reads nothing after the login and watches the
+  // control's source queue. The send buffer is kept small, so that the kernel
+  // does not take megabytes (it doubles the value; below the loopback segment
+  // size of 64 KiB the flow would stall).
+  void logInToServerThatStopsReading(FakeShoutcastServer &server, QueueWatch &queue) {
+    ASSERT_TRUE(server.start());
+    server.setSourceReading(false);
+    logIn(server);
+    QTcpSocket *source = control_.findChild<QTcpSocket *>(QStringLiteral("Winsock"));
+    ASSERT_NE(source, nullptr);
+    source->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
+    queue.attach(*clock_, source);
   }
 
   QString writeVideo(const QString &name, const QByteArray &bytes) {
@@ -449,46 +481,12 @@ TEST_F(PelloxTest, FaceKeepsItsSizeAndProgressClamps) {
   EXPECT_EQ(control_.progressWidth(), 0.0);
 }
 
-namespace {
-
-// Keeps the kernel from taking megabytes of a stalled stream (it doubles the
-// value; below the loopback segment size of 64 KiB the flow would stall).
-void shrinkSendBuffer(QTcpSocket *source) {
-  source->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
-}
-
-// Watches the control's source queue at every yield of its send loop.
-struct QueueWatch {
-  void attach(FakePacingClock &clock, QTcpSocket *source) {
-    clock.on_yield = [this, &clock, source] {
-      const qint64 queued_bytes = source->bytesToWrite();
-      most_queued_bytes = std::max(most_queued_bytes, queued_bytes);
-      if (queued_bytes != last_queued_bytes) {
-        last_queued_bytes = queued_bytes;
-        moved_at_ms = clock.now_ms;
-      }
-    };
-  }
-
-  qint64 most_queued_bytes = 0;
-  qint64 last_queued_bytes = -1;
-  std::uint32_t moved_at_ms = 0;
-};
-
-} // namespace
-
 TEST_F(PelloxTest, ServerThatStopsReadingIsGivenUpWithoutBufferingTheFile) {
   FakeShoutcastServer server;
-  ASSERT_TRUE(server.start());
-  server.setSourceReading(false);
-  logIn(server);
-  QTcpSocket *source = control_.findChild<QTcpSocket *>(QStringLiteral("Winsock"));
-  ASSERT_NE(source, nullptr);
-  shrinkSendBuffer(source);
+  QueueWatch queue;
+  ASSERT_NO_FATAL_FAILURE(logInToServerThatStopsReading(server, queue));
   // 8 s of video at about 250 kB/s: the control may hold two seconds of it.
   const QByteArray video = fixtures::nsvFile(200, 25, 10000);
-  QueueWatch queue;
-  queue.attach(*clock_, source);
 
   EXPECT_FALSE(control_.StreamVideo(writeVideo(QStringLiteral("a.nsv"), video)));
   EXPECT_EQ(control_.State(), "4");
@@ -504,15 +502,9 @@ TEST_F(PelloxTest, ServerThatStopsReadingIsGivenUpWithoutBufferingTheFile) {
 
 TEST_F(PelloxTest, ServerThatPausesThreeSecondsIsWaitedFor) {
   FakeShoutcastServer server;
-  ASSERT_TRUE(server.start());
-  server.setSourceReading(false);
-  logIn(server);
-  QTcpSocket *source = control_.findChild<QTcpSocket *>(QStringLiteral("Winsock"));
-  ASSERT_NE(source, nullptr);
-  shrinkSendBuffer(source);
-  const QByteArray video = fixtures::nsvFile(200, 25, 10000);
   QueueWatch queue;
-  queue.attach(*clock_, source);
+  ASSERT_NO_FATAL_FAILURE(logInToServerThatStopsReading(server, queue));
+  const QByteArray video = fixtures::nsvFile(200, 25, 10000);
   bool paused = true;
   clock_->on_sleep = [&] {
     if (paused && clock_->now_ms - queue.moved_at_ms >= 3000) {

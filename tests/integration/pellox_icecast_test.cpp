@@ -68,6 +68,17 @@ protected:
     ASSERT_TRUE(control_.LastError().isEmpty());
   }
 
+  // Logs in with the right password and opens a listener on the mount.
+  void logInAndListen(Listener &listener) {
+    setup(kPassword);
+    control_.Connect();
+    ASSERT_TRUE(waitUntil([this] { return control_.State() == "1"; }, 5000));
+    ASSERT_TRUE(waitUntil([this] { return !sourceStatus(server_).isEmpty(); }));
+    listener.open(server_.port(), server_.mount());
+    ASSERT_TRUE(waitUntil([&] { return !listener.statusLine().isEmpty(); }));
+    ASSERT_TRUE(listener.statusLine().contains("200")) << listener.statusLine().toStdString();
+  }
+
   IcecastServer server_;
   Pellox control_;
 };
@@ -100,15 +111,8 @@ TEST_F(PelloxIcecastTest, ListenerReceivesADecodableStreamAndTheTitle) {
                               {QStringLiteral("--test-pattern"), QStringLiteral("3"), video});
   ASSERT_FALSE(made.startsWith("failed")) << made.toStdString();
 
-  setup(kPassword);
-  control_.Connect();
-  ASSERT_TRUE(waitUntil([this] { return control_.State() == "1"; }, 5000));
-  ASSERT_TRUE(waitUntil([this] { return !sourceStatus(server_).isEmpty(); }));
-
   Listener listener;
-  listener.open(server_.port(), server_.mount());
-  ASSERT_TRUE(waitUntil([&] { return !listener.statusLine().isEmpty(); }));
-  EXPECT_TRUE(listener.statusLine().contains("200")) << listener.statusLine().toStdString();
+  ASSERT_NO_FATAL_FAILURE(logInAndListen(listener));
 
   QElapsedTimer timer;
   timer.start();
@@ -151,13 +155,8 @@ TEST_F(PelloxIcecastTest, ListenerDecodesEveryFrameOfA4MbitVideo) {
   ASSERT_GT(bytes.size() * 8 / 3, 3000000) << "the encoder fell short of 4 Mbit/s";
   const QByteArray sent = bytes.mid(bytes.indexOf("NSVs"));
 
-  setup(kPassword);
-  control_.Connect();
-  ASSERT_TRUE(waitUntil([this] { return control_.State() == "1"; }, 5000));
-  ASSERT_TRUE(waitUntil([this] { return !sourceStatus(server_).isEmpty(); }));
   Listener listener;
-  listener.open(server_.port(), server_.mount());
-  ASSERT_TRUE(waitUntil([&] { return listener.statusLine().contains("200"); }));
+  ASSERT_NO_FATAL_FAILURE(logInAndListen(listener));
 
   QElapsedTimer timer;
   timer.start();
