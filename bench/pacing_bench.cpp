@@ -1,179 +1,465 @@
-// Streams generated NSV videos through the control to a loopback receiver and
-// prints how well the pacing keeps to real time. Prints figures only.
+// Streams real encoded videos (VP8 + MP3 made by nsv-make) through the
+// control to a loopback receiver and prints how well the pacing keeps to
+// real time, next to the targets; as the reference, the same video as WebM
+// goes to a private Icecast with ffmpeg -re -c copy. Each run is its own
+// process, so CPU time and peak memory are those of the sender alone.
+// Prints figures only; nothing is asserted.
 //
-//   pacing-bench [--seconds N] [--kbps N] [--no-sweep]
+//   pacing-bench [--quick] [--seconds N] [--videos DIR] [--no-reference]
 
-#include <nsv_format.h>
+#include "icecast_server.h"
+
 #include <pellox.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QFile>
+#include <QTimer>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
 
 constexpr int kFramesPerSecond = 25;
+const QString kIcecastPassword = QStringLiteral("bench-source");
 
-// Accepts the source login and drains everything after it.
-class DrainingReceiver {
+struct RateCase {
+  int video_kbps;
+  QString size;
+};
+
+double cpuSeconds(const rusage &usage) {
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double ownCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return cpuSeconds(usage);
+}
+
+// --- Child: one measured program -------------------------------------------
+
+// Runs a program and prints its CPU time and peak memory, read by wait4.
+int runMeasured(int argc, char *argv[]) {
+  std::vector<char *> arguments(argv, argv + argc);
+  arguments.push_back(nullptr);
+  QElapsedTimer wall;
+  wall.start();
+  const pid_t child = fork();
+  if (child == 0) {
+    execvp(arguments[0], arguments.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) < 0) {
+    std::printf("measured failed=%s\n", std::strerror(errno));
+    return 1;
+  }
+  std::printf("measured exit=%d wall_ms=%lld cpu_s=%.3f peak_kib=%ld\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+              static_cast<long long>(wall.elapsed()), cpuSeconds(usage), usage.ru_maxrss);
+  return 0;
+}
+
+// --- Child: the control streaming one file ----------------------------------
+
+// Resident memory (VmRSS) or its peak (VmHWM) of this process image. Unlike
+// getrusage, the peak leaves out the parent's memory copied at fork.
+long memoryKib(const char *entry) {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) {
+    return 0;
+  }
+  const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("%1:\\s+(\\d+)").arg(QLatin1String(entry)))
+                                            .match(QString::fromLatin1(status.readAll()));
+  return match.captured(1).toLong();
+}
+
+int streamWithControl(const QString &path, int port) {
+  Pellox control;
+  std::vector<std::uint32_t> holds_ms;
+  control.setHoldObserver([&holds_ms](std::uint32_t interval_ms) { holds_ms.push_back(interval_ms); });
+  control.Setup(QStringLiteral("127.0.0.1"), port, QStringLiteral("bench"), QStringLiteral("Bench"), QString(), 0,
+                QStringLiteral("0"), QString(), QString(), QString(), QString());
+  control.Connect();
+  QElapsedTimer login;
+  login.start();
+  while (control.State() == "0" && login.elapsed() < 10000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  if (control.State() != "1") {
+    std::printf("stream login-state=%s\n", qPrintable(control.State()));
+    return 1;
+  }
+  const long before_kib = memoryKib("VmRSS");
+  const double cpu_before_s = ownCpuSeconds();
+  QElapsedTimer wall;
+  wall.start();
+  const bool completed = control.StreamVideo(path, QStringLiteral("bench"));
+  const qint64 wall_ms = wall.elapsed();
+  const double cpu_s = ownCpuSeconds();
+  QStringList holds;
+  for (const std::uint32_t hold_ms : holds_ms) {
+    holds << QString::number(hold_ms);
+  }
+  std::printf("stream completed=%d state=%s wall_ms=%lld frames=%lld cpu_s=%.3f send_cpu_s=%.3f peak_kib=%ld "
+              "before_kib=%ld holds=%s\nerror=%s\n",
+              completed ? 1 : 0, qPrintable(control.State()), static_cast<long long>(wall_ms),
+              static_cast<long long>(control.framesCounted()), cpu_s, cpu_s - cpu_before_s, memoryKib("VmHWM"),
+              before_kib, qPrintable(holds.join(',')), qPrintable(control.LastError()));
+  return 0;
+}
+
+// --- Parent ------------------------------------------------------------------
+
+// Takes the source login on port + 1 and then reads everything, or nothing.
+class Receiver {
 public:
+  explicit Receiver(bool reads) : reads_(reads) {}
+
   bool start() {
     QObject::connect(&listener_, &QTcpServer::newConnection, [this] {
       while (QTcpSocket *socket = listener_.nextPendingConnection()) {
         QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
-          const QByteArray bytes = socket->readAll();
+          if (answered_ && !reads_) {
+            return;
+          }
+          socket->readAll();
           if (!answered_) {
             answered_ = true;
             socket->write("OK2\r\nicy-caps:11\r\n\r\n");
+            if (!reads_) {
+              socket->setReadBufferSize(16 * 1024);
+            }
           }
-          received_bytes_ += bytes.size();
         });
       }
     });
     return listener_.listen(QHostAddress::LocalHost, 0);
   }
-  // The control connects to port + 1.
   int serverPort() const { return listener_.serverPort() - 1; }
-  qint64 receivedBytes() const { return received_bytes_; }
 
 private:
   QTcpServer listener_;
+  bool reads_;
   bool answered_ = false;
-  qint64 received_bytes_ = 0;
 };
 
-QByteArray generatedVideo(int seconds, int kbps) {
-  nsv::StreamFormat format;
-  format.width = 320;
-  format.height = 240;
-  format.frame_rate_byte = kFramesPerSecond;
-  nsv::Writer writer(format);
-  const int frame_bytes = kbps * 1000 / 8 / kFramesPerSecond;
-  for (int index = 0; index < seconds * kFramesPerSecond; ++index) {
-    nsv::Frame frame;
-    frame.sync = index % kFramesPerSecond == 0;
-    frame.video = QByteArray(std::min(frame_bytes, nsv::kMaxVideoBytes), '\x11');
-    writer.addFrame(frame);
+// Runs a program to its end while this process's event loop goes on.
+QByteArray runToEnd(const QString &program, const QStringList &arguments, int timeout_ms, bool show_errors = true) {
+  QProcess process;
+  if (show_errors) {
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   }
-  return writer.finish(true);
+  QEventLoop loop;
+  QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+  QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+  QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
+  process.start(program, arguments);
+  loop.exec();
+  if (process.state() != QProcess::NotRunning) {
+    process.kill();
+    process.waitForFinished(3000);
+  }
+  return process.readAllStandardOutput();
 }
 
-double cpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+QString field(const QByteArray &output, const QString &name) {
+  const QRegularExpression pattern(QStringLiteral("(?:^|\\s)%1=(\\S*)").arg(name));
+  return pattern.match(QString::fromUtf8(output)).captured(1);
 }
 
-long peakMemoryKib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
+QString videoPath(const QString &folder, const RateCase &rate, int seconds) {
+  return QDir(folder).filePath(
+      QStringLiteral("pattern-%1k-%2-%3s.nsv").arg(rate.video_kbps).arg(rate.size).arg(seconds));
 }
 
-struct RunFigures {
-  bool completed = false;
-  double wall_over_duration = 0.0;
-  double cpu_seconds = 0.0;
-  std::vector<std::uint32_t> hold_intervals_ms;
+bool makeVideo(const QString &tools, const QString &path, const RateCase &rate, int seconds) {
+  if (QFileInfo::exists(path)) {
+    return true;
+  }
+  std::printf("  making %s ...\n", qPrintable(QFileInfo(path).fileName()));
+  std::fflush(stdout);
+  runToEnd(QDir(tools).filePath(QStringLiteral("nsv-make")),
+           {QStringLiteral("--test-pattern"), QString::number(seconds), QStringLiteral("--size"), rate.size,
+            QStringLiteral("--fps"), QString::number(kFramesPerSecond), QStringLiteral("--video-kbps"),
+            QString::number(rate.video_kbps), path},
+           30 * 60 * 1000);
+  return QFileInfo::exists(path);
+}
+
+// Video frames in an NSV file as ffprobe's own demuxer counts them.
+int framesInFile(const QString &path) {
+  const QByteArray output =
+      runToEnd(QStringLiteral("ffprobe"),
+               {QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-f"), QStringLiteral("nsv"),
+                QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-count_packets"),
+                QStringLiteral("-show_entries"), QStringLiteral("stream=nb_read_packets"), QStringLiteral("-of"),
+                QStringLiteral("csv=p=0"), path},
+               120000, false);
+  return output.trimmed().split('\n').value(0).trimmed().toInt();
+}
+
+// The same VP8 in WebM (audio as Opus, which WebM requires).
+QString webmCopy(const QString &nsv_path) {
+  QString webm = nsv_path;
+  webm.replace(QStringLiteral(".nsv"), QStringLiteral(".webm"));
+  if (!QFileInfo::exists(webm)) {
+    runToEnd(QStringLiteral("ffmpeg"),
+             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-nostdin"), QStringLiteral("-y"),
+              QStringLiteral("-f"), QStringLiteral("nsv"), QStringLiteral("-i"), nsv_path, QStringLiteral("-c:v"),
+              QStringLiteral("copy"), QStringLiteral("-c:a"), QStringLiteral("libopus"), QStringLiteral("-b:a"),
+              QStringLiteral("64k"), webm},
+             600000, false);
+  }
+  return QFileInfo::exists(webm) ? webm : QString();
+}
+
+// The video played over and over, to at least min_bytes: a file larger than
+// what the kernel's socket buffers can take.
+QString repeatedVideo(const QString &path, qint64 min_bytes) {
+  QString repeated = path;
+  repeated.replace(QStringLiteral(".nsv"), QStringLiteral("-repeated.nsv"));
+  QFile source(path);
+  QFile out(repeated);
+  if (!source.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) {
+    return QString();
+  }
+  const QByteArray bytes = source.readAll();
+  const QByteArray frames = bytes.mid(std::max<qsizetype>(0, bytes.indexOf("NSVs")));
+  out.write(bytes);
+  while (out.size() < min_bytes) {
+    out.write(frames);
+  }
+  return repeated;
+}
+
+QByteArray streamInChild(const QString &path, bool receiver_reads, int timeout_ms) {
+  Receiver receiver(receiver_reads);
+  if (!receiver.start()) {
+    return QByteArray();
+  }
+  return runToEnd(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--stream-child"), path, QString::number(receiver.serverPort())}, timeout_ms);
+}
+
+QByteArray ffmpegToIcecast(const IcecastServer &icecast, const QString &webm, int timeout_ms) {
+  const QString url =
+      QStringLiteral("icecast://source:%1@127.0.0.1:%2/reference.webm").arg(kIcecastPassword).arg(icecast.port());
+  return runToEnd(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--measure"), QStringLiteral("ffmpeg"), QStringLiteral("-v"), QStringLiteral("error"),
+                   QStringLiteral("-nostdin"), QStringLiteral("-re"), QStringLiteral("-i"), webm, QStringLiteral("-c"),
+                   QStringLiteral("copy"), QStringLiteral("-f"), QStringLiteral("webm"),
+                   QStringLiteral("-content_type"), QStringLiteral("video/webm"), url},
+                  timeout_ms);
+}
+
+struct HoldStats {
+  std::uint32_t min_ms = 0;
+  std::uint32_t median_ms = 0;
+  std::uint32_t max_ms = 0;
 };
 
-RunFigures streamOnce(const QString &folder, int seconds, int kbps) {
-  RunFigures figures;
-  const QString path = folder + QStringLiteral("/bench-%1.nsv").arg(kbps);
-  {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(generatedVideo(seconds, kbps)) < 0) {
-      return figures;
+HoldStats holdStats(const QString &list) {
+  std::vector<std::uint32_t> holds;
+  for (const QString &item : list.split(',', Qt::SkipEmptyParts)) {
+    holds.push_back(item.toUInt());
+  }
+  HoldStats stats;
+  if (!holds.empty()) {
+    std::sort(holds.begin(), holds.end());
+    stats = {holds.front(), holds[holds.size() / 2], holds.back()};
+  }
+  return stats;
+}
+
+double mib(const QString &kib) { return kib.toDouble() / 1024.0; }
+
+// One line of the results table: cells right-aligned in fixed columns.
+QString tableLine(const QStringList &cells) {
+  static const int kWidths[] = {6, 9, 6, 5, 11, 4, 4, 4, 9, 7, 9, 7, 10, 6, 9, 9, 8};
+  static const char *const kGaps[] = {" ",   " ", " ", " | ", " ",   " ", " ", " | ", " ",
+                                      " | ", " ", " ", " ",   " | ", " ", " ", ""};
+  QString line;
+  for (int index = 0; index < static_cast<int>(std::size(kWidths)); ++index) {
+    line += cells.value(index).rightJustified(kWidths[index]) + QLatin1String(kGaps[index]);
+  }
+  while (line.endsWith(QLatin1Char(' '))) {
+    line.chop(1);
+  }
+  return line;
+}
+
+int runBench(QApplication &app) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Pacing of real encoded video through the streaming control."));
+  parser.addHelpOption();
+  const QCommandLineOption seconds_option(
+      QStringLiteral("seconds"), QStringLiteral("Video length (default 20; 8 with --quick)."), QStringLiteral("N"));
+  const QCommandLineOption quick_option(QStringLiteral("quick"),
+                                        QStringLiteral("Short videos at 1 and 4 Mbit/s only."));
+  const QCommandLineOption videos_option(
+      QStringLiteral("videos"),
+      QStringLiteral("Folder that keeps the made videos between runs (default: a temporary one)."),
+      QStringLiteral("DIR"));
+  const QCommandLineOption no_reference_option(QStringLiteral("no-reference"),
+                                               QStringLiteral("Skip the ffmpeg reference."));
+  parser.addOptions({seconds_option, quick_option, videos_option, no_reference_option});
+  parser.process(app);
+
+  const bool quick = parser.isSet(quick_option);
+  const int seconds =
+      std::max(2, parser.isSet(seconds_option) ? parser.value(seconds_option).toInt() : (quick ? 8 : 20));
+  std::vector<RateCase> rates = {{500, QStringLiteral("640x360")},
+                                 {1000, QStringLiteral("640x360")},
+                                 {2000, QStringLiteral("1280x720")},
+                                 {4000, QStringLiteral("1280x720")},
+                                 {8000, QStringLiteral("1280x720")}};
+  if (quick) {
+    rates = {rates[1], rates[3]};
+  }
+  QTemporaryDir temporary;
+  const QString folder = parser.isSet(videos_option) ? parser.value(videos_option) : temporary.path();
+  QDir().mkpath(folder);
+  const QString tools = QCoreApplication::applicationDirPath();
+  const int timeout_ms = seconds * 3000 + 60000;
+
+  std::printf("pacing-bench: %d s videos at %d fps (nsv-make test pattern, VP8 + MP3), each streamed by the control\n"
+              "to a loopback receiver that reads everything; reference: the same VP8 as WebM, ffmpeg -re -c copy\n"
+              "to a private Icecast. CPU and peak memory are those of the sending process.\n\n",
+              seconds, kFramesPerSecond);
+  std::fflush(stdout);
+
+  IcecastServer icecast;
+  bool have_icecast = false;
+  if (!parser.isSet(no_reference_option)) {
+    QString reason;
+    have_icecast = icecast.start(kIcecastPassword, &reason);
+    if (!have_icecast) {
+      std::printf("(no reference: %s)\n", qPrintable(reason));
     }
   }
-  DrainingReceiver receiver;
-  if (!receiver.start()) {
-    return figures;
+
+  std::vector<QString> rows;
+  QString largest_video;
+  for (const RateCase &rate : rates) {
+    const QString path = videoPath(folder, rate, seconds);
+    if (!makeVideo(tools, path, rate, seconds)) {
+      std::fprintf(stderr, "pacing-bench: nsv-make could not make %s\n", qPrintable(path));
+      return 1;
+    }
+    largest_video = path;
+    const int frames_in_file = framesInFile(path);
+    const double duration_s = static_cast<double>(frames_in_file) / kFramesPerSecond;
+    const qint64 file_bytes = QFileInfo(path).size();
+
+    const QByteArray control_run = streamInChild(path, true, timeout_ms);
+    if (field(control_run, QStringLiteral("completed")) != "1") {
+      std::fprintf(stderr, "pacing-bench: the control did not complete %s:\n%s\n", qPrintable(path),
+                   control_run.constData());
+      return 1;
+    }
+    const HoldStats holds = holdStats(field(control_run, QStringLiteral("holds")));
+    const double wall_ratio = field(control_run, QStringLiteral("wall_ms")).toDouble() / 1000.0 / duration_s;
+    const double control_cpu_per_min = field(control_run, QStringLiteral("cpu_s")).toDouble() * 60.0 / duration_s;
+    const double send_cpu_per_min = field(control_run, QStringLiteral("send_cpu_s")).toDouble() * 60.0 / duration_s;
+    const double control_peak_mib = mib(field(control_run, QStringLiteral("peak_kib")));
+    const double control_growth_mib = control_peak_mib - mib(field(control_run, QStringLiteral("before_kib")));
+
+    QStringList reference = {QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-")};
+    if (have_icecast) {
+      const QString webm = webmCopy(path);
+      const QByteArray ffmpeg_run = webm.isEmpty() ? QByteArray() : ffmpegToIcecast(icecast, webm, timeout_ms);
+      if (field(ffmpeg_run, QStringLiteral("exit")) == "0") {
+        reference = {
+            QString::number(field(ffmpeg_run, QStringLiteral("wall_ms")).toDouble() / 1000.0 / duration_s, 'f', 3),
+            QString::number(field(ffmpeg_run, QStringLiteral("cpu_s")).toDouble() * 60.0 / duration_s, 'f', 2),
+            QString::number(mib(field(ffmpeg_run, QStringLiteral("peak_kib"))), 'f', 1)};
+      } else {
+        reference = {QStringLiteral("failed"), QString(), QString()};
+      }
+    }
+    rows.push_back(tableLine(
+        QStringList{QString::number(rate.video_kbps / 1000.0, 'f', 1), rate.size,
+                    QString::number(file_bytes * 8.0 / duration_s / 1000.0, 'f', 0),
+                    QString::number(file_bytes / 1048576.0, 'f', 1), QString::number(wall_ratio, 'f', 3),
+                    QString::number(holds.min_ms), QString::number(holds.median_ms), QString::number(holds.max_ms),
+                    field(control_run, QStringLiteral("frames")), QString::number(frames_in_file),
+                    QString::number(control_cpu_per_min, 'f', 2), QString::number(send_cpu_per_min, 'f', 2),
+                    QString::number(control_peak_mib, 'f', 1), QString::number(control_growth_mib, 'f', 1)} +
+        reference));
+    std::printf("  %s done\n", qPrintable(QFileInfo(path).fileName()));
+    std::fflush(stdout);
   }
-  Pellox control;
-  control.setHoldObserver([&figures](std::uint32_t interval_ms) { figures.hold_intervals_ms.push_back(interval_ms); });
-  control.Setup(QStringLiteral("127.0.0.1"), receiver.serverPort(), QStringLiteral("bench"), QStringLiteral("Bench"),
-                QString(), 0, QString::number(kbps), QString(), QString(), QString(), QString());
-  control.Connect();
-  QElapsedTimer wait;
-  wait.start();
-  while (control.State() == "0" && wait.elapsed() < 5000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+
+  std::printf("\n%s\n%s\n",
+              qPrintable(tableLine({QString(), QString(), QStringLiteral("file"), QString(), QStringLiteral("wall/"),
+                                    QStringLiteral("hold"), QStringLiteral("ms"), QString(), QStringLiteral("frames"),
+                                    QString(), QStringLiteral("CPU s/min"), QString(), QStringLiteral("peak MiB"),
+                                    QString(), QStringLiteral("ffmpeg:"), QString(), QString()})),
+              qPrintable(tableLine({QStringLiteral("Mbit/s"), QStringLiteral("size"), QStringLiteral("kbit/s"),
+                                    QStringLiteral("MiB"), QStringLiteral("dur."), QStringLiteral("min"),
+                                    QStringLiteral("med"), QStringLiteral("max"), QStringLiteral("counted"),
+                                    QStringLiteral("in file"), QStringLiteral("all"), QStringLiteral("sending"),
+                                    QStringLiteral("all"), QStringLiteral("growth"), QStringLiteral("wall/dur."),
+                                    QStringLiteral("CPU s/min"), QStringLiteral("peak MiB")})));
+  for (const QString &row : rows) {
+    std::printf("%s\n", qPrintable(row));
   }
-  if (control.State() != "1") {
-    return figures;
-  }
-  const double cpu_before = cpuSeconds();
-  QElapsedTimer wall;
-  wall.start();
-  figures.completed = control.StreamVideo(path, QStringLiteral("bench"));
-  figures.wall_over_duration = wall.elapsed() / 1000.0 / seconds;
-  figures.cpu_seconds = cpuSeconds() - cpu_before;
-  QFile::remove(path);
-  return figures;
+  std::printf("%s\n",
+              qPrintable(tableLine({QStringLiteral("target"), QString(), QString(), QString(),
+                                    QStringLiteral("0.951-0.965"), QString(), QString(), QString(),
+                                    QStringLiteral("= in file"), QString(), QStringLiteral("<= ffmpeg"), QString(),
+                                    QStringLiteral("< 30, flat"), QString(), QString(), QString(), QString()})));
+  std::fflush(stdout);
+
+  // A server that takes the login and then reads nothing, fed a file far
+  // larger than the socket buffers (about 60 s at 4 Mbit/s).
+  const QString stall_video = repeatedVideo(largest_video, 30 * 1000 * 1000);
+  const double stall_video_mib = QFileInfo(stall_video).size() / 1048576.0;
+  const QByteArray stalled = streamInChild(stall_video, false, 120000);
+  QFile::remove(stall_video);
+  std::printf("\nserver that stops reading after the login (%s, %.1f MiB):\n"
+              "  StreamVideo returned %s after %.1f s, state %s,\n"
+              "  LastError \"%s\"\n  peak memory %.1f MiB (growth +%.1f MiB); target: flat, < 30 MiB, false, state 4\n",
+              qPrintable(QFileInfo(stall_video).fileName()), stall_video_mib,
+              field(stalled, QStringLiteral("completed")) == "1" ? "true" : "false",
+              field(stalled, QStringLiteral("wall_ms")).toDouble() / 1000.0,
+              qPrintable(field(stalled, QStringLiteral("state"))),
+              qPrintable(QString::fromUtf8(stalled).section(QStringLiteral("error="), 1).trimmed()),
+              mib(field(stalled, QStringLiteral("peak_kib"))),
+              mib(field(stalled, QStringLiteral("peak_kib"))) - mib(field(stalled, QStringLiteral("before_kib"))));
+  return 0;
 }
 
 } // namespace
 
 int main(int argc, char *argv[]) {
+  if (argc > 2 && std::strcmp(argv[1], "--measure") == 0) {
+    return runMeasured(argc - 2, argv + 2);
+  }
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);
-  QCommandLineParser parser;
-  parser.addHelpOption();
-  const QCommandLineOption seconds_option(QStringLiteral("seconds"), QStringLiteral("Video length (default 20)."),
-                                          QStringLiteral("N"), QStringLiteral("20"));
-  const QCommandLineOption kbps_option(QStringLiteral("kbps"), QStringLiteral("Bit rate of the main run (default 1000)."),
-                                       QStringLiteral("N"), QStringLiteral("1000"));
-  const QCommandLineOption no_sweep_option(QStringLiteral("no-sweep"), QStringLiteral("Skip the highest-rate search."));
-  parser.addOptions({seconds_option, kbps_option, no_sweep_option});
-  parser.process(app);
-  const int seconds = std::max(1, parser.value(seconds_option).toInt());
-  const int kbps = std::max(8, parser.value(kbps_option).toInt());
-
-  QTemporaryDir folder;
-  RunFigures main_run = streamOnce(folder.path(), seconds, kbps);
-  if (!main_run.completed) {
-    std::fprintf(stderr, "pacing-bench: the main run did not complete\n");
-    return 1;
+  if (argc == 4 && std::strcmp(argv[1], "--stream-child") == 0) {
+    return streamWithControl(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
   }
-  std::vector<std::uint32_t> holds = main_run.hold_intervals_ms;
-  std::sort(holds.begin(), holds.end());
-  std::printf("video: %d s at %d fps, %d kbit/s\n", seconds, kFramesPerSecond, kbps);
-  std::printf("wall time / video duration: %.4f (design aims at 0.951-0.96)\n", main_run.wall_over_duration);
-  if (!holds.empty()) {
-    std::printf("hold intervals: %zu, min %u ms, median %u ms, max %u ms\n", holds.size(), holds.front(),
-                holds[holds.size() / 2], holds.back());
-  }
-  if (!holds.empty()) {
-    // The last second of a file goes out without a hold, so short files
-    // finish early; the median interval is the steady pace.
-    std::printf("steady pace: %.4f s of wall time per second of video\n", holds[holds.size() / 2] / 1000.0);
-  }
-  std::printf("CPU: %.3f s per minute of video\n", main_run.cpu_seconds * 60.0 / seconds);
-  std::printf("peak memory after the main run: %ld KiB\n", peakMemoryKib());
-
-  if (!parser.isSet(no_sweep_option)) {
-    int highest_real_time_kbps = 0;
-    // A frame holds at most 1 MiB of video, which caps the rate near 200 Mbit/s.
-    for (int sweep_kbps = 1000; sweep_kbps <= 128000; sweep_kbps *= 2) {
-      const RunFigures run = streamOnce(folder.path(), 4, sweep_kbps);
-      std::printf("  %6d kbit/s: wall / duration %.4f\n", sweep_kbps, run.wall_over_duration);
-      if (!run.completed || run.wall_over_duration > 1.0) {
-        break;
-      }
-      highest_real_time_kbps = sweep_kbps;
-    }
-    std::printf("highest bit rate tried that keeps real time: %d kbit/s\n", highest_real_time_kbps);
-  }
-  return 0;
+  return runBench(app);
 }

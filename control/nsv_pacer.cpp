@@ -1,16 +1,17 @@
 #include "nsv_pacer.h"
 
 #include <nsv_format.h>
+#include <nsv_frame_walk.h>
 
 #include <QIODevice>
 
+#include <algorithm>
 #include <cmath>
 
 namespace pellox {
 
 namespace {
 const QByteArray kSyncMarker = QByteArrayLiteral("NSVs");
-const QByteArray kFrameMarker = QByteArray("\xEF\xBE", 2);
 } // namespace
 
 double roundHalfEven(double value) {
@@ -44,22 +45,43 @@ SyncSearchResult findFirstSync(QIODevice &file) {
   return result;
 }
 
-int NsvPacer::countPattern(const QByteArray &block, const QByteArray &pattern) {
-  int hits = 0;
-  qsizetype from = 1;
-  for (;;) {
-    const qsizetype hit = block.indexOf(pattern, from);
-    clock_.yieldToEvents();
-    if (hit < 0) {
-      return hits;
-    }
-    ++hits;
-    from = hit + 1;
+namespace {
+
+// About two seconds of stream at the byte rate seen so far.
+qint64 queueLimitBytes(qint64 bytes_walked, qint64 frames_walked, double frames_per_second) {
+  if (frames_walked <= 0) {
+    return kMinQueueBytes;
   }
+  const double bytes_per_frame = static_cast<double>(bytes_walked) / static_cast<double>(frames_walked);
+  const double bytes_per_second = bytes_per_frame * frames_per_second;
+  return std::max(kMinQueueBytes, static_cast<qint64>(kQueueSeconds * bytes_per_second));
 }
 
-int NsvPacer::countFrameMarkers(const QByteArray &block) {
-  return countPattern(block, kSyncMarker) + countPattern(block, kFrameMarker);
+} // namespace
+
+NsvPacer::Room NsvPacer::waitForRoom(PacerSink &sink, qint64 block_bytes, qint64 queue_limit_bytes) {
+  qint64 queued_bytes = sink.queuedBytes();
+  std::uint32_t last_progress_ms = clock_.tickMs();
+  while (queued_bytes + block_bytes > queue_limit_bytes) {
+    // A closed connection is noticed by the caller before its send.
+    if (!sink.isConnected()) {
+      return Room::Available;
+    }
+    if (sink.takeStopRequest()) {
+      return Room::StopRequested;
+    }
+    if (clock_.tickMs() - last_progress_ms >= kStalledServerMs) {
+      return Room::ServerStalled;
+    }
+    clock_.yieldToEvents();
+    clock_.sleepMs(kHoldSleepMs);
+    const qint64 now_queued_bytes = sink.queuedBytes();
+    if (now_queued_bytes < queued_bytes) {
+      last_progress_ms = clock_.tickMs();
+    }
+    queued_bytes = now_queued_bytes;
+  }
+  return Room::Available;
 }
 
 void NsvPacer::hold(std::uint32_t second_mark_ms) {
@@ -74,29 +96,47 @@ void NsvPacer::hold(std::uint32_t second_mark_ms) {
 PaceOutcome NsvPacer::run(QIODevice &file, qint64 start_offset, double frames_per_second,
                           PacerSink &sink) {
   const qint64 file_bytes = file.size();
+  nsv::FrameWalk walk(0, file_bytes - start_offset);
+  frames_counted_ = 0;
   std::int32_t frames_since_mark = 0;
   std::uint32_t second_mark_ms = clock_.tickMs();
   qint64 position = start_offset;
+  // Blocks are read one after the other: no seek per block, so most reads
+  // come from the file's buffer.
+  if (!file.seek(position)) {
+    return PaceOutcome::ReadFailed;
+  }
+  QByteArray block;
 
   while (position < file_bytes) {
-    if (!file.seek(position)) {
-      return PaceOutcome::ReadFailed;
-    }
     // The last block carries only the file's own bytes.
-    const QByteArray block = file.read(kBlockBytes);
-    if (block.isEmpty()) {
+    block.resize(kBlockBytes);
+    const qint64 read_bytes = file.read(block.data(), kBlockBytes);
+    if (read_bytes <= 0) {
       return PaceOutcome::ReadFailed;
     }
+    block.resize(read_bytes);
     position += block.size();
-    frames_since_mark += countFrameMarkers(block);
+    const int frames = walk.walk(block);
+    frames_counted_ = walk.framesCounted();
+    frames_since_mark += frames;
+    // Twice per block and once per frame, as the marker search did.
+    for (int step = 0; step < frames + 2; ++step) {
+      clock_.yieldToEvents();
+    }
 
+    const Room room = waitForRoom(sink, block.size(),
+                                  queueLimitBytes(position - start_offset, frames_counted_, frames_per_second));
+    if (room == Room::ServerStalled) {
+      return PaceOutcome::ServerStoppedReading;
+    }
     if (!sink.isConnected()) {
       return PaceOutcome::ConnectionLost;
     }
     if (!sink.sendBlock(block)) {
       return PaceOutcome::SendFailed;
     }
-    if (sink.takeStopRequest()) {
+    if (room == Room::StopRequested || sink.takeStopRequest()) {
       return PaceOutcome::Stopped;
     }
     if (frames_since_mark >= frames_per_second) {

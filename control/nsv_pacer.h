@@ -15,6 +15,13 @@ namespace pellox {
 inline constexpr qint64 kBlockBytes = 1024;
 inline constexpr std::uint32_t kHoldThresholdMs = 950;
 inline constexpr std::uint32_t kHoldSleepMs = 10;
+// The connection's own queue holds about two seconds of stream, never less
+// than this, so a server slower than the stream makes the loop wait instead
+// of buffering the file in memory.
+inline constexpr double kQueueSeconds = 2.0;
+inline constexpr qint64 kMinQueueBytes = 256 * 1024;
+// A server that takes nothing for this long has stopped reading.
+inline constexpr std::uint32_t kStalledServerMs = 15000;
 
 // Where sending starts and which frame-rate byte the first sync header holds.
 struct SyncSearchResult {
@@ -24,8 +31,8 @@ struct SyncSearchResult {
 };
 
 // Searches block by block (1024 bytes, not overlapping) for the first "NSVs";
-// a header split across two blocks is not seen. Without a header, sending
-// starts at the first byte of the file.
+// a header split across two blocks is not seen. Without a header, found is
+// false and the file is not a video the control can pace.
 PELLOX_EXPORT SyncSearchResult findFirstSync(QIODevice &file);
 
 // Rounds to the nearest whole number, halves to the even one.
@@ -38,16 +45,19 @@ public:
   virtual bool isConnected() const = 0;
   // False when the socket refused the data.
   virtual bool sendBlock(const QByteArray &block) = 0;
+  // Bytes handed to the connection that have not left for the server yet.
+  virtual qint64 queuedBytes() const = 0;
   // True once per stop request; the request is cleared by reading it.
   virtual bool takeStopRequest() = 0;
   virtual void setProgress(int percent) = 0;
 };
 
-enum class PaceOutcome { Completed, Stopped, ConnectionLost, SendFailed, ReadFailed };
+enum class PaceOutcome { Completed, Stopped, ConnectionLost, SendFailed, ReadFailed, ServerStoppedReading };
 
-// Sends a file in 1024-byte blocks, counting frame markers ("NSVs" and the
-// sync word 0xEF 0xBE) and holding back once a second's worth of frames has
-// gone out until more than 950 ms have passed since the previous hold.
+// Sends a file in 1024-byte blocks, counting the NSV frames that begin in
+// each (by walking the frame structure) and holding back once a second's
+// worth of frames has gone out until more than 950 ms have passed since the
+// previous hold.
 class PELLOX_EXPORT NsvPacer {
 public:
   explicit NsvPacer(PacingClock &clock) : clock_(clock) {}
@@ -57,17 +67,22 @@ public:
     hold_observer_ = std::move(observer);
   }
 
+  // start_offset is where the first sync frame begins.
   PaceOutcome run(QIODevice &file, qint64 start_offset, double frames_per_second, PacerSink &sink);
 
-  // Markers in a block, searched from its second byte; yields after each step.
-  int countFrameMarkers(const QByteArray &block);
+  // Frames counted by the last run.
+  qint64 framesCounted() const { return frames_counted_; }
 
 private:
-  int countPattern(const QByteArray &block, const QByteArray &pattern);
+  enum class Room { Available, StopRequested, ServerStalled };
+
+  // Waits, yielding, until the block fits into the connection's queue.
+  Room waitForRoom(PacerSink &sink, qint64 block_bytes, qint64 queue_limit_bytes);
   void hold(std::uint32_t second_mark_ms);
 
   PacingClock &clock_;
   std::function<void(std::uint32_t)> hold_observer_;
+  qint64 frames_counted_ = 0;
 };
 
 } // namespace pellox

@@ -19,12 +19,19 @@ constexpr int kProgressTopPx = 32;
 constexpr int kProgressHeightPx = 9;
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 65534; // the source port is one above it
+// A title request that has not gone out by then will not.
+constexpr int kTitleTimeoutMs = 10000;
 
 } // namespace
 
 Pellox::Pellox(QWidget *parent) : QWidget(parent), clock_(std::make_shared<SystemPacingClock>()) {
   setObjectName(QStringLiteral("Pellox"));
   setFixedSize(kWidthPx, kHeightPx);
+  source_socket_.setObjectName(QStringLiteral("Winsock"));
+  title_socket_.setObjectName(QStringLiteral("WinsockTitle"));
+  title_deadline_.setSingleShot(true);
+  title_deadline_.setTimerType(Qt::PreciseTimer);
+  connect(&title_deadline_, &QTimer::timeout, this, &Pellox::onTitleOverdue);
 
   connect(&source_socket_, &QTcpSocket::connected, this, &Pellox::onSourceConnected);
   connect(&source_socket_, &QTcpSocket::readyRead, this, &Pellox::onSourceData);
@@ -33,6 +40,11 @@ Pellox::Pellox(QWidget *parent) : QWidget(parent), clock_(std::make_shared<Syste
   connect(&title_socket_, &QTcpSocket::connected, this, &Pellox::onTitleConnected);
   connect(&title_socket_, &QTcpSocket::bytesWritten, this, &Pellox::onTitleWritten);
   connect(&title_socket_, &QTcpSocket::errorOccurred, this, [this] { title_socket_.abort(); });
+  connect(&title_socket_, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
+    if (state == QAbstractSocket::UnconnectedState) {
+      title_deadline_.stop();
+    }
+  });
 }
 
 Pellox::~Pellox() {
@@ -122,13 +134,27 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
   if (!file.open(QIODevice::ReadOnly)) {
     return false;
   }
-  streaming_ = true;
   const pellox::SyncSearchResult sync = pellox::findFirstSync(file);
-  const double frames_per_second = sync.found ? nsv::frameRateFromByte(sync.rate_byte) : 0.0;
+  // Without a frame rate there is no pace: such a file would go out one
+  // block per hold and feed listeners garbage for hours.
+  if (!sync.found) {
+    last_error_ = QStringLiteral("%1 is not an NSV video: no \"NSVs\" sync header was found, so it is not sent.")
+                      .arg(VideoPath);
+    return false;
+  }
+  const double frames_per_second = nsv::frameRateFromByte(sync.rate_byte);
+  if (frames_per_second <= 0.0) {
+    last_error_ =
+        QStringLiteral("%1 cannot be paced: its first sync header gives a frame rate of 0, so it is not sent.")
+            .arg(VideoPath);
+    return false;
+  }
+  streaming_ = true;
 
   pending_title_ = Title;
+  ++titles_set_;
   if (title_socket_.state() == QAbstractSocket::UnconnectedState) {
-    title_socket_.connectToHost(title_host_, title_port_);
+    startTitleRequest();
   }
   state_code_ = kSending;
   stop_requested_ = false;
@@ -136,6 +162,7 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
   pellox::NsvPacer pacer(*clock_);
   pacer.setHoldObserver(hold_observer_);
   const pellox::PaceOutcome outcome = pacer.run(file, sync.start_offset, frames_per_second, *this);
+  frames_counted_ = pacer.framesCounted();
   file.close();
   streaming_ = false;
 
@@ -149,6 +176,15 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
     return false;
   case pellox::PaceOutcome::ReadFailed:
     last_error_ = QStringLiteral("Reading %1 failed: %2").arg(VideoPath, file.errorString());
+    return false;
+  case pellox::PaceOutcome::ServerStoppedReading:
+    state_code_ = kSocketError;
+    closeSource();
+    last_error_ = QStringLiteral("The server stopped reading: it took no video data for %1 s, so the source "
+                                 "connection to %2 port %3 was closed.")
+                      .arg(pellox::kStalledServerMs / 1000)
+                      .arg(source_host_)
+                      .arg(source_port_);
     return false;
   case pellox::PaceOutcome::Stopped:
   case pellox::PaceOutcome::ConnectionLost:
@@ -215,7 +251,23 @@ void Pellox::onSourceClosed() {
   login_pending_ = false;
 }
 
+void Pellox::startTitleRequest() {
+  title_of_attempt_ = titles_set_;
+  title_socket_.connectToHost(title_host_, title_port_);
+  title_deadline_.start(kTitleTimeoutMs);
+}
+
+void Pellox::onTitleOverdue() {
+  title_socket_.abort();
+  // A title set while the dead attempt was under way gets one of its own.
+  if (title_of_attempt_ != titles_set_) {
+    startTitleRequest();
+  }
+}
+
 void Pellox::onTitleConnected() {
+  // The request carries the newest title.
+  title_of_attempt_ = titles_set_;
   title_socket_.write(pellox::titleRequest(password_, pending_title_));
 }
 

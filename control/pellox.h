@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -20,6 +21,9 @@
 // with an error (an invalid port, a socket that refuses the operation, data
 // the socket will not take) leaves a readable text in LastError, which every
 // public operation clears when it starts.
+//
+// The two connections are child objects named "Winsock" (source) and
+// "WinsockTitle" (title).
 class PELLOX_EXPORT Pellox : public QWidget, private pellox::PacerSink {
   Q_OBJECT
   Q_PROPERTY(QString State READ State)
@@ -51,6 +55,8 @@ public:
   // For tests and measurements: the clock that paces sending.
   void setClock(std::shared_ptr<PacingClock> clock);
   void setHoldObserver(std::function<void(std::uint32_t interval_ms)> observer);
+  // Frames the pacer counted in the last video sent.
+  qint64 framesCounted() const { return frames_counted_; }
   // Width of the blue progress bar in pixels.
   double progressWidth() const { return progress_width_px_; }
 
@@ -61,6 +67,7 @@ private:
   // PacerSink
   bool isConnected() const override;
   bool sendBlock(const QByteArray &block) override;
+  qint64 queuedBytes() const override { return source_socket_.bytesToWrite(); }
   bool takeStopRequest() override;
   void setProgress(int percent) override { SetProgress(percent); }
 
@@ -73,6 +80,8 @@ private:
   void onSourceClosed();
   void onTitleConnected();
   void onTitleWritten();
+  void startTitleRequest();
+  void onTitleOverdue();
   void closeSource();
 
   int state_code_ = kNotLoggedIn;
@@ -89,9 +98,15 @@ private:
   QByteArray header_block_;
   QString pending_title_;
 
-  QTcpSocket source_socket_;
-  QTcpSocket title_socket_;
+  QTcpSocket source_socket_{this};
+  QTcpSocket title_socket_{this};
+  // Closes a title connection that has not finished in time.
+  QTimer title_deadline_;
+  // Counts the titles set, to tell whether a newer one waits behind an attempt.
+  quint64 titles_set_ = 0;
+  quint64 title_of_attempt_ = 0;
   std::shared_ptr<PacingClock> clock_;
   std::function<void(std::uint32_t)> hold_observer_;
   double progress_width_px_ = 1.0;
+  qint64 frames_counted_ = 0;
 };

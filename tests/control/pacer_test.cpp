@@ -29,11 +29,13 @@ public:
   bool isConnected() const override { return connected; }
   bool sendBlock(const QByteArray &block) override {
     sent.push_back({clock_.now_ms, block});
+    queued_bytes += block.size();
     if (after_send) {
       after_send(static_cast<int>(sent.size()));
     }
     return send_succeeds;
   }
+  qint64 queuedBytes() const override { return queued_bytes; }
   bool takeStopRequest() override {
     const bool requested = stop_requested;
     stop_requested = false;
@@ -52,12 +54,28 @@ public:
   bool connected = true;
   bool send_succeeds = true;
   bool stop_requested = false;
+  // What the connection still holds; tests drain it as a server would.
+  qint64 queued_bytes = 0;
   std::vector<SentBlock> sent;
   std::vector<int> progress;
   std::function<void(int)> after_send;
 
 private:
   FakePacingClock &clock_;
+};
+
+// One run of the pacer on bytes in memory, for grouped cases.
+struct PacerRun {
+  PaceOutcome run(const QByteArray &bytes, double frames_per_second) {
+    QBuffer file;
+    file.setData(bytes);
+    file.open(QIODevice::ReadOnly);
+    NsvPacer pacer(clock);
+    return pacer.run(file, 0, frames_per_second, sink);
+  }
+
+  FakePacingClock clock;
+  RecordingSink sink{clock};
 };
 
 class PacerTest : public ::testing::Test {
@@ -82,14 +100,6 @@ protected:
   RecordingSink sink_{clock_};
   QBuffer file_;
 };
-
-QByteArray blocks(std::initializer_list<QByteArray> parts) {
-  QByteArray bytes;
-  for (const QByteArray &part : parts) {
-    bytes += part;
-  }
-  return bytes;
-}
 
 } // namespace
 
@@ -171,12 +181,8 @@ TEST_F(PacerTest, FileShorterThanOneBlockIsSentAsItIs) {
 }
 
 TEST_F(PacerTest, HoldsAfterOneSecondOfFramesUntilMoreThan950ms) {
-  // r = 25, five markers per block: a hold after every fifth block.
-  QByteArray file;
-  for (int block = 0; block < 12; ++block) {
-    file += fixtures::markerBlock(5);
-  }
-  ASSERT_EQ(run(file, 25.0), PaceOutcome::Completed);
+  // r = 25, five frames per block: a hold after every fifth block.
+  ASSERT_EQ(run(fixtures::framesPerBlock(std::vector<int>(12, 5)), 25.0), PaceOutcome::Completed);
   const std::vector<std::uint32_t> times = sendTimes();
   ASSERT_EQ(times.size(), 12u);
   for (int block = 0; block < 5; ++block) {
@@ -197,53 +203,42 @@ TEST_F(PacerTest, HoldsAfterOneSecondOfFramesUntilMoreThan950ms) {
 TEST_F(PacerTest, FrameCounterRoundsNonIntegerRates) {
   // r = 29.97003. 30 frames hold and leave 0, so 29 more do not hold yet.
   const double ntsc = 90000.0 / 3003.0;
-  ASSERT_EQ(run(blocks({fixtures::markerBlock(30), fixtures::markerBlock(29), fixtures::markerBlock(1),
-                        fixtures::markerBlock(0)}),
-                ntsc),
-            PaceOutcome::Completed);
+  ASSERT_EQ(run(fixtures::framesPerBlock({30, 29, 1, 0}), ntsc), PaceOutcome::Completed);
   EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 960, 1920}));
 }
 
 TEST_F(PacerTest, FrameCounterKeepsWholeRemainder) {
   // 31 frames at 29.97003 leave 1, so the next 29 reach 30 and hold.
   const double ntsc = 90000.0 / 3003.0;
-  ASSERT_EQ(run(blocks({fixtures::markerBlock(31), fixtures::markerBlock(29), fixtures::markerBlock(0)}), ntsc),
-            PaceOutcome::Completed);
+  ASSERT_EQ(run(fixtures::framesPerBlock({31, 29, 0}), ntsc), PaceOutcome::Completed);
   EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 1920}));
 }
 
 TEST_F(PacerTest, HalfFramesRoundToEven) {
   // r = 12.5: 13 leaves 0.5 -> 0; 12 more stay below 12.5.
-  ASSERT_EQ(run(blocks({fixtures::markerBlock(13), fixtures::markerBlock(12), fixtures::markerBlock(0)}), 12.5),
-            PaceOutcome::Completed);
+  ASSERT_EQ(run(fixtures::framesPerBlock({13, 12, 0}), 12.5), PaceOutcome::Completed);
   EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 960}));
 }
 
 TEST_F(PacerTest, OneAndAHalfFramesRoundUpToTwo) {
   // r = 12.5: 14 leaves 1.5 -> 2; 11 more make 13 and hold.
-  ASSERT_EQ(run(blocks({fixtures::markerBlock(14), fixtures::markerBlock(11), fixtures::markerBlock(0)}), 12.5),
-            PaceOutcome::Completed);
+  ASSERT_EQ(run(fixtures::framesPerBlock({14, 11, 0}), 12.5), PaceOutcome::Completed);
   EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 1920}));
 }
 
-TEST_F(PacerTest, MarkerAtBlockStartOrAcrossBlocksIsNotCounted) {
-  // Block 1 starts with "NSVs" and ends with 0xEF, block 2 starts with 0xBE.
-  // Neither marker counts, so even at one frame per second nothing holds.
-  QByteArray first = fixtures::markerBlock(0, true, 1);
-  first[1023] = '\xEF';
-  QByteArray second = fixtures::filler(1024);
-  second[0] = '\xBE';
-  ASSERT_EQ(run(first + second + fixtures::filler(1024), 1.0), PaceOutcome::Completed);
-  EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 0, 0}));
+TEST_F(PacerTest, FramesAtBlockStartsAndAcrossBlocksCount) {
+  // At one frame per second every counted frame holds: the sync frame at 0,
+  // a frame whose sync word straddles blocks 0 and 1 (counted in block 1)
+  // and one that starts block 2.
+  const QByteArray file = fixtures::frameOfSize(1023, true, 1) + fixtures::frameOfSize(1025, false) +
+                          fixtures::frameOfSize(1024, false);
+  ASSERT_EQ(run(file, 1.0), PaceOutcome::Completed);
+  EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 1920}));
+  EXPECT_EQ(clock_.now_ms, 2880u);
 }
 
-TEST_F(PacerTest, YieldsAfterEverySearchStep) {
-  // Three "NSVs" hits and two frame markers: 4 + 3 search steps.
-  QByteArray block = fixtures::markerBlock(2);
-  block.replace(100, 4, "NSVs");
-  block.replace(200, 4, "NSVs");
-  block.replace(300, 4, "NSVs");
-  ASSERT_EQ(run(block, 100.0), PaceOutcome::Completed);
+TEST_F(PacerTest, YieldsTwicePerBlockAndOncePerFrame) {
+  ASSERT_EQ(run(fixtures::framesPerBlock({5}), 100.0), PaceOutcome::Completed);
   EXPECT_EQ(clock_.yield_count, 7);
 }
 
@@ -254,7 +249,7 @@ TEST_F(PacerTest, RateZeroHoldsAfterEveryBlock) {
 
 TEST_F(PacerTest, HoldMeasuresAcrossTickCounterWrap) {
   clock_.now_ms = 0xFFFFFF00u; // wraps 256 ms into the hold
-  ASSERT_EQ(run(blocks({fixtures::markerBlock(25), fixtures::markerBlock(0)}), 25.0), PaceOutcome::Completed);
+  ASSERT_EQ(run(fixtures::framesPerBlock({25, 0}), 25.0), PaceOutcome::Completed);
   const std::vector<std::uint32_t> times = sendTimes();
   ASSERT_EQ(times.size(), 2u);
   EXPECT_EQ(static_cast<std::uint32_t>(times[1] - times[0]), 960u);
@@ -266,11 +261,7 @@ TEST_F(PacerTest, StopDuringHoldSendsOneMoreBlock) {
       sink_.stop_requested = true;
     }
   };
-  QByteArray file;
-  for (int block = 0; block < 6; ++block) {
-    file += fixtures::markerBlock(25);
-  }
-  ASSERT_EQ(run(file, 25.0), PaceOutcome::Stopped);
+  ASSERT_EQ(run(fixtures::framesPerBlock(std::vector<int>(6, 25)), 25.0), PaceOutcome::Stopped);
   // The hold finished (960), the next block went out, then the loop ended.
   EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960}));
 }
@@ -281,14 +272,10 @@ TEST_F(PacerTest, DisconnectDuringHoldEndsBeforeTheNextSend) {
       sink_.connected = false;
     }
   };
-  QByteArray file;
-  for (int block = 0; block < 4; ++block) {
-    file += fixtures::markerBlock(25);
-  }
-  ASSERT_EQ(run(file, 25.0), PaceOutcome::ConnectionLost);
+  ASSERT_EQ(run(fixtures::framesPerBlock(std::vector<int>(4, 25)), 25.0), PaceOutcome::ConnectionLost);
   EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0}));
-  // Block 1 counted (1 + 26 steps), the hold (96 rounds of 10 ms), block 2
-  // read and counted (27 steps) but not sent.
+  // Block 1 counted (25 frames + 2 yields), the hold (96 rounds of 10 ms),
+  // block 2 read and counted (27 yields) but not sent.
   EXPECT_EQ(clock_.yield_count, 27 + 96 + 27);
 }
 
@@ -300,14 +287,80 @@ TEST_F(PacerTest, SendErrorEndsTheLoop) {
 
 TEST_F(PacerTest, HoldObserverSeesIntervalsBetweenMarks) {
   std::vector<std::uint32_t> intervals;
-  QByteArray file;
-  for (int block = 0; block < 3; ++block) {
-    file += fixtures::markerBlock(25);
-  }
-  file_.setData(file);
+  file_.setData(fixtures::framesPerBlock(std::vector<int>(3, 25)));
   file_.open(QIODevice::ReadOnly);
   NsvPacer pacer(clock_);
   pacer.setHoldObserver([&intervals](std::uint32_t interval_ms) { intervals.push_back(interval_ms); });
   ASSERT_EQ(pacer.run(file_, 0, 25.0, sink_), PaceOutcome::Completed);
   EXPECT_EQ(intervals, (std::vector<std::uint32_t>{960, 960, 960}));
+}
+
+TEST(PacerQueue, FullQueueWaitsAndGivesUpAfter15sWithoutProgress) {
+  // Nothing drains: the loop stops sending once the queue is full, then waits.
+  // One frame per block at 25 fps is 25 KiB/s, so the floor of 256 KiB
+  // applies; at 40 KiB frames two seconds of stream (about 2 MB) do.
+  const struct {
+    int frame_bytes;
+    int frame_count;
+    qint64 min_queue_bytes;
+    qint64 max_queue_bytes;
+  } cases[] = {{1024, 600, 256 * 1024, 256 * 1024}, {40 * 1024, 100, 1900 * 1024, 2100 * 1024}};
+  for (const auto &entry : cases) {
+    SCOPED_TRACE(entry.frame_bytes);
+    QByteArray file;
+    for (int frame = 0; frame < entry.frame_count; ++frame) {
+      file += fixtures::frameOfSize(entry.frame_bytes, frame % 25 == 0);
+    }
+    PacerRun pacer_run;
+    ASSERT_EQ(pacer_run.run(file, 25.0), PaceOutcome::ServerStoppedReading);
+    const RecordingSink &sink = pacer_run.sink;
+    EXPECT_GE(sink.queued_bytes, entry.min_queue_bytes);
+    EXPECT_LE(sink.queued_bytes, entry.max_queue_bytes);
+    EXPECT_LT(sink.queued_bytes * 2, file.size());
+    // The wait may follow a hold of at most 960 ms.
+    const std::uint32_t after_last_send_ms = pacer_run.clock.now_ms - sink.sent.back().at_ms;
+    EXPECT_GE(after_last_send_ms, pellox::kStalledServerMs);
+    EXPECT_LE(after_last_send_ms, pellox::kStalledServerMs + 960);
+  }
+}
+
+TEST(PacerQueue, ServerPausingThreeSecondsIsWaitedFor) {
+  // The server reads nothing until the queue has been full for 3 s, then
+  // everything as it comes.
+  PacerRun pacer_run;
+  std::uint32_t full_since_ms = 0;
+  bool reading = false;
+  pacer_run.clock.on_sleep = [&] {
+    RecordingSink &sink = pacer_run.sink;
+    if (reading) {
+      sink.queued_bytes = 0;
+    } else if (sink.queued_bytes + 1024 > pellox::kMinQueueBytes) {
+      full_since_ms = full_since_ms == 0 ? pacer_run.clock.now_ms : full_since_ms;
+      reading = pacer_run.clock.now_ms - full_since_ms >= 3000;
+    }
+  };
+  const QByteArray file = fixtures::framesPerBlock(std::vector<int>(500, 1));
+  ASSERT_EQ(pacer_run.run(file, 25.0), PaceOutcome::Completed);
+  EXPECT_TRUE(reading);
+  EXPECT_EQ(pacer_run.sink.allBytes(), file);
+}
+
+TEST(PacerQueue, WaitForRoomEndsOnStopOrClosedConnection) {
+  for (const bool stop : {true, false}) {
+    SCOPED_TRACE(stop);
+    PacerRun pacer_run;
+    RecordingSink &sink = pacer_run.sink;
+    pacer_run.clock.on_sleep = [&] {
+      if (pacer_run.clock.now_ms == 12000) {
+        (stop ? sink.stop_requested : sink.connected) = stop;
+      }
+    };
+    // 256 KiB go out in the first 10.24 s of video, by 9600 ms; the wait then
+    // lasts until 12 s.
+    const QByteArray file = fixtures::framesPerBlock(std::vector<int>(500, 1));
+    ASSERT_EQ(pacer_run.run(file, 25.0), stop ? PaceOutcome::Stopped : PaceOutcome::ConnectionLost);
+    EXPECT_EQ(pacer_run.clock.now_ms, 12000u);
+    // A stop sends the block that waited; a closed connection does not.
+    EXPECT_EQ(sink.sent.size(), stop ? 257u : 256u);
+  }
 }

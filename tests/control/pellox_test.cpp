@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -27,6 +30,24 @@ const QByteArray kStreamTestHeader =
     "icy-metadata:1\r\n"
     "content-type:video/nsv\r\n"
     "\r\n\r\n\r\n";
+
+// Watches the control's source queue at every yield of its send loop.
+struct QueueWatch {
+  void attach(FakePacingClock &clock, QTcpSocket *source) {
+    clock.on_yield = [this, &clock, source] {
+      const qint64 queued_bytes = source->bytesToWrite();
+      most_queued_bytes = std::max(most_queued_bytes, queued_bytes);
+      if (queued_bytes != last_queued_bytes) {
+        last_queued_bytes = queued_bytes;
+        moved_at_ms = clock.now_ms;
+      }
+    };
+  }
+
+  qint64 most_queued_bytes = 0;
+  qint64 last_queued_bytes = -1;
+  std::uint32_t moved_at_ms = 0;
+};
 
 class PelloxTest : public ::testing::Test {
 protected:
@@ -47,6 +68,20 @@ protected:
     setupFor(server);
     control_.Connect();
     ASSERT_TRUE(waitUntil([this] { return control_.State() == "1"; }));
+  }
+
+  // Logs in to a server that reads nothing after the login and watches the
+  // control's source queue. The send buffer is kept small, so that the kernel
+  // does not take megabytes (it doubles the value; below the loopback segment
+  // size of 64 KiB the flow would stall).
+  void logInToServerThatStopsReading(FakeShoutcastServer &server, QueueWatch &queue) {
+    ASSERT_TRUE(server.start());
+    server.setSourceReading(false);
+    logIn(server);
+    QTcpSocket *source = control_.findChild<QTcpSocket *>(QStringLiteral("Winsock"));
+    ASSERT_NE(source, nullptr);
+    source->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
+    queue.attach(*clock_, source);
   }
 
   QString writeVideo(const QString &name, const QByteArray &bytes) {
@@ -387,16 +422,25 @@ TEST_F(PelloxTest, UnopenablePathReturnsFalseAndChangesNothing) {
   EXPECT_EQ(server.titleConnectionCount(), 0);
 }
 
-TEST_F(PelloxTest, FileWithoutSyncHeaderIsSentFromItsFirstByte) {
+TEST_F(PelloxTest, FileThatCannotBePacedIsRefused) {
   FakeShoutcastServer server;
   ASSERT_TRUE(server.start());
   logIn(server);
-  const QByteArray bytes = fixtures::filler(2500);
-  const QString path = writeVideo(QStringLiteral("raw.bin"), bytes);
-  EXPECT_TRUE(control_.StreamVideo(path));
-  // Three blocks, a hold after each.
-  EXPECT_EQ(clock_->now_ms, 3u * 960u);
-  ASSERT_TRUE(waitUntil([&] { return server.sourceBytesAfterLogin() == kStreamTestHeader + bytes; }));
+  ASSERT_TRUE(waitUntil([&] { return server.sourceBytesAfterLogin() == kStreamTestHeader; }));
+  const struct {
+    const char *name;
+    QByteArray bytes;
+  } cases[] = {{"no-sync.bin", fixtures::filler(2500)}, {"rate-zero.nsv", fixtures::nsvFile(30, 0, 100)}};
+  for (const auto &entry : cases) {
+    SCOPED_TRACE(entry.name);
+    EXPECT_FALSE(control_.StreamVideo(writeVideo(QString::fromLatin1(entry.name), entry.bytes), QStringLiteral("T")));
+    EXPECT_TRUE(control_.LastError().contains(QString::fromLatin1(entry.name))) << control_.LastError().toStdString();
+    EXPECT_EQ(control_.State(), "1");
+  }
+  EXPECT_EQ(clock_->now_ms, 0u);
+  pumpEvents(200);
+  EXPECT_EQ(server.sourceBytesAfterLogin(), kStreamTestHeader);
+  EXPECT_EQ(server.titleConnectionCount(), 0);
 }
 
 TEST_F(PelloxTest, SecondStreamVideoDuringAYieldIsRefused) {
@@ -425,14 +469,88 @@ TEST_F(PelloxTest, FaceKeepsItsSizeAndProgressClamps) {
   EXPECT_EQ(control_.size(), QSize(57, 41));
   EXPECT_NEAR(control_.progressWidth(), 1.0, 1e-9);
 
-  // A 50-byte file without a sync header holds after its one block with
-  // (50 + 1) / 50 = 102 %, which the bar clamps to its full width.
+  // A 50-byte video of one frame at one frame per second holds after its one
+  // block with (50 + 1) / 50 = 102 %, which the bar clamps to its full width.
   FakeShoutcastServer server;
   ASSERT_TRUE(server.start());
   logIn(server);
   double width_at_hold = -1.0;
   control_.setHoldObserver([&](std::uint32_t) { width_at_hold = control_.progressWidth(); });
-  EXPECT_TRUE(control_.StreamVideo(writeVideo(QStringLiteral("tiny.bin"), fixtures::filler(50))));
+  EXPECT_TRUE(control_.StreamVideo(writeVideo(QStringLiteral("tiny.nsv"), fixtures::frameOfSize(50, true, 1))));
   EXPECT_DOUBLE_EQ(width_at_hold, 57.0);
   EXPECT_EQ(control_.progressWidth(), 0.0);
+}
+
+TEST_F(PelloxTest, ServerThatStopsReadingIsGivenUpWithoutBufferingTheFile) {
+  FakeShoutcastServer server;
+  QueueWatch queue;
+  ASSERT_NO_FATAL_FAILURE(logInToServerThatStopsReading(server, queue));
+  // 8 s of video at about 250 kB/s: the control may hold two seconds of it.
+  const QByteArray video = fixtures::nsvFile(200, 25, 10000);
+
+  EXPECT_FALSE(control_.StreamVideo(writeVideo(QStringLiteral("a.nsv"), video)));
+  EXPECT_EQ(control_.State(), "4");
+  EXPECT_TRUE(control_.LastError().contains(QStringLiteral("server stopped reading")))
+      << control_.LastError().toStdString();
+  EXPECT_LE(queue.most_queued_bytes, 2 * 25 * 10010);
+  EXPECT_GE(clock_->now_ms - queue.moved_at_ms, 15000u);
+  EXPECT_LE(clock_->now_ms - queue.moved_at_ms, 16000u);
+  // A server that reads again finds the connection closed.
+  server.setSourceReading(true);
+  ASSERT_TRUE(waitUntil([&] { return !server.sourceConnected(); }));
+}
+
+TEST_F(PelloxTest, ServerThatPausesThreeSecondsIsWaitedFor) {
+  FakeShoutcastServer server;
+  QueueWatch queue;
+  ASSERT_NO_FATAL_FAILURE(logInToServerThatStopsReading(server, queue));
+  const QByteArray video = fixtures::nsvFile(200, 25, 10000);
+  bool paused = true;
+  clock_->on_sleep = [&] {
+    if (paused && clock_->now_ms - queue.moved_at_ms >= 3000) {
+      paused = false;
+      server.setSourceReading(true);
+    }
+    // From here on the data moves in real time: let some pass per fake 10 ms,
+    // so that 15 s of the fake clock are never over before the network moved.
+    if (!paused) {
+      QThread::msleep(1);
+    }
+  };
+
+  EXPECT_TRUE(control_.StreamVideo(writeVideo(QStringLiteral("a.nsv"), video)));
+  EXPECT_FALSE(paused);
+  EXPECT_EQ(control_.State(), "1");
+  ASSERT_TRUE(waitUntil([&] { return server.sourceBytesAfterLogin() == kStreamTestHeader + video; }));
+}
+
+TEST_F(PelloxTest, DeadTitleConnectionIsClosedAfterTenSecondsAndTheNewerTitleTriesAgain) {
+  // Real time: the title connection is not paced by the send loop's clock.
+  FakeShoutcastServer server;
+  ASSERT_TRUE(server.start(false));
+  ASSERT_TRUE(server.makeTitlePortUnresponsive());
+  logIn(server);
+  QTcpSocket *title = control_.findChild<QTcpSocket *>(QStringLiteral("WinsockTitle"));
+  ASSERT_NE(title, nullptr);
+  const QString path = writeVideo(QStringLiteral("a.nsv"), fixtures::nsvFile(3, 25, 10));
+  QElapsedTimer since_first;
+  since_first.start();
+  qint64 closed_after_ms = -1;
+  QObject::connect(title, &QAbstractSocket::stateChanged, [&](QAbstractSocket::SocketState state) {
+    if (state == QAbstractSocket::UnconnectedState && closed_after_ms < 0) {
+      closed_after_ms = since_first.elapsed();
+    }
+  });
+
+  EXPECT_TRUE(control_.StreamVideo(path, QStringLiteral("First")));
+  EXPECT_TRUE(control_.StreamVideo(path, QStringLiteral("Second")));
+  ASSERT_TRUE(waitUntil([&] { return closed_after_ms >= 0; }, 30000));
+  EXPECT_GE(closed_after_ms, 9900);
+  // "Second" waited behind the dead attempt; it gets one of its own.
+  EXPECT_NE(title->state(), QAbstractSocket::UnconnectedState);
+  server.answerTitlePort();
+  ASSERT_TRUE(waitUntil([&] { return server.closedTitleConnections() == 1; }, 15000));
+  EXPECT_TRUE(server.titleRequests().value(0).contains("song=Second HTTP/1.0"));
+  pumpEvents(300);
+  EXPECT_EQ(server.titleConnectionCount(), 1);
 }

@@ -29,6 +29,24 @@ quint16 freePortPair() {
   return 0;
 }
 
+// Read from the kernel's table rather than by connecting: Icecast would take
+// a connection to its source port for a source and wait for its password.
+bool listeningOn(quint16 port) {
+  QFile table(QStringLiteral("/proc/net/tcp"));
+  if (!table.open(QIODevice::ReadOnly)) {
+    return true; // cannot tell; the caller goes on
+  }
+  const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+  const QByteArray kListenState = "0A";
+  for (const QByteArray &line : table.readAll().split('\n')) {
+    const QList<QByteArray> fields = line.simplified().split(' ');
+    if (fields.size() > 3 && fields[1] == local && fields[3] == kListenState) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Where the source comes from: a Shoutcast-style login on port + 1 for a
 // master, the master's mount for a relay.
 QString sourcePart(quint16 port, quint16 master_port, int retry_s) {
@@ -183,13 +201,17 @@ bool IcecastServer::launch(const QString &program, const QString &source_passwor
   // The answer must carry our location: another program may hold the port.
   const bool answering = waitUntil(
       [&] {
+        // A master's Shoutcast source port (port + 1) opens after its listen
+        // port; a source that comes before is refused.
         return process_.state() == QProcess::NotRunning ||
-               (log_says_started() && QJsonDocument::fromJson(httpGet(QStringLiteral("/status-json.xsl"), 500))
-                                              .object()
-                                              .value("icestats")
-                                              .toObject()
-                                              .value("location")
-                                              .toString() == location);
+               (log_says_started() &&
+                QJsonDocument::fromJson(httpGet(QStringLiteral("/status-json.xsl"), 500))
+                        .object()
+                        .value("icestats")
+                        .toObject()
+                        .value("location")
+                        .toString() == location &&
+                (master_port_ != 0 || listeningOn(static_cast<quint16>(port_ + 1))));
       },
       10000);
   if (!answering || process_.state() == QProcess::NotRunning) {

@@ -2,6 +2,11 @@
 
 #include <QTimer>
 
+namespace {
+// What a paused server still takes in, beyond the kernel's buffers.
+constexpr qint64 kPausedBufferBytes = 16 * 1024;
+} // namespace
+
 FakeShoutcastServer::FakeShoutcastServer(QObject *parent) : QObject(parent) {
   connect(&source_listener_, &QTcpServer::newConnection, this, &FakeShoutcastServer::onSourceConnection);
   connect(&title_listener_, &QTcpServer::newConnection, this, &FakeShoutcastServer::onTitleConnection);
@@ -68,14 +73,48 @@ void FakeShoutcastServer::closeSource() {
   }
 }
 
+void FakeShoutcastServer::setSourceReading(bool reading) {
+  source_reading_ = reading;
+  if (source_) {
+    applySourceReading(source_);
+  }
+}
+
+void FakeShoutcastServer::applySourceReading(QTcpSocket *socket) {
+  if (source_reading_) {
+    // Lifting the limit lets the socket read again; take what waited.
+    socket->setReadBufferSize(0);
+    source_bytes_ += socket->readAll();
+    return;
+  }
+  // A socket whose buffer is full stops reading from the network.
+  socket->setReadBufferSize(kPausedBufferBytes);
+}
+
+bool FakeShoutcastServer::makeTitlePortUnresponsive() {
+  // One connection fills a queue of backlog 0; later attempts wait for room.
+  title_listener_.setListenBacklogSize(0);
+  if (!title_listener_.listen(QHostAddress::LocalHost, port_)) {
+    return false;
+  }
+  title_listener_.pauseAccepting();
+  title_queue_filler_.connectToHost(QHostAddress::LocalHost, port_);
+  return title_queue_filler_.waitForConnected(3000);
+}
+
+void FakeShoutcastServer::answerTitlePort() { title_listener_.resumeAccepting(); }
+
 void FakeShoutcastServer::onSourceConnection() {
   while (QTcpSocket *socket = source_listener_.nextPendingConnection()) {
     ++source_connection_count_;
     source_ = socket;
     source_bytes_.clear();
     answered_ = false;
+    if (!source_reading_) {
+      applySourceReading(socket);
+    }
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-      if (socket != source_) {
+      if (socket != source_ || (answered_ && !source_reading_)) {
         return;
       }
       source_bytes_ += socket->readAll();
@@ -113,6 +152,9 @@ void FakeShoutcastServer::answerLogin() {
 
 void FakeShoutcastServer::onTitleConnection() {
   while (QTcpSocket *socket = title_listener_.nextPendingConnection()) {
+    if (socket->peerPort() == title_queue_filler_.localPort()) {
+      continue;
+    }
     ++title_connection_count_;
     const int index = title_requests_.size();
     title_requests_.append(QByteArray());

@@ -38,6 +38,15 @@ public:
   bool sourceConnected() const;
   void sendOnSource(const QByteArray &bytes);
   void closeSource();
+  // false: after the login nothing more is read (the kernel's buffers still
+  // take some data); true: reads again.
+  void setSourceReading(bool reading);
+
+  // After start(false): the title port listens, but its accept queue is held
+  // full, so connection attempts neither complete nor fail.
+  bool makeTitlePortUnresponsive();
+  // Lets the waiting title connections in.
+  void answerTitlePort();
 
   int titleConnectionCount() const { return title_connection_count_; }
   // Bytes of each title connection, complete once the client has closed it.
@@ -48,6 +57,7 @@ private:
   void onSourceConnection();
   void onTitleConnection();
   void answerLogin();
+  void applySourceReading(QTcpSocket *socket);
 
   QTcpServer source_listener_;
   QTcpServer title_listener_;
@@ -57,6 +67,8 @@ private:
   QPointer<QTcpSocket> source_;
   QByteArray source_bytes_;
   bool answered_ = false;
+  bool source_reading_ = true;
+  QTcpSocket title_queue_filler_;
   int source_connection_count_ = 0;
   int title_connection_count_ = 0;
   int closed_title_connections_ = 0;

@@ -27,22 +27,43 @@ QByteArray nsvFile(int frame_count, std::uint8_t rate_byte, int video_bytes, int
   return writer.finish(with_file_header);
 }
 
-QByteArray markerBlock(int marker_count, bool sync_at_start, std::uint8_t rate_byte) {
-  QByteArray block = filler(1024);
-  int position = 1;
-  if (sync_at_start) {
-    nsv::StreamFormat format;
-    format.frame_rate_byte = rate_byte;
-    block.replace(0, nsv::kSyncHeaderBytes, nsv::syncHeader(format, 0));
-    position = nsv::kSyncHeaderBytes + 1;
+QByteArray markerPayload(int bytes) {
+  static const QByteArray kMarkers = QByteArrayLiteral("NSVs\xEF\xBE");
+  QByteArray payload;
+  payload.reserve(bytes);
+  while (payload.size() < bytes) {
+    payload += kMarkers;
   }
-  for (int marker = 0; marker < marker_count; ++marker) {
-    block[position] = '\xEF';
-    block[position + 1] = '\xBE';
-    position += 3;
+  payload.truncate(bytes);
+  return payload;
+}
+
+QByteArray frameOfSize(int total_bytes, bool sync, std::uint8_t rate_byte) {
+  nsv::StreamFormat format;
+  format.width = 320;
+  format.height = 240;
+  format.frame_rate_byte = rate_byte;
+  const int header_bytes = (sync ? nsv::kSyncHeaderBytes : 2) + nsv::kPayloadHeaderBytes;
+  nsv::Frame frame;
+  frame.sync = sync;
+  frame.video = markerPayload(total_bytes - header_bytes);
+  return nsv::encodeFrame(format, frame);
+}
+
+QByteArray framesPerBlock(const std::vector<int> &frames_per_block, std::uint8_t rate_byte) {
+  std::vector<int> starts;
+  for (size_t block = 0; block < frames_per_block.size(); ++block) {
+    const int count = frames_per_block[block];
+    for (int index = 0; index < count; ++index) {
+      starts.push_back(static_cast<int>(block) * 1024 + index * (1024 / count));
+    }
   }
-  block.truncate(1024);
-  return block;
+  starts.push_back(static_cast<int>(frames_per_block.size()) * 1024);
+  QByteArray file;
+  for (size_t index = 0; index + 1 < starts.size(); ++index) {
+    file += frameOfSize(starts[index + 1] - starts[index], index == 0, rate_byte);
+  }
+  return file;
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes) {

@@ -6,6 +6,7 @@
 #include "qt_print.h"
 
 #include <cstdint>
+#include <vector>
 
 // Test files in the NSV layout, with payload bytes that never form a marker.
 namespace fixtures {
@@ -15,9 +16,17 @@ namespace fixtures {
 QByteArray nsvFile(int frame_count, std::uint8_t rate_byte, int video_bytes, int audio_bytes = 0,
                    int sync_every = 25, bool with_file_header = false);
 
-// One 1024-byte block: "NSVs" with the rate byte at the start when
-// sync_at_start, then marker_count frame sync words, spaced out.
-QByteArray markerBlock(int marker_count, bool sync_at_start = false, std::uint8_t rate_byte = 0);
+// Payload made of nothing but "NSVs" and 0xEF 0xBE, as if compressed video
+// held them by chance.
+QByteArray markerPayload(int bytes);
+
+// One NSV frame of exactly total_bytes, header included, with a marker payload.
+QByteArray frameOfSize(int total_bytes, bool sync, std::uint8_t rate_byte = 25);
+
+// A file of 1024-byte blocks in which block b holds the whole headers of
+// exactly frames_per_block[b] frames (a sync frame first, then plain ones),
+// with marker payloads. Block 0 must hold at least one frame.
+QByteArray framesPerBlock(const std::vector<int> &frames_per_block, std::uint8_t rate_byte = 25);
 
 // Filler of a size that holds no marker.
 QByteArray filler(int bytes);

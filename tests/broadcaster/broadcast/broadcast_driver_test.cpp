@@ -514,3 +514,41 @@ TEST_F(DriverTest, StopAndExitEndAReconnectWaitAtOnce) {
   EXPECT_TRUE(problems_.isEmpty());
   EXPECT_EQ(server_.sourceConnectionCount(), 2);
 }
+
+TEST_F(DriverTest, AFileTheControlRefusesIsSkippedAndTheNextVideoPlays) {
+  openSession(2);
+  selectMode(PlayQueue::Mode::Manual);
+  // Not an NSV video at all: the control will not pace it.
+  ASSERT_TRUE(fixtures::writeFile(videoPath(0), QByteArray(4096, 'x')));
+  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
+  QStringList started;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) { started << key; });
+  stopAfterPlays(1);
+  driver_.RunBroadcast();
+  EXPECT_EQ(started.mid(0, 2), (QStringList{"0", "1"}));
+  EXPECT_EQ(problems_.value(0), BroadcastDriver::Problem::VideoRefused);
+  EXPECT_EQ(countsOnDisk(), (QMap<QString, int>{{"0", 0}, {"1", 1}}));
+  EXPECT_EQ(server_.sourceConnectionCount(), 1);
+}
+
+TEST_F(DriverTest, AVideoThatBreaksOffThreeTimesInARowIsTakenOut) {
+  driver_.setReconnect(true);
+  openSession(2);
+  ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(60, 25, 2000)));
+  selectMode(PlayQueue::Mode::Manual);
+  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
+  QStringList started;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) {
+    started << key;
+    if (key == "0") {
+      QTimer::singleShot(200, &server_, &FakeShoutcastServer::closeSource);
+    }
+  });
+  stopAfterPlays(1);
+  driver_.RunBroadcast();
+  EXPECT_EQ(started.mid(0, 4), (QStringList{"0", "0", "0", "1"}));
+  EXPECT_EQ(problems_.value(0), BroadcastDriver::Problem::VideoRefused);
+  EXPECT_EQ(countsOnDisk(), (QMap<QString, int>{{"0", 0}, {"1", 1}}));
+}
