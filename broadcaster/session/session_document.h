@@ -91,12 +91,8 @@ public:
   bool hasEntry(const QString &entry_key) const;
   VideoEntry entry(const QString &entry_key) const;
   bool removeEntry(const QString &entry_key);
-  // A key no entry uses: the entry count when free, else one past the largest.
-  QString nextEntryKey() const;
-  // Appends an entry with play count 0 and returns its key.
-  QString appendEntry(const QString &path, const QString &title, const QString &folder);
-
-  // Appends an entry with play count 0 under a key the caller chose free.
+  // Appends an entry with play count 0 under a key the caller chose free
+  // (the library keeps the keys in use).
   void insertEntry(const QString &entry_key, const QString &path, const QString &title, const QString &folder);
   // Nothing when the entry is missing, lacks its path or play count, or the count is no number.
   std::optional<PlayableEntry> playableEntry(const QString &entry_key) const;
@@ -118,7 +114,8 @@ public:
   Xml &xml() { return *xml_; }
 
 private:
-  QStringList findDamage(const QByteArray &bytes, int *left_out_entries) const;
+  // Also drops whitespace that stands between elements.
+  QStringList findDamage(const QByteArray &bytes, int *left_out_entries);
 
   std::unique_ptr<Xml> xml_;
 };

@@ -2,6 +2,7 @@
 // what a save writes, with the same entries, keys, folders, settings and
 // statistics, and be written the same; an import into it must load too.
 
+#include <library.h>
 #include <session_document.h>
 
 #include <cstdio>
@@ -66,9 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
   require(second.serialize() == saved, "the second save differs from the first");
 
   // An import takes a new key that the next load accepts.
-  const QStringList folders = first.folderNames();
-  const QString key = first.appendEntry(QStringLiteral("/v/new.nsv"), QStringLiteral("new"),
-                                        folders.isEmpty() ? QStringLiteral("Videos") : folders.first());
+  session::Library library(first);
+  library.reload();
+  if (library.firstFolder().isEmpty()) {
+    library.addFolder(QStringLiteral("Videos"));
+  }
+  const QString key =
+      session::entryKeyFromNodeKey(library.addVideo(library.firstFolder(), QStringLiteral("/v/new.nsv"), QStringLiteral("new")));
   SessionDocument third;
   const LoadOutcome imported = reload(third, first.serialize());
   require(imported.kind == LoadOutcome::Kind::Loaded, "the document does not load after an import",

@@ -3,6 +3,7 @@
 #include "file_size_limit.h"
 #include "nsv_fixtures.h"
 
+#include <library.h>
 #include <session_document.h>
 #include <session_document_xml.h>
 
@@ -192,7 +193,9 @@ TEST_F(SessionFileTest, QueriesTakeValuesAsVariables) {
   document.appendFolder(tricky);
   EXPECT_TRUE(document.hasFolder(tricky));
   EXPECT_FALSE(document.hasFolder(QStringLiteral("It's")));
-  const QString key = document.appendEntry(QStringLiteral("/p"), QStringLiteral("T"), tricky);
+  session::Library library(document);
+  library.reload();
+  const QString key = session::entryKeyFromNodeKey(library.addVideo(tricky, QStringLiteral("/p"), QStringLiteral("T")));
   EXPECT_EQ(document.entry(key).parent, tricky);
   EXPECT_FALSE(document.hasEntry(QStringLiteral("0' or '1'='1")));
   EXPECT_TRUE(document.removeFolder(tricky));
@@ -203,15 +206,17 @@ TEST_F(SessionFileTest, QueriesTakeValuesAsVariables) {
 TEST_F(SessionFileTest, EntryKeysStayUniqueAfterDeletion) {
   SessionDocument document;
   document.createNew(QStringLiteral("d"));
-  EXPECT_EQ(document.appendEntry(QStringLiteral("/a"), QStringLiteral("a"), QStringLiteral("Videos")), "0");
-  EXPECT_EQ(document.appendEntry(QStringLiteral("/b"), QStringLiteral("b"), QStringLiteral("Videos")), "1");
-  EXPECT_EQ(document.appendEntry(QStringLiteral("/c"), QStringLiteral("c"), QStringLiteral("Videos")), "2");
-  ASSERT_TRUE(document.removeEntry(QStringLiteral("0")));
+  session::Library library(document);
+  library.reload();
+  EXPECT_EQ(library.addVideo(QStringLiteral("Videos"), QStringLiteral("/a"), QStringLiteral("a")), "K0");
+  EXPECT_EQ(library.addVideo(QStringLiteral("Videos"), QStringLiteral("/b"), QStringLiteral("b")), "K1");
+  EXPECT_EQ(library.addVideo(QStringLiteral("Videos"), QStringLiteral("/c"), QStringLiteral("c")), "K2");
+  ASSERT_TRUE(library.removeVideo(QStringLiteral("K0")));
   // Two entries left, but key 2 is taken: one past the largest.
-  EXPECT_EQ(document.nextEntryKey(), "3");
-  ASSERT_TRUE(document.removeEntry(QStringLiteral("2")));
+  EXPECT_EQ(library.nextEntryKey(), "3");
+  ASSERT_TRUE(library.removeVideo(QStringLiteral("K2")));
   // One entry left, and it holds key 1.
-  EXPECT_EQ(document.nextEntryKey(), "2");
+  EXPECT_EQ(library.nextEntryKey(), "2");
 }
 
 TEST_F(SessionFileTest, PlayCountRaiseNeedsANumber) {
@@ -325,8 +330,10 @@ TEST_F(SessionFileTest, KeysOutsideTheExactRangeAreDamageAndNewKeysStayInside) {
   const QString path = write(QStringLiteral("largest.xml"), bytes);
   SessionDocument document;
   ASSERT_EQ(document.load(path).kind, LoadOutcome::Kind::Loaded);
-  EXPECT_EQ(document.appendEntry(QStringLiteral("/v/four.nsv"), QStringLiteral("Four"), QStringLiteral("A")), "0");
-  EXPECT_EQ(document.appendEntry(QStringLiteral("/v/five.nsv"), QStringLiteral("Five"), QStringLiteral("A")), "4");
+  session::Library library(document);
+  library.reload();
+  EXPECT_EQ(library.addVideo(QStringLiteral("A"), QStringLiteral("/v/four.nsv"), QStringLiteral("Four")), "K0");
+  EXPECT_EQ(library.addVideo(QStringLiteral("A"), QStringLiteral("/v/five.nsv"), QStringLiteral("Five")), "K4");
   QString error;
   ASSERT_TRUE(document.save(path, &error)) << error.toStdString();
   SessionDocument again;
@@ -358,7 +365,8 @@ TEST_F(SessionFileTest, FailedSaveNamesTheSystemCauseAndKeepsTheOldFile) {
     SessionDocument document;
     document.createNew(QStringLiteral("d"));
     for (int index = 0; index < entries; ++index) {
-      document.appendEntry(QStringLiteral("/videos/clip%1.nsv").arg(index), QStringLiteral("Clip"), QStringLiteral("Videos"));
+      document.insertEntry(QString::number(index), QStringLiteral("/videos/clip%1.nsv").arg(index),
+                           QStringLiteral("Clip"), QStringLiteral("Videos"));
     }
     ASSERT_GT(document.serialize().size(), 1000);
     QString error;
@@ -370,4 +378,27 @@ TEST_F(SessionFileTest, FailedSaveNamesTheSystemCauseAndKeepsTheOldFile) {
     EXPECT_EQ(error, cause) << entries;
     EXPECT_EQ(readFile(path), kValidSession) << entries;
   }
+}
+
+TEST_F(SessionFileTest, TextBetweenElementsIsDamageAndWhitespaceValuesRoundTrip) {
+  // Stray text in a section or beside elements is no value: refused, with its line.
+  for (const QByteArray &stray : {QByteArray("<library>v>"), QByteArray("<tarvik>\n I "), QByteArray("<info>x")}) {
+    QByteArray bytes = kValidSession;
+    bytes.replace(stray.left(stray.indexOf('>') + 1), stray);
+    const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
+    EXPECT_TRUE(outcome.message.contains("stands between the elements")) << outcome.message.toStdString();
+  }
+  // Whitespace written as a reference between elements is whitespace; a
+  // value of spaces only stays one. Either way a save reads back the same.
+  QByteArray bytes = kValidSession;
+  bytes.replace("<library>", "<library>&#x9;");
+  bytes.replace("<url/>", "<url>&#32;</url>");
+  SessionDocument first;
+  ASSERT_EQ(first.load(write(QStringLiteral("spaces.xml"), bytes)).kind, LoadOutcome::Kind::Loaded);
+  EXPECT_EQ(first.setting(QStringLiteral("url")), " ");
+  const QString saved = write(QStringLiteral("saved.xml"), first.serialize());
+  SessionDocument second;
+  ASSERT_EQ(second.load(saved).kind, LoadOutcome::Kind::Loaded);
+  EXPECT_EQ(second.setting(QStringLiteral("url")), " ");
+  EXPECT_EQ(second.serialize(), first.serialize());
 }
