@@ -108,7 +108,11 @@ BroadcastDriver::LoginResult BroadcastDriver::logIn() {
     report(Problem::SettingsUnusable, read.problem);
     return LoginResult::Failed;
   }
-  const QString server = QStringLiteral("%1:%2").arg(read.settings.address).arg(read.settings.port);
+  // The source logs in one port above the server's own: name both.
+  const QString server = QStringLiteral("%1:%2 (source port %3)")
+                             .arg(read.settings.address)
+                             .arg(read.settings.port)
+                             .arg(read.settings.port + 1);
   qCInfo(lcConnection).noquote() << "Logging in to" << server;
   ControlResult result = control_.setup(read.settings);
   if (result.ok()) {
@@ -292,11 +296,15 @@ BroadcastDriver::PlayResult BroadcastDriver::playLoop() {
 }
 
 void BroadcastDriver::stopControl() {
+  const ControlState before = control_.state();
+  const bool was_connected = before == ControlState::Ready || before == ControlState::Sending;
   control_.stopStream();
   clock_->yieldToEvents();
   clock_->sleepMs(kStopSettleMs);
   control_.disconnectFromServer();
-  qCInfo(lcConnection) << "Disconnected from the server";
+  if (was_connected) {
+    qCInfo(lcConnection) << "Disconnected from the server";
+  }
 }
 
 void BroadcastDriver::stop() {

@@ -37,8 +37,9 @@ bool Session::createNew(const QString &path, const QString &date_text) {
 }
 
 LoadOutcome Session::open(const QString &path) {
-  std::unique_ptr<SessionLock> lock = lockFor(path);
-  if (!lock) {
+  // A file that is not there needs no lock; the load says what is wrong.
+  std::unique_ptr<SessionLock> lock = QFileInfo::exists(path) ? lockFor(path) : nullptr;
+  if (!lock && QFileInfo::exists(path)) {
     LoadOutcome refused;
     refused.kind = LoadOutcome::Kind::Locked;
     refused.message = lock_message_;

@@ -1,6 +1,7 @@
 // tarvik-plus as started from a shell.
 
 #include "broadcaster_test_support.h"
+#include "fake_shoutcast_server.h"
 #include "media_tools.h"
 #include "nsv_fixtures.h"
 #include "wait_until.h"
@@ -13,7 +14,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTcpServer>
 
 namespace {
 
@@ -22,10 +22,9 @@ struct ProgramRun {
   QByteArray output;
 };
 
-// Runs tarvik-plus as on a server: no display variables, no platform chosen,
-// preferences in a folder of their own.
-ProgramRun runTarvik(const QStringList &arguments, const QString &config_folder = QString()) {
-  QProcess process;
+// As on a server: no display variables, no platform chosen, preferences in
+// a folder of their own.
+QProcessEnvironment serverEnvironment(const QString &config_folder) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     environment.remove(QLatin1String(name));
@@ -33,7 +32,12 @@ ProgramRun runTarvik(const QStringList &arguments, const QString &config_folder 
   if (!config_folder.isEmpty()) {
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config_folder);
   }
-  process.setProcessEnvironment(environment);
+  return environment;
+}
+
+ProgramRun runTarvik(const QStringList &arguments, const QString &config_folder = QString()) {
+  QProcess process;
+  process.setProcessEnvironment(serverEnvironment(config_folder));
   process.setProcessChannelMode(QProcess::MergedChannels);
   process.start(fixtures::builtTool(QStringLiteral("tarvik-plus")), arguments);
   ProgramRun run;
@@ -66,37 +70,65 @@ TEST(CommandLine, VersionHelpAndMisuse) {
   const ProgramRun unknown = runTarvik({QStringLiteral("--frobnicate")});
   EXPECT_NE(unknown.exit_code, 0);
   EXPECT_TRUE(unknown.output.contains("frobnicate")) << unknown.output.toStdString();
+  // Options that only go with --import say so, on a dated line.
+  const ProgramRun stray = runTarvik({QStringLiteral("--folder"), QStringLiteral("News"), QStringLiteral("a.xml")});
+  EXPECT_EQ(stray.exit_code, 1);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d .*--folder only goes with --import"),
+                                 QRegularExpression::MultilineOption)
+                  .match(QString::fromLocal8Bit(stray.output))
+                  .hasMatch())
+      << stray.output.toStdString();
+
+  // --new writes a session that opens, and never over an existing file.
+  QTemporaryDir temp;
+  const QString fresh = temp.filePath(QStringLiteral("fresh.xml"));
+  EXPECT_EQ(runTarvik({QStringLiteral("--new"), fresh}, temp.path()).exit_code, 0);
+  session::SessionDocument document;
+  ASSERT_EQ(document.load(fresh).kind, session::LoadOutcome::Kind::Loaded);
+  EXPECT_EQ(document.folderNames(), (QStringList{"Videos", "Promos"}));
+  const QByteArray written = readFile(fresh);
+  EXPECT_EQ(runTarvik({QStringLiteral("--new"), fresh}, temp.path()).exit_code, 1);
+  EXPECT_EQ(readFile(fresh), written);
 }
 
-TEST(CommandLine, WithoutAScreenAFailedStartEndsWithStatusOneAndADatedLogLine) {
+TEST(CommandLine, WithoutAScreenAWrongPasswordEndsWithStatusOneAndADatedLogLine) {
   QTemporaryDir temp;
-  // A port where nothing listens: the login cannot succeed.
-  QTcpServer placeholder;
-  ASSERT_TRUE(placeholder.listen(QHostAddress::LocalHost));
-  const quint16 port = placeholder.serverPort();
-  placeholder.close();
+  // A server that refuses the password.
+  FakeShoutcastServer server;
+  ASSERT_TRUE(server.start());
+  server.setLoginAnswer(FakeShoutcastServer::LoginAnswer::Reply, {QByteArrayLiteral("Invalid Password\r\n")});
   const QString session = temp.filePath(QStringLiteral("station.xml"));
+  // Written with line breaks: the program's own save writes none.
   ASSERT_TRUE(fixtures::writeFile(
-      session, "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>d</date>"
-               "</info><shoutcast><host>127.0.0.1</host><port>" +
-                   QByteArray::number(port - 1) +
+      session, "<?xml version=\"1.0\"?>\n<tarvik>\n<info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>d"
+               "</date></info>\n<shoutcast><host>127.0.0.1</host><port>" +
+                   QByteArray::number(server.port()) +
                    "</port><pass>wrong</pass><name>n</name><genre>g</genre><public>0</public><bitrate>1</bitrate><url/>"
-                   "<irc/><icq/><aim/></shoutcast><library><parent>Videos</parent></library></tarvik>"));
+                   "<irc/><icq/><aim/></shoutcast>\n<library><parent>Videos</parent></library>\n</tarvik>\n"));
   const QString log = temp.filePath(QStringLiteral("station.log"));
-  const ProgramRun run = runTarvik({QStringLiteral("--start"), QStringLiteral("--log"), log, session}, temp.path());
-  EXPECT_EQ(run.exit_code, 1) << run.output.toStdString();
+  QProcess station;
+  station.setProcessEnvironment(serverEnvironment(temp.path()));
+  station.setProcessChannelMode(QProcess::MergedChannels);
+  station.start(fixtures::builtTool(QStringLiteral("tarvik-plus")),
+                {QStringLiteral("--start"), QStringLiteral("--log"), log, session});
+  // The fake server answers from this process's event loop.
+  ASSERT_TRUE(waitUntil([&] { return station.state() == QProcess::NotRunning; }, 30000));
+  const QByteArray output = station.readAll();
+  EXPECT_EQ(station.exitCode(), 1) << output.toStdString();
+  EXPECT_EQ(server.sourceConnectionCount(), 1);
   static const QRegularExpression dated(
       QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d You either entered an incorrect password, or the "
                      "server couldn't be reached!$"),
       QRegularExpression::MultilineOption);
-  EXPECT_TRUE(dated.match(QString::fromLocal8Bit(run.output)).hasMatch()) << run.output.toStdString();
+  EXPECT_TRUE(dated.match(QString::fromLocal8Bit(output)).hasMatch()) << output.toStdString();
   QFile log_file(log);
   ASSERT_TRUE(log_file.open(QIODevice::ReadOnly));
   EXPECT_TRUE(dated.match(QString::fromLocal8Bit(log_file.readAll())).hasMatch());
-  // The session was saved on the way out and is whole.
-  QFile saved(session);
-  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(saved.readAll().endsWith("</tarvik>"));
+  // The session was saved on the way out (the program writes no line breaks) and opens again.
+  const QByteArray saved = readFile(session);
+  EXPECT_FALSE(saved.contains('\n')) << saved.toStdString();
+  session::SessionDocument document;
+  EXPECT_EQ(document.load(session).kind, session::LoadOutcome::Kind::Loaded);
 }
 
 namespace {

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <encoding_settings.h>
+
+#include <QString>
+#include <QStringList>
+
+// What tarvik-plus was asked to do on its command line.
+struct CommandLine {
+  enum class Mode {
+    Window,     // the main window, with a session and perhaps --start
+    Import,     // --import: videos into a session, no window
+    NewSession, // --new: write a new session file with the default settings
+  };
+
+  Mode mode = Mode::Window;
+  bool start = false;
+  bool reconnect = false;
+  QString log_file;
+  QString session_path;
+  QStringList inputs;
+  QString folder;
+  QString output_folder;
+  convert::EncodingSettings settings;
+
+  // Reads the arguments (the program's name first). --help and --version
+  // print and end the program. Misuse gives false and says why in error.
+  bool parse(const QStringList &arguments, QString *error);
+};
