@@ -17,6 +17,8 @@ constexpr int kLogoWidthPx = 47;
 constexpr int kLogoHeightPx = 35;
 constexpr int kProgressTopPx = 32;
 constexpr int kProgressHeightPx = 9;
+// 512 KiB: an 8 Mbit/s stream over a link with 300 ms of round trip still fits.
+constexpr int kSourceSendBufferBytes = 512 * 1024;
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 65534; // the source port is one above it
 // A title request that has not gone out by then will not.
@@ -219,7 +221,14 @@ void Pellox::SetProgress(int &Percent) {
   update();
 }
 
-void Pellox::onSourceConnected() { source_socket_.write(pellox::loginLine(password_)); }
+void Pellox::onSourceConnected() {
+  // The system's own send buffer grows to megabytes on its own: a server
+  // that stopped reading would go unnoticed for that much video, and a play
+  // it never took would count. Keep it to what a fast stream over a slow
+  // link needs.
+  source_socket_.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kSourceSendBufferBytes);
+  source_socket_.write(pellox::loginLine(password_));
+}
 
 void Pellox::onSourceData() {
   const QByteArray reply = source_socket_.readAll();
