@@ -3,6 +3,8 @@
 #include <scoped_value.h>
 #include <station_log.h>
 
+#include <output_files.h>
+
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
@@ -10,6 +12,9 @@
 #include <algorithm>
 
 namespace {
+
+// A working folder untouched this long belongs to no running conversion.
+constexpr qint64 kStaleWorkFolderAge_s = 3600;
 
 bool isNsv(const QString &path) { return QFileInfo(path).suffix().compare(QLatin1String("nsv"), Qt::CaseInsensitive) == 0; }
 
@@ -67,6 +72,9 @@ int ConversionQueue::add(const QStringList &paths) {
 void ConversionQueue::start() {
   if (running_) {
     return;
+  }
+  for (const QString &left : convert::removeStaleWorkFolders(output_folder_, kStaleWorkFolderAge_s)) {
+    qCInfo(lcConvert).noquote() << "Removed" << left << "- left by a conversion that was stopped";
   }
   running_ = true;
   pump();

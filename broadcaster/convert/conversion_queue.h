@@ -35,7 +35,8 @@ public:
   // out); returns how many files were added. Files added while the queue
   // runs are taken up too.
   int add(const QStringList &paths);
-  // Begins with the waiting files; finished() follows when none is left.
+  // Removes what conversions killed outright left in the output folder, and
+  // begins with the waiting files; finished() follows when none is left.
   void start();
   // Stops every running ffmpeg and removes its partial output; what finished
   // stays, what waited is cancelled.
