@@ -16,6 +16,16 @@ namespace {
 // A working folder untouched this long belongs to no running conversion.
 constexpr qint64 kStaleWorkFolderAge_s = 3600;
 
+// Control characters and byte-order marks cannot be kept in a session.
+QString withoutUnkeepableCharacters(QString text) {
+  for (QChar &character : text) {
+    if (character.category() == QChar::Other_Control || character == QChar(0xFEFF)) {
+      character = QLatin1Char(' ');
+    }
+  }
+  return text.trimmed();
+}
+
 bool isNsv(const QString &path) { return QFileInfo(path).suffix().compare(QLatin1String("nsv"), Qt::CaseInsensitive) == 0; }
 
 bool isFinal(ConversionQueue::State state) {
@@ -69,6 +79,14 @@ int ConversionQueue::add(const QStringList &paths) {
   return static_cast<int>(inputs.size());
 }
 
+void ConversionQueue::markSkipped(int index, const QString &reason) {
+  File &file = files_[index];
+  file.state = State::Failed;
+  file.reason = reason;
+  file.output_path.clear();
+  changed(index);
+}
+
 void ConversionQueue::start() {
   if (running_) {
     return;
@@ -108,8 +126,8 @@ double ConversionQueue::overallFraction() const {
 }
 
 QString ConversionQueue::titleFor(const QString &input_path, const QString &title_tag) {
-  const QString tag = title_tag.trimmed();
-  return tag.isEmpty() ? QFileInfo(input_path).completeBaseName() : tag;
+  const QString tag = withoutUnkeepableCharacters(title_tag);
+  return tag.isEmpty() ? withoutUnkeepableCharacters(QFileInfo(input_path).completeBaseName()) : tag;
 }
 
 int ConversionQueue::convertingCount() const {
@@ -164,14 +182,22 @@ void ConversionQueue::passThrough(int index) {
   file.output_path = info.absoluteFilePath();
   file.title = titleFor(file.input_path, QString());
   changed(index);
-  emit fileFinished(index, file.title, file.output_path);
+  // Copies: a handler may change the list.
+  const QString title = file.title;
+  const QString output_path = file.output_path;
+  emit fileFinished(index, title, output_path);
 }
 
 void ConversionQueue::startConversion(int index) {
   const QFileInfo input(files_[index].input_path);
   convert::ConversionRequest request;
   request.source = convert::ConversionSource::file(input.filePath());
-  request.output_path = QDir(output_folder_).filePath(input.completeBaseName() + QStringLiteral(".nsv"));
+  // The output's name goes into the session too.
+  QString name = withoutUnkeepableCharacters(input.completeBaseName());
+  if (name.isEmpty()) {
+    name = QStringLiteral("video");
+  }
+  request.output_path = QDir(output_folder_).filePath(name + QStringLiteral(".nsv"));
   request.naming = convert::OutputNaming::NumberedSuffix;
   request.settings = settings_;
   auto *conversion = new convert::VideoConversion(request, this);
@@ -196,6 +222,7 @@ void ConversionQueue::onConversionFinished(int index, const convert::ConversionR
     file.state = State::Done;
     file.fraction = 1.0;
     file.output_path = result.output_path;
+    file.converted = true;
     file.title = titleFor(file.input_path, result.title_tag);
     qCInfo(lcConvert).noquote() << "Converted" << file.input_path << "to" << file.output_path;
     break;
@@ -211,7 +238,9 @@ void ConversionQueue::onConversionFinished(int index, const convert::ConversionR
   }
   changed(index);
   if (file.state == State::Done) {
-    emit fileFinished(index, file.title, file.output_path);
+    const QString title = file.title;
+    const QString output_path = file.output_path;
+    emit fileFinished(index, title, output_path);
   }
   pump();
 }

@@ -22,6 +22,7 @@ public:
     State state = State::Waiting;
     double fraction = 0.0; // of this file, 0 to 1
     QString output_path;   // when done: the NSV file (the input itself for an NSV input)
+    bool converted = false; // the output was made here, not taken as it was
     QString title;         // when done
     QString reason;        // when failed
   };
@@ -35,6 +36,8 @@ public:
   // out); returns how many files were added. Files added while the queue
   // runs are taken up too.
   int add(const QStringList &paths);
+  // A file that is done is skipped after all (it could not be imported).
+  void markSkipped(int index, const QString &reason);
   // Removes what conversions killed outright left in the output folder, and
   // begins with the waiting files; finished() follows when none is left.
   void start();
@@ -47,7 +50,8 @@ public:
   double overallFraction() const;
   bool isRunning() const { return running_; }
 
-  // The container's title tag, else the file name without extension.
+  // The container's title tag, else the file name without extension; control
+  // characters and byte-order marks, which a session cannot keep, become spaces.
   static QString titleFor(const QString &input_path, const QString &title_tag);
 
 signals:

@@ -4,7 +4,6 @@
 
 #include <encoding_settings.h>
 
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -55,7 +54,6 @@ private:
   Options options_;
   ConversionQueue queue_;
   int imported_count_ = 0;
-  QHash<int, QString> import_failures_;
 };
 
 // The output folder a session's conversions go to unless the operator chose
