@@ -7,7 +7,12 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -24,6 +29,29 @@ QString withoutUnkeepableCharacters(QString text) {
     }
   }
   return text.trimmed();
+}
+
+// Qt leaves out names that are not UTF-8, as it cannot represent them: the
+// raw listing finds those files, so that they are reported, not lost.
+QStringList filesNamedInOtherEncodings(const QString &folder) {
+  QStringList found;
+  DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+  if (dir == nullptr) {
+    return found;
+  }
+  while (const dirent *entry = ::readdir(dir)) {
+    const QByteArray name(entry->d_name);
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString decoded = utf8(name);
+    struct stat info {};
+    if (!utf8.hasError() || name.startsWith('.') || ::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0 ||
+        !S_ISREG(info.st_mode)) {
+      continue;
+    }
+    found << QDir(folder).filePath(decoded);
+  }
+  ::closedir(dir);
+  return found;
 }
 
 bool isNsv(const QString &path) { return QFileInfo(path).suffix().compare(QLatin1String("nsv"), Qt::CaseInsensitive) == 0; }
@@ -50,33 +78,48 @@ ConversionQueue::~ConversionQueue() {
 }
 
 int ConversionQueue::add(const QStringList &paths) {
-  QStringList inputs;
+  const qsizetype count_before = files_.size();
   for (const QString &path : paths) {
     const QFileInfo info(path);
-    if (!info.isDir()) {
-      inputs << path;
+    if (!info.exists()) {
+      addSkipped(path, QStringLiteral("no such file or folder"));
       continue;
     }
-    QStringList names = QDir(path).entryList(QDir::Files | QDir::Readable);
+    if (!info.isDir()) {
+      addFile(path);
+      continue;
+    }
+    QStringList names = QDir(path).entryList(QDir::Files);
     QCollator collator;
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(names.begin(), names.end(), collator);
     for (const QString &name : names) {
-      inputs << QDir(path).filePath(name);
+      addFile(QDir(path).filePath(name));
+    }
+    for (const QString &unnamed : filesNamedInOtherEncodings(path)) {
+      addSkipped(unnamed, QStringLiteral("its name is not UTF-8; rename it"));
     }
   }
-  for (const QString &input : inputs) {
-    File file;
-    file.input_path = input;
-    files_.append(file);
-    conversions_.append(nullptr);
-  }
-  if (running_ && !inputs.isEmpty()) {
+  if (running_ && files_.size() > count_before) {
     emit overallProgressed(overallFraction());
     pump();
   }
-  return static_cast<int>(inputs.size());
+  return static_cast<int>(files_.size() - count_before);
+}
+
+void ConversionQueue::addFile(const QString &path) {
+  File file;
+  file.input_path = path;
+  files_.append(file);
+  conversions_.append(nullptr);
+}
+
+void ConversionQueue::addSkipped(const QString &path, const QString &reason) {
+  addFile(path);
+  files_.last().state = State::Failed;
+  files_.last().reason = reason;
+  qCWarning(lcConvert).noquote() << "Cannot take" << path << "-" << reason;
 }
 
 void ConversionQueue::markSkipped(int index, const QString &reason) {

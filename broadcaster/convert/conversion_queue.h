@@ -32,10 +32,13 @@ public:
   // Conversions still running are cancelled and their partial files removed.
   ~ConversionQueue() override;
 
-  // Adds files, and the files of folders (sorted by name, hidden ones left
-  // out); returns how many files were added. Files added while the queue
-  // runs are taken up too.
+  // Adds files, and the files of folders (sorted by name, hidden ones and
+  // subfolders left out); returns how many files were listed. A path that
+  // does not exist, and a file whose name is not UTF-8, are listed as failed.
+  // Files added while the queue runs are taken up too.
   int add(const QStringList &paths);
+  // Lists a path that will not be converted, with the reason.
+  void addSkipped(const QString &path, const QString &reason);
   // A file that is done is skipped after all (it could not be imported).
   void markSkipped(int index, const QString &reason);
   // Removes what conversions killed outright left in the output folder, and
@@ -61,6 +64,7 @@ signals:
   void finished();
 
 private:
+  void addFile(const QString &path);
   void pump();
   void startConversion(int index);
   void passThrough(int index);
