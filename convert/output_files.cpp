@@ -1,5 +1,6 @@
 #include "output_files.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,6 +14,7 @@ namespace convert {
 namespace {
 
 constexpr int kMaximumNumber = 9999;
+const QString kWorkFolderInfix = QStringLiteral(".converting-");
 
 QString numberedPath(const QString &folder, const QString &base_name, const QString &extension, int number) {
   const QString name = number == 1 ? base_name + extension
@@ -28,6 +30,35 @@ void splitName(const QString &path, QString *folder, QString *base_name, QString
 }
 
 } // namespace
+
+QString workFolderTemplate(const QString &output_path) {
+  const QFileInfo output(output_path);
+  return output.absoluteDir().filePath(QLatin1Char('.') + output.completeBaseName() + kWorkFolderInfix +
+                                       QStringLiteral("XXXXXX"));
+}
+
+QStringList removeStaleWorkFolders(const QString &folder, qint64 max_age_s) {
+  QStringList removed;
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  // Links are left alone: removing one's contents would reach outside.
+  const QFileInfoList work_folders =
+      QDir(folder).entryInfoList({QStringLiteral(".*") + kWorkFolderInfix + QLatin1Char('*')},
+                                 QDir::Dirs | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+  for (const QFileInfo &work_folder : work_folders) {
+    const QFileInfoList files =
+        QDir(work_folder.filePath()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QDateTime newest = work_folder.lastModified(); // for an empty folder
+    for (int index = 0; index < files.size(); ++index) {
+      if (index == 0 || files[index].lastModified() > newest) {
+        newest = files[index].lastModified();
+      }
+    }
+    if (newest.secsTo(now) > max_age_s && QDir(work_folder.filePath()).removeRecursively()) {
+      removed << work_folder.filePath();
+    }
+  }
+  return removed;
+}
 
 QString moveToFreeName(const QString &finished_path, const QString &wanted_path, QString *error_text) {
   QString folder, base_name, extension;

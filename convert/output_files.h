@@ -2,8 +2,20 @@
 
 #include <QString>
 
-// Putting a finished file in its place without ever overwriting another.
+#include <QStringList>
+
+// Putting a finished file in its place without ever overwriting another, and
+// the hidden working folder each conversion writes in until then.
 namespace convert {
+
+// The QTemporaryDir template of the working folder for output_path, beside it.
+QString workFolderTemplate(const QString &output_path);
+
+// Removes the working folders in folder that conversions killed outright
+// left behind: those whose newest file is more than max_age_s old (a
+// conversion still running keeps writing, so its folder stays). Returns the
+// folders removed.
+QStringList removeStaleWorkFolders(const QString &folder, qint64 max_age_s);
 
 // Renames finished_path to wanted_path, or, when that is taken, to
 // "name (2).ext", "name (3).ext"... The rename itself refuses to replace, so

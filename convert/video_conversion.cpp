@@ -14,10 +14,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 
 namespace convert {
 
@@ -39,6 +41,18 @@ QString ffmpegFileName(const QString &path) {
   return QStringLiteral("file:") + QFileInfo(path).absoluteFilePath();
 }
 
+// ffmpeg refuses "1e+06" as a duration: plain decimals only.
+QString ffmpegNumber(double value) {
+  QString text = QString::number(value, 'f', 6);
+  while (text.endsWith(QLatin1Char('0'))) {
+    text.chop(1);
+  }
+  if (text.endsWith(QLatin1Char('.'))) {
+    text.chop(1);
+  }
+  return text;
+}
+
 QStringList encoderArguments(const ConversionRequest &request, const MediaInfo &media, const QDir &work_dir) {
   const EncodingSettings &settings = request.settings;
   const QString rate = settings.ffmpegFrameRate();
@@ -48,7 +62,7 @@ QStringList encoderArguments(const ConversionRequest &request, const MediaInfo &
   QString video_map;
   QString audio_map;
   if (request.source.isPattern()) {
-    const QString seconds = QString::number(request.source.pattern_seconds);
+    const QString seconds = ffmpegNumber(request.source.pattern_seconds);
     arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
               << QStringLiteral("%1=size=%2x%3:rate=%4:duration=%5")
                      .arg(request.source.pattern_source)
@@ -192,14 +206,13 @@ void VideoConversion::begin() {
     fail(QStringLiteral("cannot create the folder %1").arg(folder));
     return;
   }
-  work_dir_ = std::make_unique<QTemporaryDir>(
-      QDir(folder).filePath(QStringLiteral(".%1.converting-XXXXXX").arg(output.completeBaseName())));
+  work_dir_ = std::make_unique<QTemporaryDir>(workFolderTemplate(request_.output_path));
   if (!work_dir_->isValid()) {
     fail(QStringLiteral("cannot create a temporary folder in %1: %2").arg(folder, work_dir_->errorString()));
     return;
   }
   if (request_.source.isPattern()) {
-    if (!(request_.source.pattern_seconds > 0)) {
+    if (!(request_.source.pattern_seconds > 0) || !std::isfinite(request_.source.pattern_seconds)) {
       fail(QStringLiteral("a test pattern needs a positive length"));
       return;
     }
@@ -213,7 +226,17 @@ void VideoConversion::begin() {
 QProcess *VideoConversion::newProcess() {
   auto *process = new QProcess(this);
   process->setStandardInputFile(QProcess::nullDevice());
-  process->setChildProcessModifier([] { [[maybe_unused]] const int niceness = ::nice(kEncoderNiceness); });
+  const pid_t parent_pid = ::getpid();
+  // Runs in the child before ffmpeg starts. A program killed outright cannot
+  // stop its ffmpeg: the kernel does, when the thread that started it ends
+  // (the event loop's). A parent gone before this ran shows as a new parent.
+  process->setChildProcessModifier([parent_pid] {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent_pid) {
+      ::_exit(1);
+    }
+    [[maybe_unused]] const int niceness = ::nice(kEncoderNiceness);
+  });
   return process;
 }
 

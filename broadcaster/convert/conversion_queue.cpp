@@ -3,13 +3,56 @@
 #include <scoped_value.h>
 #include <station_log.h>
 
+#include <output_files.h>
+
 #include <QCollator>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
 namespace {
+
+// A working folder untouched this long belongs to no running conversion.
+constexpr qint64 kStaleWorkFolderAge_s = 3600;
+
+// Control characters and byte-order marks cannot be kept in a session.
+QString withoutUnkeepableCharacters(QString text) {
+  for (QChar &character : text) {
+    if (character.category() == QChar::Other_Control || character == QChar(0xFEFF)) {
+      character = QLatin1Char(' ');
+    }
+  }
+  return text.trimmed();
+}
+
+// Qt leaves out names that are not UTF-8, as it cannot represent them: the
+// raw listing finds those files, so that they are reported, not lost.
+QStringList filesNamedInOtherEncodings(const QString &folder) {
+  QStringList found;
+  DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+  if (dir == nullptr) {
+    return found;
+  }
+  while (const dirent *entry = ::readdir(dir)) {
+    const QByteArray name(entry->d_name);
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString decoded = utf8(name);
+    struct stat info {};
+    if (!utf8.hasError() || name.startsWith('.') || ::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0 ||
+        !S_ISREG(info.st_mode)) {
+      continue;
+    }
+    found << QDir(folder).filePath(decoded);
+  }
+  ::closedir(dir);
+  return found;
+}
 
 bool isNsv(const QString &path) { return QFileInfo(path).suffix().compare(QLatin1String("nsv"), Qt::CaseInsensitive) == 0; }
 
@@ -35,38 +78,64 @@ ConversionQueue::~ConversionQueue() {
 }
 
 int ConversionQueue::add(const QStringList &paths) {
-  QStringList inputs;
+  const qsizetype count_before = files_.size();
   for (const QString &path : paths) {
     const QFileInfo info(path);
-    if (!info.isDir()) {
-      inputs << path;
+    if (!info.exists()) {
+      addSkipped(path, QStringLiteral("no such file or folder"));
       continue;
     }
-    QStringList names = QDir(path).entryList(QDir::Files | QDir::Readable);
+    if (!info.isDir()) {
+      addFile(path);
+      continue;
+    }
+    QStringList names = QDir(path).entryList(QDir::Files);
     QCollator collator;
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(names.begin(), names.end(), collator);
     for (const QString &name : names) {
-      inputs << QDir(path).filePath(name);
+      addFile(QDir(path).filePath(name));
+    }
+    for (const QString &unnamed : filesNamedInOtherEncodings(path)) {
+      addSkipped(unnamed, QStringLiteral("its name is not UTF-8; rename it"));
     }
   }
-  for (const QString &input : inputs) {
-    File file;
-    file.input_path = input;
-    files_.append(file);
-    conversions_.append(nullptr);
-  }
-  if (running_ && !inputs.isEmpty()) {
+  if (running_ && files_.size() > count_before) {
     emit overallProgressed(overallFraction());
     pump();
   }
-  return static_cast<int>(inputs.size());
+  return static_cast<int>(files_.size() - count_before);
+}
+
+void ConversionQueue::addFile(const QString &path) {
+  File file;
+  file.input_path = path;
+  files_.append(file);
+  conversions_.append(nullptr);
+}
+
+void ConversionQueue::addSkipped(const QString &path, const QString &reason) {
+  addFile(path);
+  files_.last().state = State::Failed;
+  files_.last().reason = reason;
+  qCWarning(lcConvert).noquote() << "Cannot take" << path << "-" << reason;
+}
+
+void ConversionQueue::markSkipped(int index, const QString &reason) {
+  File &file = files_[index];
+  file.state = State::Failed;
+  file.reason = reason;
+  file.output_path.clear();
+  changed(index);
 }
 
 void ConversionQueue::start() {
   if (running_) {
     return;
+  }
+  for (const QString &left : convert::removeStaleWorkFolders(output_folder_, kStaleWorkFolderAge_s)) {
+    qCInfo(lcConvert).noquote() << "Removed" << left << "- left by a conversion that was stopped";
   }
   running_ = true;
   pump();
@@ -100,8 +169,8 @@ double ConversionQueue::overallFraction() const {
 }
 
 QString ConversionQueue::titleFor(const QString &input_path, const QString &title_tag) {
-  const QString tag = title_tag.trimmed();
-  return tag.isEmpty() ? QFileInfo(input_path).completeBaseName() : tag;
+  const QString tag = withoutUnkeepableCharacters(title_tag);
+  return tag.isEmpty() ? withoutUnkeepableCharacters(QFileInfo(input_path).completeBaseName()) : tag;
 }
 
 int ConversionQueue::convertingCount() const {
@@ -156,14 +225,22 @@ void ConversionQueue::passThrough(int index) {
   file.output_path = info.absoluteFilePath();
   file.title = titleFor(file.input_path, QString());
   changed(index);
-  emit fileFinished(index, file.title, file.output_path);
+  // Copies: a handler may change the list.
+  const QString title = file.title;
+  const QString output_path = file.output_path;
+  emit fileFinished(index, title, output_path);
 }
 
 void ConversionQueue::startConversion(int index) {
   const QFileInfo input(files_[index].input_path);
   convert::ConversionRequest request;
   request.source = convert::ConversionSource::file(input.filePath());
-  request.output_path = QDir(output_folder_).filePath(input.completeBaseName() + QStringLiteral(".nsv"));
+  // The output's name goes into the session too.
+  QString name = withoutUnkeepableCharacters(input.completeBaseName());
+  if (name.isEmpty()) {
+    name = QStringLiteral("video");
+  }
+  request.output_path = QDir(output_folder_).filePath(name + QStringLiteral(".nsv"));
   request.naming = convert::OutputNaming::NumberedSuffix;
   request.settings = settings_;
   auto *conversion = new convert::VideoConversion(request, this);
@@ -188,6 +265,7 @@ void ConversionQueue::onConversionFinished(int index, const convert::ConversionR
     file.state = State::Done;
     file.fraction = 1.0;
     file.output_path = result.output_path;
+    file.converted = true;
     file.title = titleFor(file.input_path, result.title_tag);
     qCInfo(lcConvert).noquote() << "Converted" << file.input_path << "to" << file.output_path;
     break;
@@ -203,7 +281,9 @@ void ConversionQueue::onConversionFinished(int index, const convert::ConversionR
   }
   changed(index);
   if (file.state == State::Done) {
-    emit fileFinished(index, file.title, file.output_path);
+    const QString title = file.title;
+    const QString output_path = file.output_path;
+    emit fileFinished(index, title, output_path);
   }
   pump();
 }

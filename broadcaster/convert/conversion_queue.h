@@ -22,6 +22,7 @@ public:
     State state = State::Waiting;
     double fraction = 0.0; // of this file, 0 to 1
     QString output_path;   // when done: the NSV file (the input itself for an NSV input)
+    bool converted = false; // the output was made here, not taken as it was
     QString title;         // when done
     QString reason;        // when failed
   };
@@ -31,11 +32,17 @@ public:
   // Conversions still running are cancelled and their partial files removed.
   ~ConversionQueue() override;
 
-  // Adds files, and the files of folders (sorted by name, hidden ones left
-  // out); returns how many files were added. Files added while the queue
-  // runs are taken up too.
+  // Adds files, and the files of folders (sorted by name, hidden ones and
+  // subfolders left out); returns how many files were listed. A path that
+  // does not exist, and a file whose name is not UTF-8, are listed as failed.
+  // Files added while the queue runs are taken up too.
   int add(const QStringList &paths);
-  // Begins with the waiting files; finished() follows when none is left.
+  // Lists a path that will not be converted, with the reason.
+  void addSkipped(const QString &path, const QString &reason);
+  // A file that is done is skipped after all (it could not be imported).
+  void markSkipped(int index, const QString &reason);
+  // Removes what conversions killed outright left in the output folder, and
+  // begins with the waiting files; finished() follows when none is left.
   void start();
   // Stops every running ffmpeg and removes its partial output; what finished
   // stays, what waited is cancelled.
@@ -46,7 +53,8 @@ public:
   double overallFraction() const;
   bool isRunning() const { return running_; }
 
-  // The container's title tag, else the file name without extension.
+  // The container's title tag, else the file name without extension; control
+  // characters and byte-order marks, which a session cannot keep, become spaces.
   static QString titleFor(const QString &input_path, const QString &title_tag);
 
 signals:
@@ -56,6 +64,7 @@ signals:
   void finished();
 
 private:
+  void addFile(const QString &path);
   void pump();
   void startConversion(int index);
   void passThrough(int index);

@@ -4,6 +4,7 @@
 #include <station_log.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 QString defaultOutputFolder(const QString &session_path) {
@@ -30,32 +31,30 @@ bool ConvertImport::start(QString *error) {
 }
 
 void ConvertImport::importFile(int index, const QString &title, const QString &nsv_path) {
-  // The folder may have been deleted while the file was converted.
   const QString node_key = library_.addVideo(options_.folder, nsv_path, title);
-  if (node_key.isEmpty()) {
-    import_failures_.insert(index, library_.hasFolder(options_.folder)
-                                       ? QStringLiteral("its name or title holds characters a session cannot "
-                                                        "keep (the NSV file is %1)")
-                                             .arg(nsv_path)
-                                       : QStringLiteral("the library folder \"%1\" no longer exists (the NSV file "
-                                                        "is %2)")
-                                             .arg(options_.folder, nsv_path));
-    qCWarning(lcConvert).noquote() << "Cannot import" << nsv_path << "-" << import_failures_.value(index);
+  if (!node_key.isEmpty()) {
+    ++imported_count_;
+    emit fileImported(index, node_key);
     return;
   }
-  ++imported_count_;
-  emit fileImported(index, node_key);
+  // The folder may have been deleted while the file was converted.
+  QString reason = library_.hasFolder(options_.folder)
+                       ? QStringLiteral("its path or title holds characters a session cannot keep")
+                       : QStringLiteral("the library folder \"%1\" no longer exists").arg(options_.folder);
+  // A file made for the library that the library cannot take is of no use.
+  if (queue_.files().at(index).converted) {
+    reason += QFile::remove(nsv_path) ? QStringLiteral("; the converted file was removed")
+                                      : QStringLiteral("; the converted file %1 cannot be removed").arg(nsv_path);
+  }
+  qCWarning(lcConvert).noquote() << "Cannot import" << nsv_path << "-" << reason;
+  queue_.markSkipped(index, reason);
 }
 
 QStringList ConvertImport::skipped() const {
   QStringList lines;
-  const QVector<ConversionQueue::File> &files = queue_.files();
-  for (int index = 0; index < files.size(); ++index) {
-    const ConversionQueue::File &file = files[index];
+  for (const ConversionQueue::File &file : queue_.files()) {
     QString reason;
-    if (import_failures_.contains(index)) {
-      reason = import_failures_.value(index);
-    } else if (file.state == ConversionQueue::State::Failed) {
+    if (file.state == ConversionQueue::State::Failed) {
       reason = file.reason;
     } else if (file.state == ConversionQueue::State::Cancelled) {
       reason = QStringLiteral("cancelled");

@@ -4,7 +4,6 @@
 
 #include <encoding_settings.h>
 
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -33,8 +32,9 @@ public:
   const ConversionQueue &queue() const { return queue_; }
   const Options &options() const { return options_; }
 
-  // Files, and the files of folders; how many were added.
+  // Files, and the files of folders; how many were listed.
   int add(const QStringList &paths);
+  void addSkipped(const QString &path, const QString &reason) { queue_.addSkipped(path, reason); }
   // False (and nothing started) when the output folder cannot be made.
   bool start(QString *error);
   void cancel() { queue_.cancel(); }
@@ -55,7 +55,6 @@ private:
   Options options_;
   ConversionQueue queue_;
   int imported_count_ = 0;
-  QHash<int, QString> import_failures_;
 };
 
 // The output folder a session's conversions go to unless the operator chose

@@ -2,10 +2,43 @@
 
 #include "convert_import.h"
 
+#include <playlist_file.h>
 #include <session.h>
 #include <station_log.h>
 
 #include <QEventLoop>
+#include <QFileInfo>
+
+namespace {
+
+bool isPlaylist(const QString &path) {
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  return suffix == QLatin1String("m3u") || suffix == QLatin1String("m3u8") || suffix == QLatin1String("pls");
+}
+
+// A playlist stands for the files it lists; playlists listed in it are not read.
+void addPlaylist(ConvertImport &import, const QString &playlist_path) {
+  const session::PlaylistContents contents = session::readPlaylist(playlist_path);
+  if (!contents.error.isEmpty()) {
+    import.addSkipped(playlist_path, contents.error);
+    return;
+  }
+  if (contents.paths.isEmpty() || contents.unusable_entries > 0) {
+    import.addSkipped(playlist_path, contents.paths.isEmpty()
+                                         ? QStringLiteral("the playlist lists no files")
+                                         : QStringLiteral("%1 of its entries have numbers too large and were left out")
+                                               .arg(contents.unusable_entries));
+  }
+  for (const QString &path : contents.paths) {
+    if (isPlaylist(path)) {
+      import.addSkipped(path, QStringLiteral("a playlist listed in a playlist is not read"));
+    } else {
+      import.add({path});
+    }
+  }
+}
+
+} // namespace
 
 int ImportCommand::run(const std::function<void(std::function<void()>)> &on_cancel_hook) const {
   session::Session session;
@@ -35,7 +68,22 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
   options.output_folder = output_folder.isEmpty() ? defaultOutputFolder(session_path) : output_folder;
   options.settings = settings;
   ConvertImport import(library, options);
-  const int count = import.add(inputs);
+  QStringList empty_folders;
+  for (const QString &input : inputs) {
+    if (isPlaylist(input) && QFileInfo(input).isFile()) {
+      addPlaylist(import, input);
+    } else if (import.add({input}) == 0) {
+      empty_folders << input;
+    }
+  }
+  const int count = static_cast<int>(import.queue().files().size());
+  for (const QString &empty : empty_folders) {
+    qCWarning(lcConvert).noquote() << QStringLiteral("%1%2 holds no files; subfolders are not searched.")
+                                          .arg(count == 0 ? QStringLiteral("Nothing to import: ") : QString(), empty);
+  }
+  if (count == 0) {
+    return kSomeSkipped;
+  }
   qCInfo(lcConvert).noquote() << QStringLiteral("Importing %1 file(s) into the folder \"%2\" of %3; NSV files go to %4")
                                      .arg(count)
                                      .arg(target, session_path, options.output_folder);

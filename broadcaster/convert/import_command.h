@@ -12,7 +12,7 @@
 // into one library folder; the session is saved after every import.
 struct ImportCommand {
   QString session_path;
-  QStringList inputs;  // files and folders
+  QStringList inputs;  // files, folders and playlists (.m3u, .m3u8, .pls)
   QString folder;      // empty: the session's first folder
   QString output_folder; // empty: "videos" beside the session file
   convert::EncodingSettings settings;

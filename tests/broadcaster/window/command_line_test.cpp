@@ -15,6 +15,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+
 namespace {
 
 struct ProgramRun {
@@ -170,6 +172,56 @@ TEST(CommandLine, ImportWithoutAScreenTakesVideosAndNsvFilesAndListsWhatItSkippe
   EXPECT_EQ(media::probeStream(temp.filePath(QStringLiteral("videos/clip.nsv")), QStringLiteral("v:0"),
                                QStringLiteral("codec_name,width,height")),
             "vp8,320,180");
+}
+
+TEST(CommandLine, ImportNamesEveryInputItCannotTakeAndReadsPlaylists) {
+  QTemporaryDir temp;
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(session, sessionXml()));
+  const auto dated_line = [](const ProgramRun &run, const QString &text) {
+    const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ") + text + QLatin1Char('$'),
+                                  QRegularExpression::MultilineOption);
+    return line.match(QString::fromUtf8(run.output)).hasMatch();
+  };
+
+  // Folders are not searched below their top: one of folders alone is nothing.
+  ASSERT_TRUE(QDir().mkpath(temp.filePath(QStringLiteral("nested/deeper"))));
+  ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("nested/deeper/ready.nsv")), fixtures::nsvFile(5, 25, 100)));
+  const ProgramRun nothing = runTarvik({QStringLiteral("--import"), session, temp.filePath(QStringLiteral("nested"))}, temp.path());
+  EXPECT_EQ(nothing.exit_code, 2) << nothing.output.toStdString();
+  EXPECT_TRUE(dated_line(nothing, QStringLiteral("Nothing to import: .*/nested holds no files; subfolders are not searched\\.")))
+      << nothing.output.toStdString();
+  EXPECT_EQ(readFile(session), sessionXml());
+
+  // A playlist stands for what it lists (an NSV file as it is); what is
+  // missing, cannot be read or has a name that is not UTF-8 is listed.
+  ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("ready.nsv")), fixtures::nsvFile(5, 25, 100)));
+  ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("list.m3u8")), "#EXTM3U\nready.nsv\ngone.mp4\n"));
+  QFile large(temp.filePath(QStringLiteral("large.pls")));
+  ASSERT_TRUE(large.open(QIODevice::WriteOnly) && large.resize(5 * 1024 * 1024));
+  large.close();
+  ASSERT_TRUE(QDir().mkpath(temp.filePath(QStringLiteral("latin"))));
+  ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("latin/plain.nsv")), fixtures::nsvFile(5, 25, 100)));
+  QFile latin_named;
+  ASSERT_TRUE(latin_named.open(::creat(QFile::encodeName(temp.filePath(QStringLiteral("latin"))) + "/caf\xE9.nsv", 0644),
+                               QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+  latin_named.close();
+  const ProgramRun run = runTarvik({QStringLiteral("--import"), session, temp.filePath(QStringLiteral("list.m3u8")),
+                                    temp.filePath(QStringLiteral("large.pls")), temp.filePath(QStringLiteral("latin")),
+                                    temp.filePath(QStringLiteral("missing.mp4"))},
+                                   temp.path());
+  EXPECT_EQ(run.exit_code, 2) << run.output.toStdString();
+  for (const QString &skipped :
+       {QStringLiteral("Skipped .*/gone\\.mp4: no such file or folder"),
+        QStringLiteral("Skipped .*/large\\.pls: The playlist .*/large\\.pls is larger than 4 MB and was not read\\."),
+        QStringLiteral("Skipped .*/latin/caf.\\.nsv: its name is not UTF-8; rename it"),
+        QStringLiteral("Skipped .*/missing\\.mp4: no such file or folder")}) {
+    EXPECT_TRUE(dated_line(run, skipped)) << skipped.toStdString() << "\n" << run.output.toStdString();
+  }
+  const QByteArray saved = readFile(session);
+  EXPECT_TRUE(saved.contains("<path>" + temp.filePath(QStringLiteral("ready.nsv")).toUtf8() + "</path><title>ready</title>"))
+      << saved.toStdString();
+  EXPECT_TRUE(saved.contains("<title>plain</title>")) << saved.toStdString();
 }
 
 TEST(CommandLine, ARunningStationsSessionIsRefusedUntilItsProgramIsGone) {

@@ -4,6 +4,7 @@
 
 #include "broadcaster_test_support.h"
 #include "media_tools.h"
+#include "nsv_fixtures.h"
 #include "wait_until.h"
 
 #include <convert_window.h>
@@ -12,12 +13,14 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QMap>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTreeWidget>
 
 #include <algorithm>
 
@@ -30,12 +33,12 @@ constexpr int kConversionTimeoutMs = 120000;
 class ConvertWindowTest : public MainWindowTest {
 protected:
   // A short video with sound; the MKV one carries a title tag.
-  QString makeVideo(const QString &name, const QString &title_tag = QString()) {
+  QString makeVideo(const QString &name, const QString &title_tag = QString(), int seconds = 1) {
     const QString file = path(name);
     QStringList arguments = {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                             QStringLiteral("testsrc=size=160x120:rate=10:duration=1"), QStringLiteral("-f"),
-                             QStringLiteral("lavfi"), QStringLiteral("-i"),
-                             QStringLiteral("sine=frequency=440:duration=1")};
+                             QStringLiteral("testsrc=size=160x120:rate=10:duration=%1").arg(seconds),
+                             QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                             QStringLiteral("sine=frequency=440:duration=%1").arg(seconds)};
     if (!title_tag.isEmpty()) {
       arguments << QStringLiteral("-metadata") << QStringLiteral("title=") + title_tag;
     }
@@ -56,6 +59,16 @@ protected:
     convert->findChild<QSpinBox *>(QStringLiteral("spnVideoKbps"))->setValue(300);
     return convert;
   }
+
+  // What the window's list says of each file, in order.
+  static QStringList results(ConvertWindow *convert) {
+    QStringList texts;
+    const auto *list = convert->findChild<QTreeWidget *>(QStringLiteral("lstConvert"));
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+      texts << list->topLevelItem(row)->text(2);
+    }
+    return texts;
+  }
 };
 
 } // namespace
@@ -64,8 +77,13 @@ TEST_F(ConvertWindowTest, VideosBecomeEntriesOfTheChosenFolderAndTheSettingsAreR
   const QString session = openSample();
   const QString mp4 = makeVideo(QStringLiteral("news.mp4"));
   const QString mkv = makeVideo(QStringLiteral("show.mkv"), QStringLiteral("Evening Show"));
+  // Words under a video's name, and an NSV file taken as it is.
+  const QString text = path(QStringLiteral("notes.mp4"));
+  ASSERT_TRUE(fixtures::writeFile(text, "Not a video, only words.\n"));
+  const QString nsv = path(QStringLiteral("ready.nsv"));
+  ASSERT_TRUE(fixtures::writeFile(nsv, fixtures::nsvFile(5, 25, 100)));
   clickNode(QStringLiteral("B"));
-  ConvertWindow *convert = openConvertWindow({mp4, mkv});
+  ConvertWindow *convert = openConvertWindow({mp4, mkv, text, nsv});
   ASSERT_NE(convert, nullptr);
   EXPECT_EQ(convert->findChild<QComboBox *>(QStringLiteral("cboLibraryFolder"))->currentText(), "B");
   // The output folder starts beside the session file.
@@ -78,7 +96,13 @@ TEST_F(ConvertWindowTest, VideosBecomeEntriesOfTheChosenFolderAndTheSettingsAreR
   // Two at a time: they arrive in the order they finish.
   QStringList shown = window_.library().childTexts(QStringLiteral("B"));
   std::sort(shown.begin(), shown.end());
-  EXPECT_EQ(shown, (QStringList{"Evening Show", "One", "Three", "news"}));
+  EXPECT_EQ(shown, (QStringList{"Evening Show", "One", "Three", "news", "ready"}));
+  const QStringList shown_results = results(convert);
+  ASSERT_EQ(shown_results.size(), 4);
+  EXPECT_EQ(shown_results[0], "Imported as \"news\"");
+  EXPECT_EQ(shown_results[1], "Imported as \"Evening Show\"");
+  EXPECT_TRUE(shown_results[2].startsWith("Skipped: Invalid data")) << shown_results[2].toStdString();
+  EXPECT_EQ(shown_results[3], "Imported as \"ready\"");
   QMap<QString, QString> path_of;
   for (const session::VideoEntry &entry : window_.document().entries()) {
     path_of[entry.title] = entry.path;
@@ -86,12 +110,19 @@ TEST_F(ConvertWindowTest, VideosBecomeEntriesOfTheChosenFolderAndTheSettingsAreR
   }
   EXPECT_EQ(path_of.value("news"), QDir(output).filePath(QStringLiteral("news.nsv")));
   EXPECT_EQ(path_of.value("Evening Show"), QDir(output).filePath(QStringLiteral("show.nsv")));
+  EXPECT_EQ(path_of.value("ready"), nsv);
   const QByteArray saved = readFile(session);
   EXPECT_TRUE(saved.contains("<title>Evening Show</title><playcount>0</playcount><parent>B</parent>"));
+  // Encoded as the window was set.
   for (const QString &name : {QStringLiteral("news.nsv"), QStringLiteral("show.nsv")}) {
-    EXPECT_GT(media::countVideoFrames(QDir(output).filePath(name)), 0) << name.toStdString();
+    EXPECT_EQ(media::probeStream(QDir(output).filePath(name), QStringLiteral("v:0"),
+                                 QStringLiteral("codec_name,width,height")),
+              "vp8,320,180")
+        << name.toStdString();
   }
-  EXPECT_TRUE(window_.statusText().startsWith("Converted and imported 2 video(s) into \"B\"; skipped 0."))
+  EXPECT_EQ(QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            (QStringList{"news.nsv", "show.nsv"}));
+  EXPECT_TRUE(window_.statusText().startsWith("Converted and imported 3 video(s) into \"B\"; skipped 1."))
       << window_.statusText().toStdString();
   EXPECT_EQ(QSettings().value(QStringLiteral("convert/frame_size")).toString(), "320x180");
   EXPECT_EQ(QSettings().value(QStringLiteral("convert/video_kbps")).toInt(), 300);
@@ -99,15 +130,26 @@ TEST_F(ConvertWindowTest, VideosBecomeEntriesOfTheChosenFolderAndTheSettingsAreR
 
 TEST_F(ConvertWindowTest, CancelKeepsWhatWasImportedAndOpeningWaitsForTheConversion) {
   openSample();
-  QStringList videos;
-  for (int index = 0; index < 4; ++index) {
-    videos << makeVideo(QStringLiteral("clip%1.mp4").arg(index));
+  // A short first video and longer ones: at its import the next one still converts.
+  QStringList videos{makeVideo(QStringLiteral("clip0.mp4"))};
+  for (int index = 1; index < 4; ++index) {
+    videos << makeVideo(QStringLiteral("clip%1.mp4").arg(index), QString(), 6);
   }
   ConvertWindow *convert = openConvertWindow(videos);
   ASSERT_NE(convert, nullptr);
   int imported = 0;
+  QList<int> converting_at_cancel;
+  QString first_imported;
   QObject::connect(convert, &ConvertWindow::videoImported, convert, [&] {
     if (++imported == 1) {
+      const QVector<ConversionQueue::File> &files = convert->import()->queue().files();
+      for (int index = 0; index < files.size(); ++index) {
+        if (files[index].state == ConversionQueue::State::Converting) {
+          converting_at_cancel << index;
+        } else if (files[index].state == ConversionQueue::State::Done) {
+          first_imported = QFileInfo(files[index].output_path).fileName();
+        }
+      }
       convert->findChild<QPushButton *>(QStringLiteral("btnCancelConvert"))->click();
     }
   });
@@ -119,12 +161,16 @@ TEST_F(ConvertWindowTest, CancelKeepsWhatWasImportedAndOpeningWaitsForTheConvers
   EXPECT_FALSE(QFile::exists(path(QStringLiteral("other.xml"))));
 
   ASSERT_TRUE(waitUntil([&] { return !convert->isRunning(); }, kConversionTimeoutMs));
-  const int entries = window_.document().entryCount();
-  EXPECT_GE(entries, 4);
-  EXPECT_LT(entries, 3 + 4);
+  ASSERT_FALSE(converting_at_cancel.isEmpty());
+  const QStringList shown = results(convert);
+  for (const int index : converting_at_cancel) {
+    EXPECT_EQ(shown.value(index), "Cancelled") << index;
+  }
+  EXPECT_EQ(shown.filter("Imported as").size(), 1) << shown.join(", ").toStdString();
+  EXPECT_EQ(window_.document().entryCount(), 3 + 1);
   // Only whole NSV files remain: one per imported video, nothing half-written.
   const QStringList left = QDir(path(QStringLiteral("videos"))).entryList(QDir::Files | QDir::Dirs | QDir::Hidden |
                                                                            QDir::NoDotAndDotDot);
-  EXPECT_EQ(left.size(), entries - 3) << left.join(' ').toStdString();
-  EXPECT_TRUE(window_.statusText().contains("skipped")) << window_.statusText().toStdString();
+  EXPECT_EQ(left, QStringList{first_imported});
+  EXPECT_TRUE(window_.statusText().contains("skipped 3")) << window_.statusText().toStdString();
 }

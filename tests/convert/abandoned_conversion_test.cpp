@@ -1,0 +1,113 @@
+// A converting program killed outright: its ffmpeg goes with it, and the
+// working folder it leaves is cleared by the next queue once it is old.
+
+#include "nsv_fixtures.h"
+#include "wait_until.h"
+
+#include <conversion_queue.h>
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+
+// The fields of /proc/PID/stat after the command's name: state, parent, ...
+QList<QByteArray> statFields(qint64 pid, QByteArray *command = nullptr) {
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly)) {
+    return {};
+  }
+  const QByteArray line = stat.readAll();
+  const qsizetype open = line.indexOf('(');
+  const qsizetype close = line.lastIndexOf(')');
+  if (command != nullptr) {
+    *command = line.mid(open + 1, close - open - 1);
+  }
+  return line.mid(close + 2).split(' ');
+}
+
+QList<qint64> childProcesses(qint64 parent_pid, const QByteArray &command) {
+  QList<qint64> found;
+  for (const QString &name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    bool is_pid = false;
+    const qint64 pid = name.toLongLong(&is_pid);
+    QByteArray its_command;
+    const QList<QByteArray> fields = is_pid ? statFields(pid, &its_command) : QList<QByteArray>();
+    if (fields.size() > 1 && fields[1].toLongLong() == parent_pid && its_command == command) {
+      found << pid;
+    }
+  }
+  return found;
+}
+
+// Gone, or a zombie that nobody reaps (as under some containers' first process).
+bool hasEnded(qint64 pid) {
+  const QList<QByteArray> fields = statFields(pid);
+  return fields.isEmpty() || fields[0] == "Z";
+}
+
+bool setModified(const QString &path, const QDateTime &when) {
+  QFile file(path);
+  return file.open(QIODevice::ReadWrite) && file.setFileTime(when, QFileDevice::FileModificationTime);
+}
+
+} // namespace
+
+TEST(AbandonedConversion, AKilledConverterTakesItsFfmpegAlongAndItsOldLeftoversAreSwept) {
+  QTemporaryDir temp;
+  // A million seconds: no end in sight, and a length ffmpeg must read as written.
+  QProcess maker;
+  maker.start(fixtures::builtTool(QStringLiteral("nsv-make")),
+              {QStringLiteral("--test-pattern"), QStringLiteral("1000000"), QStringLiteral("--size"),
+               QStringLiteral("160x120"), temp.filePath(QStringLiteral("endless.nsv"))});
+  QString work_folder;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const QStringList found = QDir(temp.path()).entryList({QStringLiteral(".endless.converting-*")},
+                                                               QDir::Dirs | QDir::Hidden);
+        work_folder = found.isEmpty() ? QString() : temp.filePath(found.first());
+        const bool encoding = !work_folder.isEmpty() && QFileInfo(work_folder + QStringLiteral("/video.ivf")).size() > 0;
+        return encoding || maker.state() == QProcess::NotRunning;
+      },
+      60000));
+  ASSERT_EQ(maker.state(), QProcess::Running) << maker.readAllStandardError().toStdString();
+  const QList<qint64> encoders = childProcesses(maker.processId(), "ffmpeg");
+  ASSERT_EQ(encoders.size(), 1);
+
+  ::kill(static_cast<pid_t>(maker.processId()), SIGKILL);
+  ASSERT_TRUE(maker.waitForFinished(10000));
+  const bool encoder_ended = waitUntil([&] { return hasEnded(encoders.first()); }, 20000);
+  if (!encoder_ended) {
+    ::kill(static_cast<pid_t>(encoders.first()), SIGKILL);
+  }
+  EXPECT_TRUE(encoder_ended);
+
+  // Left behind, but as fresh as a conversion still running elsewhere: kept.
+  ASSERT_TRUE(QFileInfo(work_folder).isDir());
+  ConversionQueue(temp.path(), convert::EncodingSettings(), 1).start();
+  EXPECT_TRUE(QFileInfo(work_folder).isDir());
+
+  // Over an hour untouched: removed. A link of such a name leads elsewhere
+  // and stays, with what it leads to.
+  const QDateTime long_ago = QDateTime::currentDateTime().addSecs(-2 * 3600);
+  for (const QFileInfo &file : QDir(work_folder).entryInfoList(QDir::Files | QDir::Hidden)) {
+    ASSERT_TRUE(setModified(file.filePath(), long_ago)) << file.filePath().toStdString();
+  }
+  const QString elsewhere = temp.filePath(QStringLiteral("elsewhere"));
+  ASSERT_TRUE(QDir().mkpath(elsewhere));
+  ASSERT_TRUE(fixtures::writeFile(elsewhere + QStringLiteral("/video.ivf"), "kept"));
+  ASSERT_TRUE(setModified(elsewhere + QStringLiteral("/video.ivf"), long_ago));
+  const QString link = temp.filePath(QStringLiteral(".linked.converting-abcdef"));
+  ASSERT_TRUE(QFile::link(elsewhere, link));
+  ConversionQueue(temp.path(), convert::EncodingSettings(), 1).start();
+  EXPECT_FALSE(QFileInfo::exists(work_folder));
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_TRUE(QFileInfo::exists(elsewhere + QStringLiteral("/video.ivf")));
+}
