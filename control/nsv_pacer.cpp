@@ -19,28 +19,57 @@ double roundHalfEven(double value) {
   return std::nearbyint(value);
 }
 
+namespace {
+
+// "NSVs" also turns up by chance in compressed data. A real sync frame's
+// lengths lead to the next frame, or to the end of the file.
+bool leadsToNextFrame(QIODevice &file, qint64 offset) {
+  if (!file.seek(offset)) {
+    return false;
+  }
+  const QByteArray header = file.read(nsv::kSyncHeaderBytes + nsv::kPayloadHeaderBytes);
+  if (header.size() < nsv::kSyncHeaderBytes + nsv::kPayloadHeaderBytes) {
+    return false;
+  }
+  const qint64 frame_bytes = nsv::syncFrameBytes(reinterpret_cast<const unsigned char *>(header.constData()));
+  const qint64 next = offset + frame_bytes;
+  if (frame_bytes < 0 || next > file.size()) {
+    return false;
+  }
+  if (next == file.size()) {
+    return true;
+  }
+  if (!file.seek(next)) {
+    return false;
+  }
+  const QByteArray marker = file.read(4);
+  return marker.startsWith(kSyncMarker) ||
+         (marker.size() >= 2 && static_cast<unsigned char>(marker[0]) == nsv::kFrameSyncWord[0] &&
+          static_cast<unsigned char>(marker[1]) == nsv::kFrameSyncWord[1]);
+}
+
+} // namespace
+
 SyncSearchResult findFirstSync(QIODevice &file) {
   SyncSearchResult result;
-  for (qint64 block_start = 0; block_start < file.size(); block_start += kBlockBytes) {
+  const qint64 searched_bytes = std::min(file.size(), kSyncSearchBytes);
+  for (qint64 block_start = 0; block_start < searched_bytes; block_start += kBlockBytes) {
     if (!file.seek(block_start)) {
       break;
     }
     const QByteArray block = file.read(kBlockBytes);
-    const qsizetype hit = block.indexOf(kSyncMarker);
-    if (hit < 0) {
-      continue;
-    }
-    result.found = true;
-    result.start_offset = block_start + hit;
-    // The rate byte sits 16 bytes into the header; a header cut off by the
-    // end of the file has none, which reads as rate 0.
-    if (file.seek(result.start_offset + nsv::kFrameRateByteOffset)) {
-      const QByteArray rate = file.read(1);
-      if (rate.size() == 1) {
-        result.rate_byte = static_cast<std::uint8_t>(rate[0]);
+    for (qsizetype hit = block.indexOf(kSyncMarker); hit >= 0; hit = block.indexOf(kSyncMarker, hit + 1)) {
+      if (!leadsToNextFrame(file, block_start + hit)) {
+        continue;
       }
+      result.found = true;
+      result.start_offset = block_start + hit;
+      if (file.seek(result.start_offset + nsv::kFrameRateByteOffset)) {
+        const QByteArray rate = file.read(1);
+        result.rate_byte = rate.isEmpty() ? 0 : static_cast<std::uint8_t>(rate[0]);
+      }
+      return result;
     }
-    break;
   }
   return result;
 }
@@ -107,6 +136,7 @@ PaceOutcome NsvPacer::run(QIODevice &file, qint64 start_offset, double frames_pe
     return PaceOutcome::ReadFailed;
   }
   QByteArray block;
+  qint64 bytes_since_frame = 0;
 
   while (position < file_bytes) {
     // The last block carries only the file's own bytes.
@@ -119,6 +149,12 @@ PaceOutcome NsvPacer::run(QIODevice &file, qint64 start_offset, double frames_pe
     position += block.size();
     const int frames = walk.walk(block);
     frames_counted_ = walk.framesCounted();
+    // Without frames there is no pace: what follows would go out as fast as
+    // the connection takes it.
+    bytes_since_frame = frames > 0 ? 0 : bytes_since_frame + block.size();
+    if (bytes_since_frame > kFramelessBytes) {
+      return PaceOutcome::NoFrames;
+    }
     frames_since_mark += frames;
     // Twice per block and once per frame, as the marker search did.
     for (int step = 0; step < frames + 2; ++step) {

@@ -13,6 +13,11 @@ class QIODevice;
 namespace pellox {
 
 inline constexpr qint64 kBlockBytes = 1024;
+// The first sync frame is looked for this far into a file, no farther: a
+// file that is not an NSV video is refused without reading it all.
+inline constexpr qint64 kSyncSearchBytes = 8 * 1024 * 1024;
+// A stretch this long without a frame is no NSV stream: sending stops.
+inline constexpr qint64 kFramelessBytes = 4 * 1024 * 1024;
 inline constexpr std::uint32_t kHoldThresholdMs = 950;
 inline constexpr std::uint32_t kHoldSleepMs = 10;
 // The connection's own queue holds about two seconds of stream, never less
@@ -30,9 +35,10 @@ struct SyncSearchResult {
   std::uint8_t rate_byte = 0;
 };
 
-// Searches block by block (1024 bytes, not overlapping) for the first "NSVs";
-// a header split across two blocks is not seen. Without a header, found is
-// false and the file is not a video the control can pace.
+// Searches block by block (1024 bytes, not overlapping) for the first "NSVs"
+// whose frame lengths lead to the next frame (or the end of the file), in the
+// first kSyncSearchBytes; a header split across two blocks is not seen.
+// Without one, found is false and the file is not a video the control can pace.
 PELLOX_EXPORT SyncSearchResult findFirstSync(QIODevice &file);
 
 // Rounds to the nearest whole number, halves to the even one.
@@ -52,7 +58,7 @@ public:
   virtual void setProgress(int percent) = 0;
 };
 
-enum class PaceOutcome { Completed, Stopped, ConnectionLost, SendFailed, ReadFailed, ServerStoppedReading };
+enum class PaceOutcome { Completed, Stopped, ConnectionLost, SendFailed, ReadFailed, ServerStoppedReading, NoFrames };
 
 // Sends a file in 1024-byte blocks, counting the NSV frames that begin in
 // each (by walking the frame structure) and holding back once a second's

@@ -45,6 +45,12 @@ Pellox::Pellox(QWidget *parent) : QWidget(parent), clock_(std::make_shared<Syste
   connect(&title_socket_, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
     if (state == QAbstractSocket::UnconnectedState) {
       title_deadline_.stop();
+      // A title set while this attempt was under way (refused, failed, timed
+      // out or already written) gets an attempt of its own, once the socket
+      // has settled.
+      if (title_of_attempt_ != titles_set_) {
+        QMetaObject::invokeMethod(this, &Pellox::retryNewerTitle, Qt::QueuedConnection);
+      }
     }
   });
 }
@@ -177,7 +183,21 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
     last_error_ = QStringLiteral("Sending to the server failed: %1").arg(source_socket_.errorString());
     return false;
   case pellox::PaceOutcome::ReadFailed:
-    last_error_ = QStringLiteral("Reading %1 failed: %2").arg(VideoPath, file.errorString());
+    // The connection is fine; only this file cannot go on.
+    state_code_ = kReady;
+    setProgress(0);
+    last_error_ = QStringLiteral("Reading %1 failed: %2")
+                      .arg(VideoPath, file.errorString().isEmpty() ? QStringLiteral("it ended early")
+                                                                   : file.errorString());
+    return false;
+  case pellox::PaceOutcome::NoFrames:
+    // The connection is fine; only this file cannot go on.
+    state_code_ = kReady;
+    setProgress(0);
+    last_error_ = QStringLiteral("%1 holds no NSV frames for %2 MiB, so it is not an NSV video that can be paced; "
+                                 "sending it stopped.")
+                      .arg(VideoPath)
+                      .arg(pellox::kFramelessBytes / (1024 * 1024));
     return false;
   case pellox::PaceOutcome::ServerStoppedReading:
     state_code_ = kSocketError;
@@ -267,9 +287,12 @@ void Pellox::startTitleRequest() {
 }
 
 void Pellox::onTitleOverdue() {
+  // The socket's closing starts the attempt for a newer title, if any.
   title_socket_.abort();
-  // A title set while the dead attempt was under way gets one of its own.
-  if (title_of_attempt_ != titles_set_) {
+}
+
+void Pellox::retryNewerTitle() {
+  if (title_socket_.state() == QAbstractSocket::UnconnectedState && title_of_attempt_ != titles_set_) {
     startTitleRequest();
   }
 }

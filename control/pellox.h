@@ -82,6 +82,7 @@ private:
   void onTitleWritten();
   void startTitleRequest();
   void onTitleOverdue();
+  void retryNewerTitle();
   void closeSource();
 
   int state_code_ = kNotLoggedIn;

@@ -33,7 +33,22 @@ int headerBytesFor(const unsigned char *bytes, int available) {
   return compared < 4 ? -1 : kSyncFrameHeaderBytes;
 }
 
+// Payload header: 4 bits aux chunk count, 20 bits video length (the aux
+// chunks are inside it), 16 bits audio length; little-endian.
+qint64 payloadBytes(const unsigned char *payload_header, qint64 *audio_bytes) {
+  const qint64 video_bytes =
+      (payload_header[0] >> 4) | (payload_header[1] << 4) | (payload_header[2] << 12);
+  *audio_bytes = payload_header[3] | (payload_header[4] << 8);
+  return video_bytes + *audio_bytes;
+}
+
 } // namespace
+
+qint64 syncFrameBytes(const unsigned char *header) {
+  qint64 audio_bytes = 0;
+  const qint64 payload = payloadBytes(header + kSyncHeaderBytes, &audio_bytes);
+  return audio_bytes > kMaxAudioBytes ? -1 : kSyncFrameHeaderBytes + payload;
+}
 
 FrameWalk::FrameWalk(qint64 first_frame_offset, qint64 stream_bytes)
     : stream_bytes_(stream_bytes), next_frame_(first_frame_offset) {}
@@ -142,12 +157,9 @@ bool FrameWalk::takeFrame(int &frames) {
     startSearch(next_frame_);
     return true;
   }
-  // Payload header: 4 bits aux chunk count, 20 bits video length (the aux
-  // chunks are inside it), 16 bits audio length; little-endian.
-  const unsigned char *payload = header + header_bytes - kPayloadHeaderBytes;
-  const qint64 video_bytes = (payload[0] >> 4) | (payload[1] << 4) | (payload[2] << 12);
-  const qint64 audio_bytes = payload[3] | (payload[4] << 8);
-  const qint64 frame_end = next_frame_ + header_bytes + video_bytes + audio_bytes;
+  qint64 audio_bytes = 0;
+  const qint64 frame_end =
+      next_frame_ + header_bytes + payloadBytes(header + header_bytes - kPayloadHeaderBytes, &audio_bytes);
   if (audio_bytes > kMaxAudioBytes || frame_end > stream_bytes_) {
     startSearch(next_frame_ + 1);
     return true;

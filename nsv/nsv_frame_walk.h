@@ -14,6 +14,10 @@
 // for the next "NSVs", as a decoder resyncs.
 namespace nsv {
 
+// The whole length of the sync frame whose header (sync header and payload
+// header) starts bytes, or -1 when its audio length is out of range.
+qint64 syncFrameBytes(const unsigned char *header);
+
 class FrameWalk {
 public:
   // first_frame_offset: where the first frame begins, counted from the first

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QRandomGenerator>
 
 #include <functional>
 #include <vector>
@@ -142,14 +143,51 @@ TEST(SyncSearch, WithoutHeaderStartsAtFirstByteWithRateZero) {
   EXPECT_EQ(result.start_offset, 0);
   EXPECT_EQ(result.rate_byte, 0);
 
-  // A header cut off before its rate byte reads as rate 0.
+  // A header cut off before its rate byte is no frame: nothing is found.
   QBuffer truncated;
   truncated.setData(fixtures::filler(10) + QByteArray("NSVsVP80"));
   truncated.open(QIODevice::ReadOnly);
   const pellox::SyncSearchResult cut = pellox::findFirstSync(truncated);
-  EXPECT_TRUE(cut.found);
-  EXPECT_EQ(cut.start_offset, 10);
-  EXPECT_EQ(cut.rate_byte, 0);
+  EXPECT_FALSE(cut.found);
+}
+
+TEST(SyncSearch, ChanceMarkersInOtherDataAreNoSyncFrame) {
+  // Compressed data, as a mislabelled MP4 holds, with "NSVs" and a rate byte
+  // planted where chance could put them.
+  QRandomGenerator random(7);
+  QByteArray noise(2 * 1024 * 1024, Qt::Uninitialized);
+  random.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+  noise.replace(5000, 4, "NSVs");
+  noise[5000 + 16] = 25;
+  QBuffer other;
+  other.setData(noise);
+  other.open(QIODevice::ReadOnly);
+  EXPECT_FALSE(pellox::findFirstSync(other).found);
+
+  // Before a real stream, such a marker is passed over for the real one.
+  QByteArray prefixed = noise.left(8192) + fixtures::nsvFile(3, 30, 100);
+  QBuffer real;
+  real.setData(prefixed);
+  real.open(QIODevice::ReadOnly);
+  const pellox::SyncSearchResult found = pellox::findFirstSync(real);
+  EXPECT_TRUE(found.found);
+  EXPECT_EQ(found.start_offset, 8192);
+  EXPECT_EQ(found.rate_byte, 30);
+}
+
+TEST_F(PacerTest, AStretchWithoutFramesStopsTheSend) {
+  // A real stream with megabytes of other data behind it.
+  QRandomGenerator random(11);
+  QByteArray noise(6 * 1024 * 1024, Qt::Uninitialized);
+  random.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+  const QByteArray stream = fixtures::nsvFile(50, 25, 1000);
+  sink_.after_send = [this](int) { sink_.queued_bytes = 0; }; // a server that reads everything
+  EXPECT_EQ(run(stream + noise, 25), PaceOutcome::NoFrames);
+  qint64 sent_bytes = 0;
+  for (const SentBlock &block : sink_.sent) {
+    sent_bytes += block.bytes.size();
+  }
+  EXPECT_LE(sent_bytes, stream.size() + pellox::kFramelessBytes + 2 * pellox::kBlockBytes);
 }
 
 TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
