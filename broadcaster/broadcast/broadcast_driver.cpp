@@ -243,7 +243,8 @@ BroadcastDriver::PlayResult BroadcastDriver::playLoop() {
         return PlayResult::Ended;
       }
       // Still logged in: the control refused this file (not a video it can
-      // pace); the connection is fine and the next video can go.
+      // pace, or it could not be read to its end); the connection is fine
+      // and the next video can go.
       if (control_.state() == ControlState::Ready) {
         report(Problem::VideoRefused, withReason(QStringLiteral("\"%1\" cannot be streamed and was taken out of the "
                                                                 "queue.")
@@ -260,27 +261,12 @@ BroadcastDriver::PlayResult BroadcastDriver::playLoop() {
       if (reconnect_) {
         qCWarning(lcConnection).noquote()
             << withReason(QStringLiteral("Lost the server while sending \"%1\".").arg(head.title), result.text);
-        // A video that breaks off every time (a file that cannot be read to
-        // its end) must not hold the station for ever.
-        interruptions_in_a_row_ = head.id == interrupted_item_ ? interruptions_in_a_row_ + 1 : 1;
-        interrupted_item_ = head.id;
-        if (interruptions_in_a_row_ >= kInterruptionLimit) {
-          report(Problem::VideoRefused,
-                 withReason(QStringLiteral("\"%1\" broke off %2 times in a row and was taken out of the queue.")
-                                .arg(head.title)
-                                .arg(kInterruptionLimit),
-                            result.text));
-          if (!skipItem(head, QStringLiteral("Skipped \"%1\": it kept breaking off.").arg(head.title))) {
-            return PlayResult::Ended;
-          }
-        }
         return PlayResult::ConnectionLost;
       }
       reportStreamingFailed(result.text);
       return PlayResult::Ended;
     }
     skipped_in_a_row_ = 0;
-    interruptions_in_a_row_ = 0;
     if (session_.document().raisePlayCount(entry_key)) {
       const std::optional<session::PlayableEntry> played = session_.document().playableEntry(entry_key);
       qCInfo(lcBroadcast).noquote() << QStringLiteral("Played \"%1\" to its end; its play count is now %2.")

@@ -38,7 +38,7 @@ public:
     VideoUnreadable = 6,
     TooManySkipped = 7,
     NoVideos = 8,
-    VideoRefused = 9, // the control would not send it, or it kept breaking off
+    VideoRefused = 9, // the control would not send it, or could not read it to its end
   };
   Q_ENUM(Problem)
 
@@ -47,8 +47,6 @@ public:
   static constexpr int kSkipLimit = 10;
   static constexpr std::uint32_t kFirstRetryWaitMs = 2000;
   static constexpr std::uint32_t kLongestRetryWaitMs = 60000;
-  // A video interrupted this many times in a row is taken out of the queue.
-  static constexpr int kInterruptionLimit = 3;
 
   // The play mode comes from the queue. A null clock means the system clock.
   BroadcastDriver(session::Session &session, PlayQueue &queue, ControlHost &control,
@@ -112,6 +110,4 @@ private:
   bool reconnect_ = false;
   int skipped_in_a_row_ = 0;
   std::uint32_t retry_wait_ms_ = kFirstRetryWaitMs;
-  std::uint64_t interrupted_item_ = 0;
-  int interruptions_in_a_row_ = 0;
 };
