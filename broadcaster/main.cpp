@@ -170,5 +170,10 @@ int main(int argc, char *argv[]) {
   }
   const int loop_status = app.exec();
   g_on_termination = nullptr;
+  // Play counts that did not reach the file must not look like a clean stop.
+  if (station.session.lastSaveFailed()) {
+    qCWarning(lcSession) << "The session could not be saved on the way out; the program ends with status 1";
+    return 1;
+  }
   return exit_status != 0 ? exit_status : loop_status;
 }

@@ -69,7 +69,8 @@ void Session::close() {
 
 bool Session::save() {
   QString reason;
-  if (document_.isEmpty() || document_.save(path_, &reason)) {
+  last_save_failed_ = !document_.isEmpty() && !document_.save(path_, &reason);
+  if (!last_save_failed_) {
     return true;
   }
   const QString message = QStringLiteral("The session could not be saved to %1:\r\n%2\r\nThe session stays open, and "

@@ -44,6 +44,8 @@ public:
   // Writes the document to its file. A failure is reported through error()
   // and leaves the session open; the next save tries again.
   bool save();
+  // The last save failed and nothing was saved since: the file is behind.
+  bool lastSaveFailed() const { return last_save_failed_; }
 
   QString statisticsText() const { return document_.statisticsText(title()); }
 
@@ -59,6 +61,7 @@ private:
   QString path_;
   std::unique_ptr<SessionLock> lock_;
   QString lock_message_;
+  bool last_save_failed_ = false;
 };
 
 } // namespace session

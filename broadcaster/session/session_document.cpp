@@ -8,6 +8,7 @@
 #include <cmath>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 #include <unistd.h>
 
@@ -54,12 +55,16 @@ void SessionDocument::createNew(const QString &date_text) {
   info.append_child("version").text().set(kProgramVersion);
   info.append_child("mincomp").text().set(kProgramVersion);
   info.append_child("date").text().set(utf8(date_text).constData());
-  const char *const defaults[11] = {"127.0.0.1", "8000", "setmenow", "Stream Test", "Video", "0",
-                                    "128",       "",     "",         "",            ""};
-  for (int index = 0; index < 11; ++index) {
-    pugi::xml_node setting = shoutcast.append_child(kSettingNames[index]);
-    if (defaults[index][0] != '\0') {
-      setting.text().set(defaults[index]);
+  // In file order; an empty default leaves the element empty.
+  const std::pair<const char *, const char *> defaults[] = {
+      {setting::kHost, "127.0.0.1"}, {setting::kPort, "8000"},  {setting::kPassword, "setmenow"},
+      {setting::kStreamName, "Stream Test"}, {setting::kGenre, "Video"}, {setting::kPublic, "0"},
+      {setting::kBitrate, "128"},    {setting::kUrl, ""},        {setting::kIrc, ""},
+      {setting::kIcq, ""},           {setting::kAim, ""}};
+  for (const auto &[name, value] : defaults) {
+    pugi::xml_node setting = shoutcast.append_child(name);
+    if (value[0] != '\0') {
+      setting.text().set(value);
     }
   }
   library.append_child("parent").text().set("Videos");

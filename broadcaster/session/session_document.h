@@ -109,7 +109,7 @@ public:
   bool raisePlayCount(const QString &entry_key);
 
   // The XML itself, for tests that must damage a document in memory; what
-  // it holds is declared in session_document_xml.h.
+  // it holds is declared in internal/session_document_xml.h.
   struct Xml;
   Xml &xml() { return *xml_; }
 

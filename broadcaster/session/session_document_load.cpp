@@ -332,7 +332,9 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
     folders.insert(name);
   }
 
-  QSet<QString> keys;
+  // Keys are told apart by their value: "01" and "1" are one key to the
+  // library, which hands out new keys by value.
+  QSet<qint64> keys;
   int left_out = 0;
   for (const pugi::xpath_node &entry_hit : xml_->document.select_nodes("/tarvik/library/nsv")) {
     const pugi::xml_node entry = entry_hit.node();
@@ -355,10 +357,11 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
       } else if (form == KeyForm::TooLarge) {
         problems << QStringLiteral("The video key %1 is larger than %2").arg(excerpt(key)).arg(kLargestEntryKey) +
                         at(key_node);
-      } else if (keys.contains(key)) {
+      } else if (keys.contains(value)) {
         problems << QStringLiteral("Two videos have the key %1").arg(excerpt(key)) + at(key_node);
+      } else {
+        keys.insert(value);
       }
-      keys.insert(key);
     }
     if (entry.child("parent") && !folders.contains(textOf(entry.child("parent")))) {
       ++left_out;

@@ -22,9 +22,7 @@ namespace {
 
 // A loaded entry's element, to damage it in memory.
 pugi::xml_node entryNode(SessionDocument &document, const QString &key) {
-  pugi::xpath_variable_set variables;
-  variables.set("key", key.toUtf8().constData());
-  return document.xml().document.select_node(pugi::xpath_query("/tarvik/library/nsv/key[. = $key]", &variables)).node().parent();
+  return session::xml::entryNode(document.xml().document, key);
 }
 
 QByteArray readFile(const QString &path) {
@@ -321,6 +319,11 @@ TEST_F(SessionFileTest, KeysOutsideTheExactRangeAreDamageAndNewKeysStayInside) {
   const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
   EXPECT_TRUE(outcome.message.contains("The video key 9223372036854775807 is larger than 9007199254740992 (line 26)"))
       << outcome.message.toStdString();
+  // Keys are one key by value: "01" beside "1" is a second key 1.
+  bytes = kValidSession;
+  bytes.replace("<key>0</key>", "<key>01</key>");
+  const LoadOutcome twice = expectRefused(bytes, LoadOutcome::Kind::Damaged);
+  EXPECT_TRUE(twice.message.contains("Two videos have the key 1 (line 25)")) << twice.message.toStdString();
 
   // The largest key allowed loads; past it there is no next key, so the
   // smallest free one is taken, and the file opens again.

@@ -261,3 +261,29 @@ TEST(CommandLine, ARunningStationsSessionIsRefusedUntilItsProgramIsGone) {
   EXPECT_EQ(taken.exit_code, 0) << taken.output.toStdString();
   EXPECT_TRUE(readFile(session).contains("<title>ready</title>"));
 }
+
+TEST(CommandLine, AFailedSaveOnTheWayOutEndsWithStatusOne) {
+  QTemporaryDir temp;
+  QDir(temp.path()).mkdir(QStringLiteral("sub"));
+  const QString session = temp.filePath(QStringLiteral("sub/station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(session, sessionXml()));
+  QProcess station;
+  station.setProcessEnvironment(serverEnvironment(temp.path()));
+  station.setProcessChannelMode(QProcess::MergedChannels);
+  station.start(fixtures::builtTool(QStringLiteral("tarvik-plus")), {session});
+  ASSERT_TRUE(station.waitForStarted(5000));
+  QByteArray output;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        output += station.readAll();
+        return output.contains("Successfully loaded session");
+      },
+      20000));
+  // The folder goes: the save on the way out cannot be written.
+  ASSERT_TRUE(QDir(temp.filePath(QStringLiteral("sub"))).removeRecursively());
+  station.terminate();
+  ASSERT_TRUE(station.waitForFinished(15000));
+  output += station.readAll();
+  EXPECT_EQ(station.exitCode(), 1) << output.toStdString();
+  EXPECT_TRUE(output.contains("could not be saved")) << output.toStdString();
+}
