@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 int main(int argc, char *argv[]) {
-  // Without a screen Qt cannot start at all; draw offscreen, so that --help
+  // Without a screen Qt cannot start at all; start offscreen, so that --help
   // works and the program says what is wrong instead of aborting.
   const bool no_screen = std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
                          std::getenv("QT_QPA_PLATFORM") == nullptr;
@@ -28,8 +28,9 @@ int main(int argc, char *argv[]) {
   parser.addVersionOption();
   parser.process(app);
   if (no_screen) {
-    std::fprintf(stderr, "kestrin: there is no display (DISPLAY and WAYLAND_DISPLAY are not set); its windows are "
-                         "drawn offscreen, where no capture tool can see them.\n");
+    std::fprintf(stderr, "kestrin: there is no display (DISPLAY and WAYLAND_DISPLAY are not set); its video window "
+                         "is for a screen-capture tool and needs one.\n");
+    return 1;
   }
   MixerApp mixer;
   QObject::connect(&mixer, &MixerApp::exitRequested, &app, &QApplication::quit);

@@ -97,6 +97,15 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
   });
   QEventLoop loop;
   QObject::connect(&import, &ConvertImport::finished, &loop, &QEventLoop::quit);
+  // The hook points at this run only while it lasts, however it ends.
+  struct CancelHook {
+    const std::function<void(std::function<void()>)> &set;
+    ~CancelHook() {
+      if (set) {
+        set(nullptr);
+      }
+    }
+  } cancel_hook{on_cancel_hook};
   if (on_cancel_hook) {
     on_cancel_hook([&import] {
       qCWarning(lcConvert) << "Cancelled: the files not yet imported are skipped";
@@ -109,9 +118,6 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
   }
   if (import.isRunning()) {
     loop.exec();
-  }
-  if (on_cancel_hook) {
-    on_cancel_hook(nullptr);
   }
   const QStringList skipped = import.skipped();
   for (const QString &line : skipped) {

@@ -157,8 +157,15 @@ void ConvertWindow::chooseOutputFolder() {
 }
 
 void ConvertWindow::addPaths(const QStringList &paths) {
-  if (import_) {
+  if (isRunning() || paths.isEmpty()) {
     return;
+  }
+  // A new batch after a finished one: the old results make room.
+  if (import_) {
+    import_.reset();
+    list_->clear();
+    overall_->setValue(0);
+    start_button_->setEnabled(true);
   }
   for (const QString &path : paths) {
     paths_ << path;
@@ -191,6 +198,7 @@ void ConvertWindow::rememberSettings() const {
 }
 
 bool ConvertWindow::start() {
+  // A finished batch keeps its results on show until new videos are added.
   if (import_) {
     return false;
   }
@@ -205,6 +213,8 @@ bool ConvertWindow::start() {
     problem = QStringLiteral("Choose a library folder to import the videos into.");
   } else if (options.output_folder.isEmpty()) {
     problem = QStringLiteral("Choose an output folder for the NSV files.");
+  } else if (!QDir().mkpath(options.output_folder)) {
+    problem = QStringLiteral("The output folder %1 cannot be made. Choose another.").arg(options.output_folder);
   } else {
     readSettings(&options.settings, &problem);
   }
@@ -229,19 +239,24 @@ bool ConvertWindow::start() {
           [this](double fraction) { overall_->setValue(static_cast<int>(fraction * 100.0 + 0.5)); });
   connect(import_.get(), &ConvertImport::fileImported, this, &ConvertWindow::videoImported);
   connect(import_.get(), &ConvertImport::finished, this, &ConvertWindow::onFinished);
-  for (QWidget *widget : std::initializer_list<QWidget *>{add_videos_, add_folder_, start_button_, folder_box_,
-                                                          output_box_, size_box_, rate_box_, video_kbps_box_,
-                                                          audio_kbps_box_}) {
-    widget->setEnabled(false);
-  }
-  cancel_button_->setEnabled(true);
+  enableInputs(false);
   QString error;
   if (!import_->start(&error)) {
     emit errorOccurred(error);
-    onFinished();
+    import_.reset();
+    enableInputs(true);
     return false;
   }
   return true;
+}
+
+void ConvertWindow::enableInputs(bool enabled) {
+  for (QWidget *widget : std::initializer_list<QWidget *>{add_videos_, add_folder_, start_button_, folder_box_,
+                                                          output_box_, size_box_, rate_box_, video_kbps_box_,
+                                                          audio_kbps_box_}) {
+    widget->setEnabled(enabled);
+  }
+  cancel_button_->setEnabled(!enabled);
 }
 
 void ConvertWindow::showFile(int index) {
@@ -264,7 +279,10 @@ void ConvertWindow::cancel() {
 }
 
 void ConvertWindow::onFinished() {
-  cancel_button_->setEnabled(false);
+  // Ready for the next batch; the results stay on show until videos are added.
+  enableInputs(true);
+  start_button_->setEnabled(false);
+  paths_.clear();
   const QStringList skipped = import_->skipped();
   QString summary = QStringLiteral("Converted and imported %1 video(s) into \"%2\"; skipped %3.")
                         .arg(import_->importedCount())

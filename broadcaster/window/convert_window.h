@@ -61,6 +61,7 @@ protected:
 
 private:
   void addPaths(const QStringList &paths);
+  void enableInputs(bool enabled);
   void showFile(int index);
   void onFinished();
   bool readSettings(convert::EncodingSettings *settings, QString *problem) const;

@@ -10,7 +10,7 @@
 
 int main(int argc, char *argv[]) {
   QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName(QStringLiteral("Tarvik+"));
+  QCoreApplication::setApplicationName(QStringLiteral("tarvik-plus"));
   if (argc != 2) {
     std::fprintf(stderr, "usage: session-lock-holder SESSION\n");
     return 2;

@@ -11,7 +11,13 @@ inline QByteArray runTool(const QString &program, const QStringList &arguments, 
   QProcess process;
   process.setProcessChannelMode(QProcess::MergedChannels);
   process.start(program, arguments);
-  process.waitForFinished(120000);
+  if (!process.waitForFinished(120000)) {
+    // Did not start, or hung: never a success.
+    process.kill();
+    process.waitForFinished(5000);
+    *exit_code = -1;
+    return process.readAll();
+  }
   *exit_code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
   return process.readAll();
 }

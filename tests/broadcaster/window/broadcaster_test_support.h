@@ -1,6 +1,7 @@
 #pragma once
 
 #include "nsv_fixtures.h"
+#include "session_files.h"
 
 #include <error_window.h>
 #include <main_window.h>
@@ -26,8 +27,6 @@
 // Helpers for tests that drive the broadcaster's main window.
 namespace broadcaster_testing {
 
-QByteArray readFile(const QString &path);
-
 // Answers the window's file dialog from a script: each entry is the path
 // "chosen", an empty entry is a cancel.
 class ScriptedDialog {
@@ -46,19 +45,6 @@ private:
   QString last_current_;
   CommonDialog::Mode last_mode_ = CommonDialog::Mode::Open;
 };
-
-struct EntrySpec {
-  QString key;
-  QString path;
-  QString title;
-  QString folder;
-  QString playcount = QStringLiteral("0");
-};
-
-// A session file with the default settings, the given folders and entries.
-QByteArray sessionXml(const QStringList &folders, const QList<EntrySpec> &entries,
-                      const QString &password = QStringLiteral("setmenow"), const QString &port = QStringLiteral("8000"),
-                      const QString &host = QStringLiteral("127.0.0.1"));
 
 QLabel *statsLabel(const MainWindow &window, int index);
 

@@ -126,6 +126,17 @@ TEST_F(ConvertWindowTest, VideosBecomeEntriesOfTheChosenFolderAndTheSettingsAreR
       << window_.statusText().toStdString();
   EXPECT_EQ(QSettings().value(QStringLiteral("convert/frame_size")).toString(), "320x180");
   EXPECT_EQ(QSettings().value(QStringLiteral("convert/video_kbps")).toInt(), 300);
+
+  // The window takes a next batch: new videos replace the results shown.
+  auto *convert_button = convert->findChild<QPushButton *>(QStringLiteral("btnConvert"));
+  EXPECT_FALSE(convert_button->isEnabled());
+  const QString more = makeVideo(QStringLiteral("more.mp4"));
+  convert->setChooser([more](ConvertWindow::Choice, const QString &) { return QStringList{more}; });
+  convert->findChild<QPushButton *>(QStringLiteral("btnAddVideos"))->click();
+  EXPECT_EQ(convert->listedPaths(), QStringList{more});
+  convert_button->click();
+  ASSERT_TRUE(waitUntil([&] { return !convert->isRunning(); }, kConversionTimeoutMs));
+  EXPECT_TRUE(window_.library().childTexts(QStringLiteral("B")).contains("more"));
 }
 
 TEST_F(ConvertWindowTest, CancelKeepsWhatWasImportedAndOpeningWaitsForTheConversion) {

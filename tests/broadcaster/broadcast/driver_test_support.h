@@ -1,0 +1,125 @@
+#pragma once
+
+// The broadcast driver on a station of its own, with no window: the real
+// control plugin against the fake server on loopback. The driver's own waits
+// run on a fake clock; the control sends tiny videos that need no pacing holds.
+
+#include "fake_shoutcast_server.h"
+#include "nsv_fixtures.h"
+#include "session_files.h"
+#include "wait_until.h"
+
+#include <broadcast_driver.h>
+#include <station.h>
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QMap>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace broadcaster_testing {
+
+class FakeDriverClock : public YieldClock {
+public:
+  std::uint32_t nowMs() override { return now_ms; }
+  void sleepMs(std::uint32_t duration_ms) override { now_ms += duration_ms; }
+  void yieldToEvents() override {
+    QCoreApplication::processEvents();
+    if (on_yield) {
+      on_yield();
+    }
+  }
+  std::uint32_t now_ms = 0;
+  std::function<void()> on_yield;
+};
+
+const QString kConnectionFailed =
+    QStringLiteral("You either entered an incorrect password, or the server couldn't be reached!");
+const QString kStreamingFailed = QStringLiteral("An error occured when streaming.");
+
+class DriverTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.isValid());
+    ASSERT_TRUE(server_.start());
+    // Draw the nodes in turn: folder, video 0, video 1, video 2, ...
+    driver_.setDraw([this](int node_count) { return (next_draw_++ % node_count) + 1; });
+    QObject::connect(&driver_, &BroadcastDriver::statusChanged, &driver_,
+                     [this](const QString &text) { status_text_ = text; });
+    QObject::connect(&driver_, &BroadcastDriver::error, &driver_,
+                     [this](BroadcastDriver::Problem problem, const QString &message) {
+                       problems_ << problem;
+                       error_text_ = message;
+                     });
+    ASSERT_TRUE(station_.control.isLoaded()) << station_.control.loadError().toStdString();
+  }
+
+  QString videoPath(int index) const { return temp_.filePath(QStringLiteral("video%1.nsv").arg(index)); }
+
+  // A session with one folder and count short videos on disk.
+  void openSession(int count, const QString &password = QStringLiteral("pw")) {
+    QList<EntrySpec> entries;
+    for (int index = 0; index < count; ++index) {
+      ASSERT_TRUE(fixtures::writeFile(videoPath(index), fixtures::nsvFile(3, 25, 100)));
+      entries.append({QString::number(index), videoPath(index), QStringLiteral("Video %1").arg(index),
+                      QStringLiteral("Videos")});
+    }
+    session_path_ = temp_.filePath(QStringLiteral("session.xml"));
+    ASSERT_TRUE(fixtures::writeFile(session_path_, sessionXml({QStringLiteral("Videos")}, entries, password,
+                                                              QString::number(server_.port()))));
+    const session::LoadOutcome outcome = station_.session.open(session_path_);
+    ASSERT_EQ(outcome.kind, session::LoadOutcome::Kind::Loaded) << outcome.message.toStdString();
+  }
+
+  void selectMode(PlayQueue::Mode mode) { station_.queue.setMode(mode); }
+
+  // Presses Stop during the video that follows the given number of complete
+  // plays, as an operator's click arrives while a video is being sent.
+  void stopAfterPlays(int plays) {
+    QObject::connect(&driver_, &BroadcastDriver::videoPlayed, &driver_, [this](const QString &) { ++plays_; });
+    QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [this, plays](const QString &) {
+      if (plays_ == plays) {
+        QTimer::singleShot(0, &driver_, [this] { driver_.stop(); });
+      }
+    });
+  }
+
+  QString errorText() const { return error_text_; }
+  QString statusText() const { return status_text_; }
+  PlayQueue &queue() { return station_.queue; }
+  ControlState controlState() const { return station_.control.state(); }
+  session::SessionDocument &document() { return station_.session.document(); }
+
+  // Play counts in the session file on disk, by entry key.
+  QMap<QString, int> countsOnDisk() const {
+    QMap<QString, int> counts;
+    const QString xml = QString::fromUtf8(readFile(session_path_));
+    static const QRegularExpression entry(QStringLiteral("<key>(\\d+)</key>.*?<playcount>(\\d+)</playcount>"));
+    auto matches = entry.globalMatch(xml);
+    while (matches.hasNext()) {
+      const QRegularExpressionMatch match = matches.next();
+      counts[match.captured(1)] = match.captured(2).toInt();
+    }
+    return counts;
+  }
+
+  QTemporaryDir temp_;
+  FakeShoutcastServer server_;
+  std::shared_ptr<FakeDriverClock> clock_ = std::make_shared<FakeDriverClock>();
+  Station station_{clock_};
+  BroadcastDriver &driver_ = station_.driver;
+  QString session_path_;
+  QString status_text_;
+  QString error_text_;
+  QList<BroadcastDriver::Problem> problems_;
+  int next_draw_ = 0;
+  int plays_ = 0;
+};
+
+} // namespace broadcaster_testing
