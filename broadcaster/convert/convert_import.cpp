@@ -23,7 +23,6 @@ int ConvertImport::add(const QStringList &paths) { return queue_.add(paths); }
 bool ConvertImport::start(QString *error) {
   if (!QDir().mkpath(options_.output_folder)) {
     *error = QStringLiteral("The output folder %1 cannot be made.").arg(options_.output_folder);
-    qCWarning(lcConvert).noquote() << *error;
     return false;
   }
   queue_.start();

@@ -114,6 +114,7 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
   }
   QString error;
   if (!import.start(&error)) {
+    qCWarning(lcConvert).noquote() << error;
     return kSessionFailed;
   }
   if (import.isRunning()) {

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -193,6 +194,18 @@ TEST(CommandLine, ImportNamesEveryInputItCannotTakeAndReadsPlaylists) {
       << nothing.output.toStdString();
   EXPECT_EQ(readFile(session), sessionXml());
 
+  // An output folder that cannot be made ends the run, said once.
+  ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("blocker")), "a file, not a folder"));
+  const ProgramRun no_output =
+      runTarvik({QStringLiteral("--import"), QStringLiteral("--output-folder"), temp.filePath(QStringLiteral("blocker/videos")),
+                 session, temp.filePath(QStringLiteral("nested/deeper"))},
+                temp.path());
+  EXPECT_EQ(no_output.exit_code, 1) << no_output.output.toStdString();
+  EXPECT_EQ(no_output.output.count("cannot be made"), 1) << no_output.output.toStdString();
+  EXPECT_TRUE(dated_line(no_output, QStringLiteral("The output folder .*/blocker/videos cannot be made\\.")))
+      << no_output.output.toStdString();
+  EXPECT_EQ(readFile(session), sessionXml());
+
   // A playlist stands for what it lists (an NSV file as it is); what is
   // missing, cannot be read or has a name that is not UTF-8 is listed.
   ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("ready.nsv")), fixtures::nsvFile(5, 25, 100)));
@@ -202,9 +215,9 @@ TEST(CommandLine, ImportNamesEveryInputItCannotTakeAndReadsPlaylists) {
   large.close();
   ASSERT_TRUE(QDir().mkpath(temp.filePath(QStringLiteral("latin"))));
   ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("latin/plain.nsv")), fixtures::nsvFile(5, 25, 100)));
+  const QByteArray latin_name = QFile::encodeName(temp.filePath(QStringLiteral("latin"))) + "/caf\xE9.nsv";
   QFile latin_named;
-  ASSERT_TRUE(latin_named.open(::creat(QFile::encodeName(temp.filePath(QStringLiteral("latin"))) + "/caf\xE9.nsv", 0644),
-                               QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+  ASSERT_TRUE(latin_named.open(::creat(latin_name.constData(), 0644), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
   latin_named.close();
   const ProgramRun run = runTarvik({QStringLiteral("--import"), session, temp.filePath(QStringLiteral("list.m3u8")),
                                     temp.filePath(QStringLiteral("large.pls")), temp.filePath(QStringLiteral("latin")),
@@ -222,6 +235,7 @@ TEST(CommandLine, ImportNamesEveryInputItCannotTakeAndReadsPlaylists) {
   EXPECT_TRUE(saved.contains("<path>" + temp.filePath(QStringLiteral("ready.nsv")).toUtf8() + "</path><title>ready</title>"))
       << saved.toStdString();
   EXPECT_TRUE(saved.contains("<title>plain</title>")) << saved.toStdString();
+  ::unlink(latin_name.constData()); // Qt cannot name it to remove it with the folder
 }
 
 TEST(CommandLine, ARunningStationsSessionIsRefusedUntilItsProgramIsGone) {
