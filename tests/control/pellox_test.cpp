@@ -500,6 +500,19 @@ TEST_F(PelloxTest, ServerThatStopsReadingIsGivenUpWithoutBufferingTheFile) {
   ASSERT_TRUE(waitUntil([&] { return !server.sourceConnected(); }));
 }
 
+TEST_F(PelloxTest, AVideoTheSystemCouldBufferWholeIsNotPlayedToAServerThatReadsNothing) {
+  // The control's own limit on the system's send buffer, not the test's:
+  // left to grow, that buffer swallows seconds of video unread.
+  FakeShoutcastServer server;
+  ASSERT_TRUE(server.start());
+  server.setSourceReading(false);
+  logIn(server);
+  const QByteArray video = fixtures::nsvFile(300, 25, 10000); // 3 MB, 12 s
+
+  EXPECT_FALSE(control_.StreamVideo(writeVideo(QStringLiteral("a.nsv"), video)));
+  EXPECT_EQ(control_.State(), "4");
+}
+
 TEST_F(PelloxTest, ServerThatPausesThreeSecondsIsWaitedFor) {
   FakeShoutcastServer server;
   QueueWatch queue;
