@@ -425,6 +425,11 @@ int main(int argc, char *argv[]) {
     return runMeasured(argc - 2, argv + 2);
   }
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  // As tarvik-plus runs on a station without a display: Qt's own event
+  // dispatcher. QT_NO_GLIB set but empty measures GLib's, as on a desktop.
+  if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) {
+    qputenv("QT_NO_GLIB", "1");
+  }
   QApplication app(argc, argv);
   if (argc == 4 && std::strcmp(argv[1], "--stream-child") == 0) {
     return streamWithControl(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
