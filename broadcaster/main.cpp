@@ -164,6 +164,15 @@ int main(int argc, char *argv[]) {
     });
   }
 
+  // Exit is mostly asked for from inside the send loop's own event
+  // processing. Qt's own dispatcher lets such a nested call use up the
+  // wake-up meant for the outer loop, which would then sleep for ever with
+  // the window gone; a timer wakes it for sure.
+  QTimer exit_wake;
+  exit_wake.setInterval(100);
+  QObject::connect(&exit_wake, &QTimer::timeout, &app, &QCoreApplication::quit);
+  QObject::connect(&window, &MainWindow::exitRequested, &exit_wake, qOverload<>(&QTimer::start));
+
   g_on_termination = [&window] { window.exitProgram(); };
   window.show();
   if (!command_line.session_path.isEmpty()) {
