@@ -174,6 +174,17 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
   file.close();
   streaming_ = false;
 
+  // A Disconnect (or the server's close) during the last hold's yield: the
+  // walk reached the file's end, but over a connection that is gone.
+  const bool finished_without_connection =
+      (outcome == pellox::PaceOutcome::Completed || outcome == pellox::PaceOutcome::ReadFailed ||
+       outcome == pellox::PaceOutcome::NoFrames) &&
+      (state_code_ != kSending || !isConnected());
+  if (finished_without_connection) {
+    last_error_ = QStringLiteral("The source connection was closed before %1 was sent to its end.").arg(VideoPath);
+    return false;
+  }
+
   switch (outcome) {
   case pellox::PaceOutcome::Completed:
     state_code_ = kReady;

@@ -204,7 +204,8 @@ bool BroadcastDriver::topUpQueue() {
 }
 
 BroadcastDriver::PlayResult BroadcastDriver::playLoop() {
-  while (!exit_requested_) {
+  // Stop may come in any yield, also one after which a video still ends well.
+  while (!exit_requested_ && phase_ == Phase::Running) {
     if (!topUpQueue()) {
       return PlayResult::Ended;
     }

@@ -353,6 +353,20 @@ TEST_F(PelloxTest, DisconnectDuringHoldEndsWithFalseAndStateZero) {
   EXPECT_FALSE(control_.StreamVideo(path));
   EXPECT_EQ(control_.State(), "0");
   EXPECT_EQ(clock_->now_ms, 960u);
+
+  // In the hold after the file's last block the walk still reaches the end,
+  // but the file did not go out whole over a live connection.
+  logIn(server);
+  const QString one_second = writeVideo(QStringLiteral("b.nsv"), fixtures::nsvFile(25, 25, 10));
+  const std::uint32_t started_ms = clock_->now_ms;
+  clock_->on_sleep = [this, started_ms] {
+    if (clock_->now_ms == started_ms + 300) {
+      control_.Disconnect();
+    }
+  };
+  EXPECT_FALSE(control_.StreamVideo(one_second));
+  EXPECT_EQ(control_.State(), "0");
+  EXPECT_TRUE(control_.LastError().contains(QStringLiteral("closed before"))) << control_.LastError().toStdString();
 }
 
 TEST_F(PelloxTest, StopDuringHoldEndsWithFalseAndStateTwo) {

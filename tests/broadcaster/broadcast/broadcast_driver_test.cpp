@@ -77,6 +77,33 @@ TEST_F(DriverTest, StopDuringAVideoKeepsItsCountAndPlaceAtTheHead) {
   EXPECT_EQ(controlState(), ControlState::NotLoggedIn);
 }
 
+TEST_F(DriverTest, StopInTheHoldAfterTheLastBlockStartsNothingMore) {
+  openSession(2);
+  // One second of frames in one block: the whole file is out before its hold.
+  ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(25, 25, 10)));
+  selectMode(PlayQueue::Mode::Manual);
+  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
+  QStringList started;
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) {
+    started << key;
+    if (started.size() == 1) {
+      QTimer::singleShot(300, &driver_, [&] { driver_.stop(); });
+    }
+  });
+  driver_.RunBroadcast();
+  EXPECT_EQ(started, QStringList{"0"});
+  EXPECT_TRUE(errorText().startsWith(kStreamingFailed)) << errorText().toStdString();
+  EXPECT_EQ(countsOnDisk().value("0"), 0);
+  EXPECT_EQ(queue().keys(), (QStringList{"K0", "K1"}));
+  EXPECT_EQ(controlState(), ControlState::NotLoggedIn);
+  // So the next Start logs in afresh and plays.
+  stopAfterPlays(1);
+  driver_.RunBroadcast();
+  EXPECT_EQ(server_.sourceConnectionCount(), 2);
+  EXPECT_EQ(countsOnDisk().value("0"), 1);
+}
+
 TEST_F(DriverTest, RefusedLoginShowsTheConnectionMessageAndLeavesTheQueue) {
   server_.setLoginAnswer(FakeShoutcastServer::LoginAnswer::HangUp);
   openSession(2);
