@@ -44,19 +44,24 @@ QString stateText(const ConversionQueue::File &file) {
   return QString();
 }
 
-QStringList chooseWithDialogs(QWidget *parent, ConvertWindow::Choice choice, const QString &start_folder) {
-  switch (choice) {
-  case ConvertWindow::Choice::Videos:
-    return QFileDialog::getOpenFileNames(parent, QStringLiteral("Videos to convert and import"), start_folder,
-                                         QStringLiteral("Videos (*.mp4 *.mkv *.webm *.avi *.mov *.mpg *.mpeg *.ts *.flv "
-                                                        "*.wmv *.m4v *.ogv *.nsv);;All files (*)"));
-  case ConvertWindow::Choice::Folder:
-  case ConvertWindow::Choice::OutputFolder: {
-    const QString folder = QFileDialog::getExistingDirectory(parent, QStringLiteral("Choose a folder"), start_folder);
-    return folder.isEmpty() ? QStringList() : QStringList{folder};
+// A window-modal dialog that returns at once and answers through `chosen`.
+void chooseWithDialog(QWidget *parent, ConvertWindow::Choice choice, const QString &start_folder,
+                      ConvertWindow::Chosen chosen) {
+  const bool videos = choice == ConvertWindow::Choice::Videos;
+  auto *dialog = new QFileDialog(
+      parent, videos ? QStringLiteral("Videos to convert and import") : QStringLiteral("Choose a folder"), start_folder);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  if (videos) {
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setNameFilter(QStringLiteral("Videos (*.mp4 *.mkv *.webm *.avi *.mov *.mpg *.mpeg *.ts *.flv *.wmv *.m4v "
+                                         "*.ogv *.nsv);;All files (*)"));
+  } else {
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
   }
-  }
-  return {};
+  QObject::connect(dialog, &QFileDialog::filesSelected, parent,
+                   [chosen = std::move(chosen)](const QStringList &paths) { chosen(paths); });
+  dialog->open();
 }
 
 } // namespace
@@ -67,7 +72,9 @@ ConvertWindow::ConvertWindow(session::Library &library, const QString &target_fo
   setObjectName(QStringLiteral("frmConvert"));
   setWindowTitle(QStringLiteral("Convert and import videos"));
   setAttribute(Qt::WA_DeleteOnClose);
-  chooser_ = [this](Choice choice, const QString &start) { return chooseWithDialogs(this, choice, start); };
+  chooser_ = [this](Choice choice, const QString &start, Chosen chosen) {
+    chooseWithDialog(this, choice, start, std::move(chosen));
+  };
 
   add_videos_ = named(new QPushButton(QStringLiteral("Add videos..."), this), "btnAddVideos");
   add_folder_ = named(new QPushButton(QStringLiteral("Add a folder..."), this), "btnAddFolder");
@@ -145,15 +152,20 @@ ConvertWindow::ConvertWindow(session::Library &library, const QString &target_fo
 
 ConvertWindow::~ConvertWindow() = default;
 
-void ConvertWindow::addVideos() { addPaths(chooser_(Choice::Videos, QString())); }
+void ConvertWindow::addVideos() {
+  chooser_(Choice::Videos, QString(), [this](const QStringList &paths) { addPaths(paths); });
+}
 
-void ConvertWindow::addFolder() { addPaths(chooser_(Choice::Folder, QString())); }
+void ConvertWindow::addFolder() {
+  chooser_(Choice::Folder, QString(), [this](const QStringList &paths) { addPaths(paths); });
+}
 
 void ConvertWindow::chooseOutputFolder() {
-  const QStringList chosen = chooser_(Choice::OutputFolder, output_box_->text());
-  if (!chosen.isEmpty()) {
-    output_box_->setText(chosen.first());
-  }
+  chooser_(Choice::OutputFolder, output_box_->text(), [this](const QStringList &paths) {
+    if (!paths.isEmpty()) {
+      output_box_->setText(paths.first());
+    }
+  });
 }
 
 void ConvertWindow::addPaths(const QStringList &paths) {

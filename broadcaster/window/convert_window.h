@@ -28,8 +28,11 @@ class ConvertWindow : public QWidget {
 
 public:
   enum class Choice { Videos, Folder, OutputFolder };
-  // Asks the operator for paths; an empty list is a cancel.
-  using Chooser = std::function<QStringList(Choice choice, const QString &start_folder)>;
+  // Asks the operator for paths and hands them to `chosen`, which a cancel
+  // never calls. It must not wait for the answer: a broadcast runs in the
+  // event loop below this window, and a dialog's own loop would hold it.
+  using Chosen = std::function<void(const QStringList &paths)>;
+  using Chooser = std::function<void(Choice choice, const QString &start_folder, Chosen chosen)>;
 
   // target_folder: the library folder preselected; session_path: where the
   // default output folder is found.

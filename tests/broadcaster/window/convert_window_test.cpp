@@ -12,7 +12,9 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMap>
 #include <QLineEdit>
@@ -20,6 +22,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -52,7 +55,8 @@ protected:
     window_.findChild<QAction *>(QStringLiteral("mnuToolsConvert"))->trigger();
     ConvertWindow *convert = window_.convertWindow();
     EXPECT_NE(convert, nullptr);
-    convert->setChooser([videos](ConvertWindow::Choice, const QString &) { return videos; });
+    convert->setChooser(
+        [videos](ConvertWindow::Choice, const QString &, const ConvertWindow::Chosen &chosen) { chosen(videos); });
     convert->findChild<QPushButton *>(QStringLiteral("btnAddVideos"))->click();
     // Small and quick.
     convert->findChild<QLineEdit *>(QStringLiteral("txtFrameSize"))->setText(QStringLiteral("320x180"));
@@ -131,7 +135,8 @@ TEST_F(ConvertWindowTest, VideosBecomeEntriesOfTheChosenFolderAndTheSettingsAreR
   auto *convert_button = convert->findChild<QPushButton *>(QStringLiteral("btnConvert"));
   EXPECT_FALSE(convert_button->isEnabled());
   const QString more = makeVideo(QStringLiteral("more.mp4"));
-  convert->setChooser([more](ConvertWindow::Choice, const QString &) { return QStringList{more}; });
+  convert->setChooser(
+      [more](ConvertWindow::Choice, const QString &, const ConvertWindow::Chosen &chosen) { chosen({more}); });
   convert->findChild<QPushButton *>(QStringLiteral("btnAddVideos"))->click();
   EXPECT_EQ(convert->listedPaths(), QStringList{more});
   convert_button->click();
@@ -184,4 +189,31 @@ TEST_F(ConvertWindowTest, CancelKeepsWhatWasImportedAndOpeningWaitsForTheConvers
                                                                            QDir::NoDotAndDotDot);
   EXPECT_EQ(left, QStringList{first_imported});
   EXPECT_TRUE(window_.statusText().contains("skipped 3")) << window_.statusText().toStdString();
+}
+
+TEST_F(ConvertWindowTest, ItsFileDialogsLeaveTheEventLoopRunning) {
+  // A broadcast is paced by the event loop under this window: a dialog that
+  // ran a loop of its own would hold the stream for as long as it is open.
+  openSample();
+  clickNode(QStringLiteral("B"));
+  window_.findChild<QAction *>(QStringLiteral("mnuToolsConvert"))->trigger();
+  ConvertWindow *convert = window_.convertWindow();
+  ASSERT_NE(convert, nullptr);
+  const QString video = path(QStringLiteral("clip.mp4"));
+  ASSERT_TRUE(fixtures::writeFile(video, "not looked at before the conversion"));
+  bool held = false;
+  QTimer::singleShot(3000, convert, [&held] {
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+      held = true;
+      modal->close();
+    }
+  });
+  convert->findChild<QPushButton *>(QStringLiteral("btnAddVideos"))->click();
+  EXPECT_FALSE(held);
+  auto *dialog = convert->findChild<QFileDialog *>();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  dialog->selectFile(video);
+  static_cast<QDialog *>(dialog)->accept(); // the file dialog's own override
+  EXPECT_EQ(convert->listedPaths(), QStringList{video});
 }
