@@ -107,14 +107,6 @@ QStringList encoderArguments(const ConversionRequest &request, const MediaInfo &
   return arguments;
 }
 
-QByteArray readWhole(const QString &path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    return QByteArray();
-  }
-  return file.readAll();
-}
-
 } // namespace
 
 // Shared with the muxer thread: inputs set before it starts, outputs read
@@ -130,32 +122,72 @@ struct VideoConversion::MuxJob {
   int frame_count = 0;
   qint64 bytes = 0;
 
+  // Frame by frame, through a body file beside the streams: a film of
+  // hours would not fit in memory, and this runs inside a broadcasting station.
   void run() {
-    const nsv::IvfStream video = nsv::parseIvf(readWhole(video_path));
-    if (!video.valid || video.packets.isEmpty()) {
-      error = QStringLiteral("ffmpeg produced no usable VP8 video");
+    const QString no_video = QStringLiteral("ffmpeg produced no usable VP8 video");
+    QFile video_file(video_path);
+    nsv::IvfReader video(video_file);
+    nsv::IvfStream video_header;
+    if (!video_file.open(QIODevice::ReadOnly) || !video.readHeader(&video_header)) {
+      error = no_video;
       return;
     }
-    const QVector<nsv::AudioPacket> audio =
-        audio_path.isEmpty() ? QVector<nsv::AudioPacket>() : nsv::splitMp3Frames(readWhole(audio_path));
-    if (cancelled) {
+    QFile audio_file(audio_path);
+    nsv::Mp3FrameReader audio(audio_file);
+    const bool with_audio = !audio_path.isEmpty() && audio_file.open(QIODevice::ReadOnly);
+    QFile body(QFileInfo(video_path).dir().filePath(QStringLiteral("body.nsv")));
+    if (!body.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+      error = QStringLiteral("cannot write %1: %2").arg(body.fileName(), body.errorString());
       return;
     }
-    const QByteArray muxed = nsv::muxToNsv(video, audio, frame_rate_byte, with_file_header);
-    if (muxed.isEmpty()) {
+    nsv::Writer writer(nsv::muxFormat(video_header, with_audio, frame_rate_byte), &body);
+    const nsv::MuxOutcome outcome = nsv::muxFrames(
+        [&video](nsv::VideoPacket *packet) { return video.next(packet); },
+        [&audio, with_audio](nsv::AudioPacket *packet) { return with_audio && audio.next(packet); }, writer,
+        [this] { return cancelled.load(); });
+    if (outcome == nsv::MuxOutcome::Cancelled || cancelled) {
+      return;
+    }
+    if (outcome == nsv::MuxOutcome::FrameTooLarge) {
       error = QStringLiteral("a frame is too large for NSV; lower the video bit rate");
       return;
     }
-    if (cancelled) {
+    if (outcome == nsv::MuxOutcome::WriteFailed) {
+      error = QStringLiteral("cannot write %1: %2").arg(body.fileName(), body.errorString());
+      return;
+    }
+    if (!video.endedCleanly() || writer.frameCount() == 0) {
+      error = no_video;
       return;
     }
     QSaveFile output(output_path);
-    if (!output.open(QIODevice::WriteOnly) || output.write(muxed) != muxed.size() || !output.commit()) {
-      error = QStringLiteral("cannot write %1: %2").arg(output_path, output.errorString());
+    if (!output.open(QIODevice::WriteOnly) || !copyInto(output, with_file_header ? writer.header() : QByteArray(), body) ||
+        !output.commit()) {
+      if (!cancelled) {
+        error = QStringLiteral("cannot write %1: %2").arg(output_path, output.errorString());
+      }
       return;
     }
-    frame_count = static_cast<int>(video.packets.size());
-    bytes = muxed.size();
+    body.remove();
+    frame_count = writer.frameCount();
+    bytes = QFileInfo(output_path).size();
+  }
+
+  // The header, then the body file, a piece at a time.
+  bool copyInto(QSaveFile &output, const QByteArray &header, QFile &body) {
+    constexpr qint64 kPieceBytes = 1024 * 1024;
+    if (output.write(header) != header.size() || !body.seek(0)) {
+      return false;
+    }
+    while (!body.atEnd()) {
+      const QByteArray piece = body.read(kPieceBytes);
+      if (piece.isEmpty() || cancelled || output.write(piece) != piece.size()) {
+        output.cancelWriting();
+        return false;
+      }
+    }
+    return true;
   }
 };
 

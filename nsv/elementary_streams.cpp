@@ -1,5 +1,8 @@
 #include "elementary_streams.h"
 
+#include <QBuffer>
+#include <QIODevice>
+
 namespace nsv {
 
 namespace {
@@ -7,30 +10,52 @@ constexpr int kIvfHeaderBytes = 32;
 constexpr int kIvfFrameHeaderBytes = 12;
 } // namespace
 
+bool IvfReader::readHeader(IvfStream *stream) {
+  const QByteArray header = device_.read(kIvfHeaderBytes);
+  if (header.size() < kIvfHeaderBytes || !header.startsWith("DKIF")) {
+    return false;
+  }
+  stream->fourcc = header.mid(8, 4);
+  stream->width = readLe16(header.constData() + 12);
+  stream->height = readLe16(header.constData() + 14);
+  // A longer header than the 32 bytes known: the frames start after it.
+  const int header_bytes = readLe16(header.constData() + 6);
+  return header_bytes <= kIvfHeaderBytes || device_.skip(header_bytes - kIvfHeaderBytes) == header_bytes - kIvfHeaderBytes;
+}
+
+bool IvfReader::next(VideoPacket *packet) {
+  const QByteArray frame_header = device_.read(kIvfFrameHeaderBytes);
+  if (frame_header.size() < kIvfFrameHeaderBytes) {
+    ended_cleanly_ = frame_header.isEmpty();
+    return false;
+  }
+  const quint32 frame_bytes = readLe32(frame_header.constData());
+  if (frame_bytes == 0) {
+    return false;
+  }
+  packet->data = device_.read(frame_bytes);
+  if (static_cast<quint32>(packet->data.size()) != frame_bytes) {
+    return false;
+  }
+  // VP8 frame tag: bit 0 of the first byte is 0 for a key frame.
+  packet->key_frame = (static_cast<unsigned char>(packet->data[0]) & 0x01) == 0;
+  return true;
+}
+
 IvfStream parseIvf(const QByteArray &file) {
   IvfStream stream;
-  if (file.size() < kIvfHeaderBytes || !file.startsWith("DKIF")) {
+  QBuffer buffer;
+  buffer.setData(file);
+  buffer.open(QIODevice::ReadOnly);
+  IvfReader reader(buffer);
+  if (!reader.readHeader(&stream)) {
     return stream;
   }
-  const int header_bytes = readLe16(file.constData() + 6);
-  stream.fourcc = file.mid(8, 4);
-  stream.width = readLe16(file.constData() + 12);
-  stream.height = readLe16(file.constData() + 14);
-  qsizetype position = header_bytes;
-  while (position + kIvfFrameHeaderBytes <= file.size()) {
-    const quint32 frame_bytes = readLe32(file.constData() + position);
-    position += kIvfFrameHeaderBytes;
-    if (frame_bytes == 0 || static_cast<quint64>(position) + frame_bytes > static_cast<quint64>(file.size())) {
-      return stream;
-    }
-    VideoPacket packet;
-    packet.data = file.mid(position, frame_bytes);
-    // VP8 frame tag: bit 0 of the first byte is 0 for a key frame.
-    packet.key_frame = (static_cast<unsigned char>(packet.data[0]) & 0x01) == 0;
+  VideoPacket packet;
+  while (reader.next(&packet)) {
     stream.packets.append(packet);
-    position += frame_bytes;
   }
-  stream.valid = position == file.size();
+  stream.valid = reader.endedCleanly();
   return stream;
 }
 
@@ -75,21 +100,45 @@ Mp3FrameInfo mp3FrameAt(const unsigned char *header) {
 
 } // namespace
 
-QVector<AudioPacket> splitMp3Frames(const QByteArray &stream) {
-  QVector<AudioPacket> frames;
-  const auto *bytes = reinterpret_cast<const unsigned char *>(stream.constData());
-  qsizetype position = 0;
-  while (position + 4 <= stream.size()) {
-    const Mp3FrameInfo info = mp3FrameAt(bytes + position);
-    if (info.bytes < 4 || position + info.bytes > stream.size()) {
-      ++position;
+bool Mp3FrameReader::fill(qsizetype bytes) {
+  constexpr qint64 kPieceBytes = 64 * 1024;
+  while (buffer_.size() - position_ < bytes) {
+    const QByteArray piece = device_.read(kPieceBytes);
+    if (piece.isEmpty()) {
+      return false;
+    }
+    // What was read before is of no more use.
+    buffer_.remove(0, position_);
+    position_ = 0;
+    buffer_.append(piece);
+  }
+  return true;
+}
+
+bool Mp3FrameReader::next(AudioPacket *packet) {
+  while (fill(4)) {
+    const Mp3FrameInfo info = mp3FrameAt(reinterpret_cast<const unsigned char *>(buffer_.constData()) + position_);
+    if (info.bytes < 4 || !fill(info.bytes)) {
+      ++position_;
       continue;
     }
-    AudioPacket packet;
-    packet.data = stream.mid(position, info.bytes);
-    packet.duration_s = static_cast<double>(info.samples) / info.sample_rate;
+    packet->data = buffer_.mid(position_, info.bytes);
+    packet->duration_s = static_cast<double>(info.samples) / info.sample_rate;
+    position_ += info.bytes;
+    return true;
+  }
+  return false;
+}
+
+QVector<AudioPacket> splitMp3Frames(const QByteArray &stream) {
+  QBuffer buffer;
+  buffer.setData(stream);
+  buffer.open(QIODevice::ReadOnly);
+  Mp3FrameReader reader(buffer);
+  QVector<AudioPacket> frames;
+  AudioPacket packet;
+  while (reader.next(&packet)) {
     frames.append(packet);
-    position += info.bytes;
   }
   return frames;
 }
@@ -113,39 +162,63 @@ void Mp3Duration::add(const QByteArray &piece) {
   pending_.remove(0, position);
 }
 
-QByteArray muxToNsv(const IvfStream &video, const QVector<AudioPacket> &audio,
-                    std::uint8_t frame_rate_byte, bool with_file_header) {
+StreamFormat muxFormat(const IvfStream &video, bool with_audio, std::uint8_t frame_rate_byte) {
   StreamFormat format;
   format.video_fourcc = video.fourcc.isEmpty() ? QByteArrayLiteral("VP80") : video.fourcc;
   if (format.video_fourcc == "VP80" || format.video_fourcc == "VP8 ") {
     format.video_fourcc = QByteArrayLiteral("VP80");
   }
-  format.audio_fourcc = audio.isEmpty() ? QByteArrayLiteral("NONE") : QByteArrayLiteral("MP3 ");
+  format.audio_fourcc = with_audio ? QByteArrayLiteral("MP3 ") : QByteArrayLiteral("NONE");
   format.width = video.width;
   format.height = video.height;
   format.frame_rate_byte = frame_rate_byte;
-  const double rate = frameRateFromByte(format.frame_rate_byte);
+  return format;
+}
 
-  Writer writer(format);
-  int next_audio = 0;
+MuxOutcome muxFrames(const std::function<bool(VideoPacket *)> &next_video,
+                     const std::function<bool(AudioPacket *)> &next_audio, Writer &writer,
+                     const std::function<bool()> &cancelled) {
+  constexpr int kFramesBetweenCancelChecks = 256;
+  const double rate = frameRateFromByte(writer.format().frame_rate_byte);
+  AudioPacket audio;
+  bool audio_waiting = false; // read, not yet placed
   double audio_clock_s = 0.0;
-  for (int slot = 0; slot < video.packets.size(); ++slot) {
-    const VideoPacket &packet = video.packets[slot];
+  VideoPacket packet;
+  for (int slot = 0; next_video(&packet); ++slot) {
     Frame frame;
     frame.sync = packet.key_frame || slot == 0;
     frame.video = packet.data;
     const double slot_end_s = (slot + 1) / rate;
-    while (next_audio < audio.size() && audio_clock_s < slot_end_s &&
-           frame.audio.size() + audio[next_audio].data.size() <= kMaxAudioBytes) {
-      frame.audio.append(audio[next_audio].data);
-      audio_clock_s += audio[next_audio].duration_s;
-      ++next_audio;
+    for (;;) {
+      if (!audio_waiting) {
+        audio_waiting = next_audio(&audio);
+      }
+      if (!audio_waiting || audio_clock_s >= slot_end_s || frame.audio.size() + audio.data.size() > kMaxAudioBytes) {
+        break;
+      }
+      frame.audio.append(audio.data);
+      audio_clock_s += audio.duration_s;
+      audio_waiting = false;
     }
     if (!writer.addFrame(frame)) {
-      return QByteArray();
+      return writer.writeFailed() ? MuxOutcome::WriteFailed : MuxOutcome::FrameTooLarge;
+    }
+    if (cancelled && slot % kFramesBetweenCancelChecks == 0 && cancelled()) {
+      return MuxOutcome::Cancelled;
     }
   }
-  return writer.finish(with_file_header);
+  return MuxOutcome::Done;
+}
+
+QByteArray muxToNsv(const IvfStream &video, const QVector<AudioPacket> &audio,
+                    std::uint8_t frame_rate_byte, bool with_file_header) {
+  Writer writer(muxFormat(video, !audio.isEmpty(), frame_rate_byte));
+  int next_video = 0;
+  int next_audio = 0;
+  const MuxOutcome outcome = muxFrames(
+      [&](VideoPacket *packet) { return next_video < video.packets.size() && (*packet = video.packets[next_video++], true); },
+      [&](AudioPacket *packet) { return next_audio < audio.size() && (*packet = audio[next_audio++], true); }, writer);
+  return outcome == MuxOutcome::Done ? writer.finish(with_file_header) : QByteArray();
 }
 
 } // namespace nsv

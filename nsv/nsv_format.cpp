@@ -1,5 +1,7 @@
 #include "nsv_format.h"
 
+#include <QIODevice>
+
 #include <cmath>
 
 namespace nsv {
@@ -136,29 +138,38 @@ QByteArray fileHeader(quint32 body_bytes, quint32 length_ms, const QVector<quint
   return header;
 }
 
-Writer::Writer(StreamFormat format) : format_(std::move(format)) {}
+Writer::Writer(StreamFormat format, QIODevice *body_sink) : format_(std::move(format)), body_sink_(body_sink) {}
 
 bool Writer::addFrame(const Frame &frame) {
   const QByteArray encoded = encodeFrame(format_, frame);
   if (encoded.isEmpty()) {
     return false;
   }
-  if (frame.sync) {
-    sync_offsets_.append(static_cast<quint32>(body_.size()));
+  if (body_sink_ != nullptr) {
+    if (body_sink_->write(encoded) != encoded.size()) {
+      write_failed_ = true;
+      return false;
+    }
+  } else {
+    body_.append(encoded);
   }
-  body_.append(encoded);
+  if (frame.sync) {
+    sync_offsets_.append(static_cast<quint32>(body_bytes_));
+  }
+  body_bytes_ += encoded.size();
   ++frame_count_;
   return true;
 }
 
-QByteArray Writer::finish(bool with_file_header) const {
-  if (!with_file_header) {
-    return body_;
-  }
+QByteArray Writer::header() const {
   const double rate = frameRateFromByte(format_.frame_rate_byte);
   const quint32 length_ms =
       rate > 0 ? static_cast<quint32>(std::llround(frame_count_ * 1000.0 / rate)) : 0;
-  return fileHeader(static_cast<quint32>(body_.size()), length_ms, sync_offsets_) + body_;
+  return fileHeader(static_cast<quint32>(body_bytes_), length_ms, sync_offsets_);
+}
+
+QByteArray Writer::finish(bool with_file_header) const {
+  return with_file_header ? header() + body_ : body_;
 }
 
 } // namespace nsv

@@ -7,6 +7,8 @@
 
 // Building blocks of the NSV container: the file header "NSVf", sync frames
 // "NSVs", plain frames (sync word 0xEF 0xBE) and the payload they carry.
+class QIODevice;
+
 namespace nsv {
 
 inline constexpr char kSyncMagic[] = "NSVs";
@@ -67,25 +69,34 @@ QByteArray fileHeader(quint32 body_bytes, quint32 length_ms,
                       const QVector<quint32> &sync_offsets,
                       const QByteArray &metadata = QByteArray());
 
-// Collects frames into a whole file in memory.
+// Collects frames into a whole file in memory, or writes them to body_sink
+// as they come (the NSVf header, which counts them, is then asked for last).
 class Writer {
 public:
-  explicit Writer(StreamFormat format);
+  explicit Writer(StreamFormat format, QIODevice *body_sink = nullptr);
 
-  // False when the frame cannot be encoded (payload too large).
+  // False when the frame cannot be encoded (payload too large) or written.
   bool addFrame(const Frame &frame);
 
+  const StreamFormat &format() const { return format_; }
   int frameCount() const { return frame_count_; }
+  qint64 bodyBytes() const { return body_bytes_; }
+  bool writeFailed() const { return write_failed_; }
   const QByteArray &body() const { return body_; }
 
+  // The NSVf header for the frames added so far.
+  QByteArray header() const;
   // The complete file: an NSVf header (when asked for) followed by the frames.
   QByteArray finish(bool with_file_header) const;
 
 private:
   StreamFormat format_;
+  QIODevice *body_sink_ = nullptr;
   QByteArray body_;
+  qint64 body_bytes_ = 0;
   QVector<quint32> sync_offsets_;
   int frame_count_ = 0;
+  bool write_failed_ = false;
 };
 
 // Little-endian helpers shared by readers and writers.

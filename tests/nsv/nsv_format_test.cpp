@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+
 TEST(FrameRateByte, DecodesTheTable) {
   const struct {
     int byte;
@@ -112,6 +114,16 @@ TEST(ElementaryStreams, SplitsMp3FramesAndSkipsJunk) {
   EXPECT_EQ(frames[0].data, frame);
   EXPECT_EQ(frames[1].data, padded);
   EXPECT_NEAR(frames[0].duration_s, 1152.0 / 44100.0, 1e-12);
+
+  // Read a piece at a time: frames across the pieces' edges, junk between some.
+  QByteArray long_stream;
+  for (int index = 0; index < 400; ++index) {
+    long_stream += (index % 2 == 0 ? frame : padded) + (index % 50 == 0 ? QByteArray("junk") : QByteArray());
+  }
+  const QVector<nsv::AudioPacket> long_frames = nsv::splitMp3Frames(long_stream);
+  ASSERT_EQ(long_frames.size(), 400);
+  EXPECT_EQ(long_frames[157].data, padded);
+  EXPECT_EQ(long_frames[398].data, frame);
 }
 
 TEST(ElementaryStreams, ParsesIvfAndMarksKeyFrames) {
@@ -145,4 +157,21 @@ TEST(ElementaryStreams, ParsesIvfAndMarksKeyFrames) {
   const QByteArray muxed = nsv::muxToNsv(stream, {}, 25, false);
   EXPECT_TRUE(muxed.startsWith("NSVsVP80NONE"));
   EXPECT_EQ(muxed.mid(19 + 5 + 3, 2), QByteArray("\xEF\xBE"));
+
+  // Streamed from the file to a body device, the header asked for last:
+  // the same bytes as in memory.
+  QBuffer ivf_file;
+  ivf_file.setData(ivf);
+  ASSERT_TRUE(ivf_file.open(QIODevice::ReadOnly));
+  nsv::IvfReader reader(ivf_file);
+  nsv::IvfStream header;
+  ASSERT_TRUE(reader.readHeader(&header));
+  QBuffer body;
+  ASSERT_TRUE(body.open(QIODevice::WriteOnly));
+  nsv::Writer writer(nsv::muxFormat(header, false, 25), &body);
+  EXPECT_EQ(nsv::muxFrames([&reader](nsv::VideoPacket *packet) { return reader.next(packet); },
+                           [](nsv::AudioPacket *) { return false; }, writer),
+            nsv::MuxOutcome::Done);
+  EXPECT_TRUE(reader.endedCleanly());
+  EXPECT_EQ(writer.header() + body.data(), nsv::muxToNsv(stream, {}, 25, true));
 }
