@@ -219,8 +219,17 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
                       .arg(source_host_)
                       .arg(source_port_);
     return false;
-  case pellox::PaceOutcome::Stopped:
   case pellox::PaceOutcome::ConnectionLost:
+    // Not the host's own Disconnect: the server's side ended it.
+    if (state_code_ == kSending) {
+      last_error_ = QStringLiteral("The connection to %1 port %2 was closed by the server or the network while %3 "
+                                   "was being sent.")
+                        .arg(source_host_)
+                        .arg(source_port_)
+                        .arg(VideoPath);
+    }
+    break;
+  case pellox::PaceOutcome::Stopped:
     break;
   }
   return false;

@@ -178,6 +178,8 @@ TEST_F(PelloxTest, ServerClosingAfterLoginKeepsTheState) {
   const QString path = writeVideo(QStringLiteral("a.nsv"), fixtures::nsvFile(30, 25, 100));
   EXPECT_FALSE(control_.StreamVideo(path));
   EXPECT_EQ(control_.State(), "2");
+  EXPECT_TRUE(control_.LastError().contains(QStringLiteral("closed by the server or the network")))
+      << control_.LastError().toStdString();
 }
 
 TEST_F(PelloxTest, NothingListeningGivesSocketError) {

@@ -231,6 +231,8 @@ TEST_F(DriverTest, ConnectionLostDuringAVideoIsClosedSoTheNextStartLogsIn) {
   driver_.RunBroadcast();
   QObject::disconnect(hang_up);
   EXPECT_EQ(problems_.value(0), BroadcastDriver::Problem::StreamingFailed);
+  // The log says what happened, not only that streaming failed.
+  EXPECT_TRUE(errorText().contains(QStringLiteral("closed by the server or the network"))) << errorText().toStdString();
   EXPECT_EQ(controlState(), ControlState::NotLoggedIn);
   EXPECT_EQ(countsOnDisk().value("0"), 0);
 
