@@ -88,10 +88,11 @@ qint64 queueLimitBytes(qint64 bytes_walked, qint64 frames_walked, double frames_
 
 } // namespace
 
-NsvPacer::Room NsvPacer::waitForRoom(PacerSink &sink, qint64 block_bytes, qint64 queue_limit_bytes) {
-  qint64 queued_bytes = sink.queuedBytes();
+NsvPacer::Room NsvPacer::waitForQueue(PacerSink &sink, const std::function<qint64()> &queued,
+                                      qint64 limit_bytes) {
+  qint64 queued_bytes = queued();
   std::uint32_t last_progress_ms = clock_.tickMs();
-  while (queued_bytes + block_bytes > queue_limit_bytes) {
+  while (queued_bytes > limit_bytes) {
     // A closed connection is noticed by the caller before its send.
     if (!sink.isConnected()) {
       return Room::Available;
@@ -104,7 +105,7 @@ NsvPacer::Room NsvPacer::waitForRoom(PacerSink &sink, qint64 block_bytes, qint64
     }
     clock_.yieldToEvents();
     clock_.sleepMs(kHoldSleepMs);
-    const qint64 now_queued_bytes = sink.queuedBytes();
+    const qint64 now_queued_bytes = queued();
     if (now_queued_bytes < queued_bytes) {
       last_progress_ms = clock_.tickMs();
     }
@@ -161,8 +162,9 @@ PaceOutcome NsvPacer::run(QIODevice &file, qint64 start_offset, double frames_pe
       clock_.yieldToEvents();
     }
 
-    const Room room = waitForRoom(sink, block.size(),
-                                  queueLimitBytes(position - start_offset, frames_counted_, frames_per_second));
+    const Room room =
+        waitForQueue(sink, [&sink] { return sink.queuedBytes(); },
+                     queueLimitBytes(position - start_offset, frames_counted_, frames_per_second) - block.size());
     if (room == Room::ServerStalled) {
       return PaceOutcome::ServerStoppedReading;
     }
@@ -186,6 +188,17 @@ PaceOutcome NsvPacer::run(QIODevice &file, qint64 start_offset, double frames_pe
       }
       frames_since_mark = static_cast<std::int32_t>(roundHalfEven(frames_since_mark - frames_per_second));
     }
+  }
+  // The file's end fits into the buffers on the way to a server that stopped
+  // reading: more than the queue's bound left behind is no play yet.
+  const qint64 sent_bytes = file_bytes - start_offset;
+  const Room taken = waitForQueue(sink, [&sink] { return sink.bytesNotTaken(); },
+                                  queueLimitBytes(sent_bytes, frames_counted_, frames_per_second));
+  if (taken == Room::ServerStalled) {
+    return PaceOutcome::ServerStoppedReading;
+  }
+  if (taken == Room::StopRequested) {
+    return PaceOutcome::Stopped;
   }
   return PaceOutcome::Completed;
 }

@@ -53,6 +53,9 @@ public:
   virtual bool sendBlock(const QByteArray &block) = 0;
   // Bytes handed to the connection that have not left for the server yet.
   virtual qint64 queuedBytes() const = 0;
+  // Those, and the ones the system holds because the server's side has no
+  // room for them.
+  virtual qint64 bytesNotTaken() const { return queuedBytes(); }
   // True once per stop request; the request is cleared by reading it.
   virtual bool takeStopRequest() = 0;
   virtual void setProgress(int percent) = 0;
@@ -82,8 +85,9 @@ public:
 private:
   enum class Room { Available, StopRequested, ServerStalled };
 
-  // Waits, yielding, until the block fits into the connection's queue.
-  Room waitForRoom(PacerSink &sink, qint64 block_bytes, qint64 queue_limit_bytes);
+  // Waits, yielding, until queued() is at most limit_bytes; a server that
+  // takes nothing for kStalledServerMs is given up.
+  Room waitForQueue(PacerSink &sink, const std::function<qint64()> &queued, qint64 limit_bytes);
   void hold(std::uint32_t second_mark_ms);
 
   PacingClock &clock_;

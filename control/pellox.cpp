@@ -1,5 +1,8 @@
 #include "pellox.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 #include <nsv_format.h>
 
 #include <QFile>
@@ -237,6 +240,17 @@ bool Pellox::StreamVideo(QString VideoPath, QString Title) {
 
 bool Pellox::isConnected() const {
   return source_socket_.state() == QAbstractSocket::ConnectedState;
+}
+
+qint64 Pellox::bytesNotTaken() const {
+  // And what the system could not send yet: the server's side has no room
+  // for it, as when the server stopped reading and its buffer is full.
+  int unsent_bytes = 0;
+  const qintptr descriptor = source_socket_.socketDescriptor();
+  if (descriptor < 0 || ::ioctl(static_cast<int>(descriptor), SIOCOUTQNSD, &unsent_bytes) != 0) {
+    unsent_bytes = 0;
+  }
+  return source_socket_.bytesToWrite() + unsent_bytes;
 }
 
 bool Pellox::sendBlock(const QByteArray &block) {

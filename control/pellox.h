@@ -68,6 +68,7 @@ private:
   bool isConnected() const override;
   bool sendBlock(const QByteArray &block) override;
   qint64 queuedBytes() const override { return source_socket_.bytesToWrite(); }
+  qint64 bytesNotTaken() const override;
   bool takeStopRequest() override;
   void setProgress(int percent) override { SetProgress(percent); }
 

@@ -527,6 +527,14 @@ TEST_F(PelloxTest, AVideoTheSystemCouldBufferWholeIsNotPlayedToAServerThatReadsN
 
   EXPECT_FALSE(control_.StreamVideo(writeVideo(QStringLiteral("a.nsv"), video)));
   EXPECT_EQ(control_.State(), "4");
+
+  // A short one fits whole into the buffers on the way: more than the
+  // queue's bound still unsent at its end is no play either.
+  logIn(server);
+  EXPECT_FALSE(control_.StreamVideo(writeVideo(QStringLiteral("b.nsv"), fixtures::nsvFile(200, 25, 4000)))); // 8 s
+  EXPECT_EQ(control_.State(), "4");
+  EXPECT_TRUE(control_.LastError().contains(QStringLiteral("server stopped reading")))
+      << control_.LastError().toStdString();
 }
 
 TEST_F(PelloxTest, ServerThatPausesThreeSecondsIsWaitedFor) {
