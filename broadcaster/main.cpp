@@ -62,9 +62,11 @@ bool installTerminationHandlers() {
 // GLib's (a desktop keeps GLib's, which its file dialogs may need). Qt also
 // wants a private runtime folder, which a service often lacks; make one
 // quietly, as Qt would with a warning.
-void prepareForNoScreen() {
-  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
-      std::getenv("QT_QPA_PLATFORM") == nullptr) {
+// True when there is no screen.
+bool prepareForNoScreen() {
+  const bool no_screen = std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
+                         std::getenv("QT_QPA_PLATFORM") == nullptr;
+  if (no_screen) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("QT_NO_GLIB", "1", 0);
   }
@@ -74,6 +76,7 @@ void prepareForNoScreen() {
       setenv("XDG_RUNTIME_DIR", folder.constData(), 1);
     }
   }
+  return no_screen;
 }
 
 // What a termination signal does now: exit (the window), or cancel (an import).
@@ -99,7 +102,7 @@ int writeNewSession(const QString &path) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-  prepareForNoScreen();
+  const bool no_screen = prepareForNoScreen();
   QString log_error;
   station_log::install(QString(), &log_error);
   QApplication app(argc, argv);
@@ -180,6 +183,9 @@ int main(int argc, char *argv[]) {
   }
   if (command_line.start) {
     QTimer::singleShot(0, &window, &MainWindow::startRequested);
+  } else if (no_screen) {
+    qCWarning(lcWindow) << "No display, and no --start: this Tarvik+ waits to be ended and does nothing else "
+                           "(see tarvik-plus --help)";
   }
   const int loop_status = app.exec();
   g_on_termination = nullptr;

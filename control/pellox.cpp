@@ -6,6 +6,7 @@
 #include <nsv_format.h>
 
 #include <QFile>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -27,6 +28,10 @@ constexpr int kHighestPort = 65534; // the source port is one above it
 // A title request that has not gone out by then will not.
 constexpr int kTitleTimeoutMs = 10000;
 
+// The host's log shows what the title connection could not do; nothing else
+// would tell that listeners still see an old title.
+Q_LOGGING_CATEGORY(lcTitle, "pellox.title")
+
 } // namespace
 
 Pellox::Pellox(QWidget *parent) : QWidget(parent), clock_(std::make_shared<SystemPacingClock>()) {
@@ -44,7 +49,13 @@ Pellox::Pellox(QWidget *parent) : QWidget(parent), clock_(std::make_shared<Syste
   connect(&source_socket_, &QTcpSocket::disconnected, this, &Pellox::onSourceClosed);
   connect(&title_socket_, &QTcpSocket::connected, this, &Pellox::onTitleConnected);
   connect(&title_socket_, &QTcpSocket::bytesWritten, this, &Pellox::onTitleWritten);
-  connect(&title_socket_, &QTcpSocket::errorOccurred, this, [this] { title_socket_.abort(); });
+  connect(&title_socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+    // A server that closes after the request did its part.
+    if (error != QAbstractSocket::RemoteHostClosedError) {
+      logTitleFailure(title_socket_.errorString());
+    }
+    title_socket_.abort();
+  });
   connect(&title_socket_, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
     if (state == QAbstractSocket::UnconnectedState) {
       title_deadline_.stop();
@@ -321,8 +332,18 @@ void Pellox::startTitleRequest() {
 }
 
 void Pellox::onTitleOverdue() {
+  if (title_socket_.state() != QAbstractSocket::UnconnectedState) {
+    logTitleFailure(QStringLiteral("no connection within %1 s").arg(kTitleTimeoutMs / 1000));
+  }
   // The socket's closing starts the attempt for a newer title, if any.
   title_socket_.abort();
+}
+
+void Pellox::logTitleFailure(const QString &reason) const {
+  qCWarning(lcTitle).noquote() << QStringLiteral("The title \"%1\" did not reach %2 port %3: %4")
+                                      .arg(pending_title_, title_host_)
+                                      .arg(title_port_)
+                                      .arg(reason);
 }
 
 void Pellox::retryNewerTitle() {

@@ -80,6 +80,7 @@ private:
   void onSourceError(QAbstractSocket::SocketError error);
   void onSourceClosed();
   void onTitleConnected();
+  void logTitleFailure(const QString &reason) const;
   void onTitleWritten();
   void startTitleRequest();
   void onTitleOverdue();

@@ -337,9 +337,17 @@ TEST_F(PelloxTest, UnreachableTitlePortDoesNotAffectTheVideo) {
   logIn(server);
   const QByteArray video = fixtures::nsvFile(30, 25, 200);
   const QString path = writeVideo(QStringLiteral("a.nsv"), video);
+  static QStringList warnings;
+  warnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+    warnings << text;
+  });
   EXPECT_TRUE(control_.StreamVideo(path, QStringLiteral("T")));
   ASSERT_TRUE(waitUntil([&] { return server.sourceBytesAfterLogin() == kStreamTestHeader + video; }));
   EXPECT_EQ(control_.State(), "1");
+  // The host's log learns that the title did not get through.
+  EXPECT_TRUE(waitUntil([] { return !warnings.filter(QStringLiteral("The title \"T\" did not reach")).isEmpty(); }));
+  qInstallMessageHandler(previous);
 }
 
 TEST_F(PelloxTest, DisconnectDuringHoldEndsWithFalseAndStateZero) {

@@ -293,6 +293,8 @@ TEST(CommandLine, AFailedSaveOnTheWayOutEndsWithStatusOne) {
         return output.contains("Successfully loaded session");
       },
       20000));
+  // Headless without --start it says that it only waits.
+  EXPECT_TRUE(output.contains("No display, and no --start")) << output.toStdString();
   // The folder goes: the save on the way out cannot be written.
   ASSERT_TRUE(QDir(temp.filePath(QStringLiteral("sub"))).removeRecursively());
   station.terminate();
