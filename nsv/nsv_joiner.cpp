@@ -52,29 +52,38 @@ bool FrameReader::next(RawFrame *frame) {
       return false;
     }
   }
-  const QByteArray marker = device_.peek(4);
   int header_bytes = 0;
-  if (marker.startsWith(kSyncMagic)) {
-    header_bytes = kSyncHeaderBytes;
-  } else if (marker.size() >= 2 && static_cast<unsigned char>(marker[0]) == kFrameSyncWord[0] &&
-             static_cast<unsigned char>(marker[1]) == kFrameSyncWord[1]) {
-    header_bytes = 2;
-  } else if (!findSync()) {
-    return false; // lost sync and none follows
-  } else {
-    header_bytes = kSyncHeaderBytes;
-  }
-  const QByteArray head = device_.peek(header_bytes + kPayloadHeaderBytes);
-  if (head.size() < header_bytes + kPayloadHeaderBytes) {
-    return false;
-  }
-  const char *payload_header = head.constData() + header_bytes;
-  const quint32 video_bytes = (static_cast<unsigned char>(payload_header[0]) >> 4) |
-                              (static_cast<quint32>(readLe16(payload_header + 1)) << 4);
-  const quint32 audio_bytes = readLe16(payload_header + 3);
-  const qint64 frame_bytes = header_bytes + kPayloadHeaderBytes + video_bytes + audio_bytes;
-  if (device_.size() - device_.pos() < frame_bytes) {
-    return false; // a partial frame at the end
+  quint32 audio_bytes = 0;
+  qint64 frame_bytes = 0;
+  for (;;) {
+    const QByteArray marker = device_.peek(4);
+    if (marker.startsWith(kSyncMagic)) {
+      header_bytes = kSyncHeaderBytes;
+    } else if (marker.size() >= 2 && static_cast<unsigned char>(marker[0]) == kFrameSyncWord[0] &&
+               static_cast<unsigned char>(marker[1]) == kFrameSyncWord[1]) {
+      header_bytes = 2;
+    } else if (!findSync()) {
+      return false; // lost sync and none follows
+    } else {
+      header_bytes = kSyncHeaderBytes;
+    }
+    const QByteArray head = device_.peek(header_bytes + kPayloadHeaderBytes);
+    if (head.size() < header_bytes + kPayloadHeaderBytes) {
+      return false;
+    }
+    const char *payload_header = head.constData() + header_bytes;
+    const quint32 video_bytes = (static_cast<unsigned char>(payload_header[0]) >> 4) |
+                                (static_cast<quint32>(readLe16(payload_header + 1)) << 4);
+    audio_bytes = readLe16(payload_header + 3);
+    frame_bytes = header_bytes + kPayloadHeaderBytes + video_bytes + audio_bytes;
+    if (device_.size() - device_.pos() >= frame_bytes) {
+      break;
+    }
+    // Lengths past the end: the last frame cut off, or a broken header with
+    // frames after it. A later sync frame is where a decoder would go on.
+    if (!seek(device_.pos() + 1) || !findSync()) {
+      return false;
+    }
   }
   frame->bytes = device_.read(frame_bytes);
   if (frame->bytes.size() != frame_bytes) {

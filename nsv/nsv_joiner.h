@@ -13,7 +13,8 @@ namespace nsv {
 
 // Reads the frames of an NSV file from its first sync header on, ignoring a
 // file header and anything else before it. A frame cut off by the end of the
-// file is not returned.
+// file is not returned; where the structure breaks, reading goes on at the
+// next sync frame, as a decoder does.
 class FrameReader {
 public:
   struct RawFrame {

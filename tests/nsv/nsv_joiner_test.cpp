@@ -103,6 +103,13 @@ TEST(FrameReader, SkipsWhatPrecedesTheFirstSyncAndDropsAPartialFrame) {
   // Garbage between frames: reading goes on from the next sync frame.
   const QByteArray second = fixtures::nsvFile(3, 25, 100);
   EXPECT_EQ(countFrames(body + fixtures::filler(50) + second), 13);
+  // A length past the end in the middle of a file: the frames after the
+  // next sync frame are still read, not dropped with the broken one.
+  QByteArray broken = body;
+  const qsizetype last_frame = broken.size() - (2 + 5 + 100 + 20);
+  ASSERT_EQ(broken.mid(last_frame, 2), QByteArray("\xEF\xBE"));
+  broken.replace(last_frame + 2, 3, QByteArray(3, '\xFF'));
+  EXPECT_EQ(countFrames(broken + second), 12);
 }
 
 TEST_F(JoinerTest, JoinsFramesUnderOneHeaderWithTableOfContents) {
