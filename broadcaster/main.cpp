@@ -61,8 +61,7 @@ bool installTerminationHandlers() {
 // yields many times a second, and each yield costs less there than in
 // GLib's (a desktop keeps GLib's, which its file dialogs may need). Qt also
 // wants a private runtime folder, which a service often lacks; make one
-// quietly, as Qt would with a warning.
-// True when there is no screen.
+// quietly, as Qt would with a warning. True when there is no screen.
 bool prepareForNoScreen() {
   const bool no_screen = std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
                          std::getenv("QT_QPA_PLATFORM") == nullptr;

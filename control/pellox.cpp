@@ -254,8 +254,8 @@ bool Pellox::isConnected() const {
 }
 
 qint64 Pellox::bytesNotTaken() const {
-  // And what the system could not send yet: the server's side has no room
-  // for it, as when the server stopped reading and its buffer is full.
+  // Qt's queue, and what the system could not send yet: the server's side
+  // has no room for it, as when the server stopped reading.
   int unsent_bytes = 0;
   const qintptr descriptor = source_socket_.socketDescriptor();
   if (descriptor < 0 || ::ioctl(static_cast<int>(descriptor), SIOCOUTQNSD, &unsent_bytes) != 0) {

@@ -162,8 +162,8 @@ struct VideoConversion::MuxJob {
       return;
     }
     QSaveFile output(output_path);
-    if (!output.open(QIODevice::WriteOnly) || !copyInto(output, with_file_header ? writer.header() : QByteArray(), body) ||
-        !output.commit()) {
+    const QByteArray header = with_file_header ? writer.header() : QByteArray();
+    if (!output.open(QIODevice::WriteOnly) || !copyInto(output, header, body) || !output.commit()) {
       if (!cancelled) {
         error = QStringLiteral("cannot write %1: %2").arg(output_path, output.errorString());
       }

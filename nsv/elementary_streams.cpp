@@ -20,7 +20,8 @@ bool IvfReader::readHeader(IvfStream *stream) {
   stream->height = readLe16(header.constData() + 14);
   // A longer header than the 32 bytes known: the frames start after it.
   const int header_bytes = readLe16(header.constData() + 6);
-  return header_bytes <= kIvfHeaderBytes || device_.skip(header_bytes - kIvfHeaderBytes) == header_bytes - kIvfHeaderBytes;
+  const int extra_bytes = header_bytes - kIvfHeaderBytes;
+  return extra_bytes <= 0 || device_.skip(extra_bytes) == extra_bytes;
 }
 
 bool IvfReader::next(VideoPacket *packet) {
@@ -215,9 +216,21 @@ QByteArray muxToNsv(const IvfStream &video, const QVector<AudioPacket> &audio,
   Writer writer(muxFormat(video, !audio.isEmpty(), frame_rate_byte));
   int next_video = 0;
   int next_audio = 0;
-  const MuxOutcome outcome = muxFrames(
-      [&](VideoPacket *packet) { return next_video < video.packets.size() && (*packet = video.packets[next_video++], true); },
-      [&](AudioPacket *packet) { return next_audio < audio.size() && (*packet = audio[next_audio++], true); }, writer);
+  const auto take_video = [&](VideoPacket *packet) {
+    if (next_video == video.packets.size()) {
+      return false;
+    }
+    *packet = video.packets[next_video++];
+    return true;
+  };
+  const auto take_audio = [&](AudioPacket *packet) {
+    if (next_audio == audio.size()) {
+      return false;
+    }
+    *packet = audio[next_audio++];
+    return true;
+  };
+  const MuxOutcome outcome = muxFrames(take_video, take_audio, writer);
   return outcome == MuxOutcome::Done ? writer.finish(with_file_header) : QByteArray();
 }
 

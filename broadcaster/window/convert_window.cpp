@@ -48,8 +48,8 @@ QString stateText(const ConversionQueue::File &file) {
 void chooseWithDialog(QWidget *parent, ConvertWindow::Choice choice, const QString &start_folder,
                       ConvertWindow::Chosen chosen) {
   const bool videos = choice == ConvertWindow::Choice::Videos;
-  auto *dialog = new QFileDialog(
-      parent, videos ? QStringLiteral("Videos to convert and import") : QStringLiteral("Choose a folder"), start_folder);
+  const QString caption = videos ? QStringLiteral("Videos to convert and import") : QStringLiteral("Choose a folder");
+  auto *dialog = new QFileDialog(parent, caption, start_folder);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   if (videos) {
     dialog->setFileMode(QFileDialog::ExistingFiles);
