@@ -81,18 +81,13 @@ TEST_F(DriverTest, StopInTheHoldAfterTheLastBlockStartsNothingMore) {
   openSession(2);
   // One second of frames in one block: the whole file is out before its hold.
   ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(25, 25, 10)));
-  selectMode(PlayQueue::Mode::Manual);
-  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
-  queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
-  QStringList started;
-  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) {
-    started << key;
-    if (started.size() == 1) {
-      QTimer::singleShot(300, &driver_, [&] { driver_.stop(); });
+  queueVideosZeroAndOne([this](const QString &) {
+    if (started_.size() == 1) {
+      QTimer::singleShot(300, &driver_, [this] { driver_.stop(); });
     }
   });
   driver_.RunBroadcast();
-  EXPECT_EQ(started, QStringList{"0"});
+  EXPECT_EQ(started_, QStringList{"0"});
   EXPECT_TRUE(errorText().startsWith(kStreamingFailed)) << errorText().toStdString();
   EXPECT_EQ(countsOnDisk().value("0"), 0);
   EXPECT_EQ(queue().keys(), (QStringList{"K0", "K1"}));
@@ -245,26 +240,21 @@ TEST_F(DriverTest, ConnectionLostDuringAVideoIsClosedSoTheNextStartLogsIn) {
 
 TEST_F(DriverTest, APlayTakesOutTheItemThatPlayedWhereverTheOperatorMovedIt) {
   openSession(3);
-  selectMode(PlayQueue::Mode::Manual);
-  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
-  queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
-  QStringList started;
   QList<QStringList> queued_at_start;
-  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) {
-    started << key;
+  queueVideosZeroAndOne([&](const QString &) {
     queued_at_start << queue().keys();
-    if (started.size() == 1) {
+    if (started_.size() == 1) {
       // Another video queued and moved above the one playing.
       queue().append(QStringLiteral("Video 2"), QStringLiteral("K2"));
       queue().moveUp(1);
-    } else if (started.size() == 2) {
+    } else if (started_.size() == 2) {
       // The playing item itself taken out by hand.
       queue().removeAt(0);
     }
   });
   stopAfterPlays(2);
   driver_.RunBroadcast();
-  EXPECT_EQ(started.mid(0, 3), (QStringList{"0", "1", "2"}));
+  EXPECT_EQ(started_.mid(0, 3), (QStringList{"0", "1", "2"}));
   ASSERT_EQ(queued_at_start.size(), 3);
   EXPECT_EQ(queued_at_start[1], (QStringList{"K1", "K2"}));
   EXPECT_EQ(queued_at_start[2], QStringList{"K2"});
@@ -363,16 +353,12 @@ TEST_F(DriverTest, StopAndExitEndAReconnectWaitAtOnce) {
 
 TEST_F(DriverTest, AFileTheControlRefusesIsSkippedAndTheNextVideoPlays) {
   openSession(2);
-  selectMode(PlayQueue::Mode::Manual);
   // Not an NSV video at all: the control will not pace it.
   ASSERT_TRUE(fixtures::writeFile(videoPath(0), QByteArray(4096, 'x')));
-  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
-  queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
-  QStringList started;
-  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) { started << key; });
+  queueVideosZeroAndOne();
   stopAfterPlays(1);
   driver_.RunBroadcast();
-  EXPECT_EQ(started.mid(0, 2), (QStringList{"0", "1"}));
+  EXPECT_EQ(started_.mid(0, 2), (QStringList{"0", "1"}));
   EXPECT_EQ(problems_.value(0), BroadcastDriver::Problem::VideoRefused);
   EXPECT_EQ(countsOnDisk(), (QMap<QString, int>{{"0", 0}, {"1", 1}}));
   EXPECT_EQ(server_.sourceConnectionCount(), 1);
@@ -383,19 +369,14 @@ TEST_F(DriverTest, AVideoWhoseFileBreaksOffIsTakenOutAndTheStationGoesOn) {
   openSession(2);
   // About two seconds of video, cut short on disk while it plays.
   ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(60, 25, 2000)));
-  selectMode(PlayQueue::Mode::Manual);
-  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
-  queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
-  QStringList started;
-  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &key) {
-    started << key;
+  queueVideosZeroAndOne([this](const QString &key) {
     if (key == "0") {
       QTimer::singleShot(200, &driver_, [this] { QFile(videoPath(0)).resize(20000); });
     }
   });
   stopAfterPlays(1);
   driver_.RunBroadcast();
-  EXPECT_EQ(started.mid(0, 2), (QStringList{"0", "1"}));
+  EXPECT_EQ(started_.mid(0, 2), (QStringList{"0", "1"}));
   EXPECT_EQ(problems_.value(0), BroadcastDriver::Problem::VideoRefused);
   EXPECT_EQ(countsOnDisk(), (QMap<QString, int>{{"0", 0}, {"1", 1}}));
   // The connection stayed: no second login.

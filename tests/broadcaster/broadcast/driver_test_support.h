@@ -79,6 +79,21 @@ protected:
 
   void selectMode(PlayQueue::Mode mode) { station_.queue.setMode(mode); }
 
+  // Manual mode with "Video 0" and "Video 1" queued. started_ gets the key of
+  // each video as it starts; then on_start, if given, runs.
+  void queueVideosZeroAndOne(std::function<void(const QString &key)> on_start = {}) {
+    selectMode(PlayQueue::Mode::Manual);
+    queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+    queue().append(QStringLiteral("Video 1"), QStringLiteral("K1"));
+    QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_,
+                     [this, on_start = std::move(on_start)](const QString &key) {
+                       started_ << key;
+                       if (on_start) {
+                         on_start(key);
+                       }
+                     });
+  }
+
   // Presses Stop during the video that follows the given number of complete
   // plays, as an operator's click arrives while a video is being sent.
   void stopAfterPlays(int plays) {
@@ -120,6 +135,7 @@ protected:
   QList<BroadcastDriver::Problem> problems_;
   int next_draw_ = 0;
   int plays_ = 0;
+  QStringList started_;
 };
 
 } // namespace broadcaster_testing
