@@ -6,6 +6,9 @@ namespace preference {
 inline constexpr char kOrganization[] = "Tarvik";
 // Log in again by itself when the server is lost.
 inline constexpr char kReconnect[] = "broadcast/reconnect";
+// "real-time" or "hold".
+inline constexpr char kPacing[] = "broadcast/pacing";
+inline constexpr char kPacingDefault[] = "real-time";
 // Where converted videos go, and how they are encoded.
 inline constexpr char kConvertOutputFolder[] = "convert/output_folder";
 inline constexpr char kConvertFrameSize[] = "convert/frame_size";
