@@ -7,6 +7,7 @@
 #include "video_window.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QTabWidget>
 
@@ -50,5 +51,11 @@ int main(int argc, char *argv[]) {
     ok = save(controller, names[index]) && ok;
   }
   ok = save(&mixer.video(), "kestrin-video.png") && ok;
+  mixer.video().openPlayerOptions();
+  if (auto *options = mixer.video().findChild<QDialog *>(QStringLiteral("Options"))) {
+    QApplication::processEvents();
+    ok = save(options, "kestrin-options.png") && ok;
+    options->close();
+  }
   return ok ? 0 : 1;
 }

@@ -8,19 +8,24 @@
 
 #include <controller_window.h>
 #include <mixer_app.h>
+#include <player_options_dialog.h>
 #include <video_window.h>
 
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QRadioButton>
 #include <QSlider>
 #include <QStyle>
@@ -488,6 +493,41 @@ TEST_F(MixerTest, ClosedControllerComesBackWithItsStartValues) {
   EXPECT_EQ(child<QPushButton>("MoreOptions")->text(), "\\/ More");
   EXPECT_TRUE(child<QRadioButton>("Aspect169")->isChecked());
   EXPECT_EQ(child<QSlider>("Slider")->value(), 3);
+}
+
+TEST_F(MixerTest, RightClickOnThePictureOpensTheOptions) {
+  auto chooseInOptions = [this](VideoAcceleration acceleration, QDialogButtonBox::StandardButton button) {
+    QContextMenuEvent right_click(QContextMenuEvent::Mouse, QPoint(10, 10), QPoint(10, 10));
+    QCoreApplication::sendEvent(player().widget.get(), &right_click);
+    auto *menu = video().findChild<QMenu *>(QStringLiteral("PlayerMenu"));
+    ASSERT_TRUE(menu != nullptr && menu->isVisible());
+    auto *options = menu->findChild<QAction *>(QStringLiteral("actionOptions"));
+    ASSERT_NE(options, nullptr);
+    EXPECT_EQ(options->text(), "Options...");
+    options->trigger();
+    menu->hide();
+    auto *dialog = video().findChild<PlayerOptionsDialog *>(QStringLiteral("Options"));
+    ASSERT_TRUE(dialog != nullptr && dialog->isVisible());
+    EXPECT_EQ(dialog->chosenAcceleration(), player().acceleration); // opens at the current setting
+    dialog->findChild<QSlider *>(QStringLiteral("Acceleration"))->setValue(static_cast<int>(acceleration));
+    dialog->findChild<QDialogButtonBox *>()->button(button)->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  };
+  chooseInOptions(VideoAcceleration::None, QDialogButtonBox::Cancel);
+  EXPECT_EQ(player().acceleration, VideoAcceleration::Full);
+  chooseInOptions(VideoAcceleration::None, QDialogButtonBox::Ok);
+  EXPECT_EQ(player().acceleration, VideoAcceleration::None);
+  EXPECT_EQ(video().findChild<PlayerOptionsDialog *>(), nullptr);
+
+  // The player's setting holds for the next run.
+  {
+    MixerApp next_run(std::make_unique<FakePlayer>());
+    EXPECT_EQ(next_run.player().videoAcceleration(), VideoAcceleration::None);
+  }
+  chooseInOptions(VideoAcceleration::Full, QDialogButtonBox::Ok);
+  EXPECT_EQ(player().acceleration, VideoAcceleration::Full);
+  MixerApp after_that(std::make_unique<FakePlayer>());
+  EXPECT_EQ(after_that.player().videoAcceleration(), VideoAcceleration::Full);
 }
 
 TEST_F(MixerTest, ExitStopsThePlayerAndAsksToQuit) {
