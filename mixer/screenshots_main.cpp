@@ -9,7 +9,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QTabWidget>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -26,6 +28,14 @@ int main(int argc, char *argv[]) {
   QDir().mkpath(output.path());
   MixerApp mixer;
   ControllerWindow *controller = mixer.controller();
+  // A folder of videos to browse, as an operator's would be.
+  const QTemporaryDir videos_root(QDir::temp().filePath(QStringLiteral("kestrin-XXXXXX")));
+  const QDir videos(videos_root.filePath(QStringLiteral("Videos")));
+  QDir().mkpath(videos.filePath(QStringLiteral("Promos")));
+  for (const char *name : {"Evening news.mp4", "Interview.MKV", "Station ident.webm", "Tonight.m3u"}) {
+    QFile(videos.filePath(QLatin1String(name))).open(QIODevice::WriteOnly);
+  }
+  controller->setFolder(videos.path());
   mixer.video().setTopText(QStringLiteral("Tonight on the station"));
   mixer.video().setBottomText(QStringLiteral("Call in: 555-0100\r\nRequests open until midnight"));
   mixer.video().setTopColour(255);
