@@ -30,23 +30,7 @@ void refill(QListWidget &list, const QStringList &names, const std::function<QSt
   }
 }
 
-} // namespace
-
-FolderBrowser::FolderBrowser(QComboBox &drives, QListWidget &folders, QListWidget &files, QLabel &path_label,
-                             QObject *parent)
-    : QObject(parent), drives_(drives), folders_(folders), files_(files), path_label_(path_label) {
-  relist_delay_.setSingleShot(true);
-  relist_delay_.setInterval(kRelistDelayMs);
-  connect(&relist_delay_, &QTimer::timeout, this, &FolderBrowser::onFolderChanged);
-  connect(&watcher_, &QFileSystemWatcher::directoryChanged, &relist_delay_, qOverload<>(&QTimer::start));
-  connect(&drives_, &QComboBox::activated, this, [this](int index) { setFolder(drives_.itemData(index).toString()); });
-  connect(&folders_, &QListWidget::itemActivated, this,
-          [this](QListWidgetItem *item) { setFolder(item->data(kPathRole).toString()); });
-  path_label_.setTextInteractionFlags(Qt::TextSelectableByMouse);
-  fillDrives();
-}
-
-QStringList FolderBrowser::playablePatterns() {
+QStringList playablePatterns() {
   // What Qt Multimedia plays, and the playlists the player steps through.
   static const QStringList patterns = {
       QStringLiteral("*.mp4"), QStringLiteral("*.m4v"),  QStringLiteral("*.mkv"),  QStringLiteral("*.webm"),
@@ -55,6 +39,27 @@ QStringList FolderBrowser::playablePatterns() {
       QStringLiteral("*.mpv"), QStringLiteral("*.mpa"),  QStringLiteral("*.wav"),  QStringLiteral("*.mp3"),
       QStringLiteral("*.mp2"), QStringLiteral("*.m3u")};
   return patterns;
+}
+
+} // namespace
+
+FolderBrowser::FolderBrowser(QComboBox &drives, QListWidget &folders, QListWidget &files, QLabel &path_label,
+                             QObject *parent)
+    : QObject(parent), drives_(drives), folders_(folders), files_(files), path_label_(path_label) {
+  relist_delay_.setSingleShot(true);
+  relist_delay_.setInterval(kRelistDelayMs);
+  connect(&relist_delay_, &QTimer::timeout, this, &FolderBrowser::onFolderChanged);
+  // The first change starts the wait; later ones ride along, so a busy
+  // folder is still listed again within the delay.
+  connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+    if (!relist_delay_.isActive()) {
+      relist_delay_.start();
+    }
+  });
+  connect(&drives_, &QComboBox::activated, this, [this](int index) { setFolder(drives_.itemData(index).toString()); });
+  connect(&folders_, &QListWidget::itemActivated, this,
+          [this](QListWidgetItem *item) { setFolder(item->data(kPathRole).toString()); });
+  fillDrives();
 }
 
 void FolderBrowser::fillDrives() {
@@ -110,7 +115,7 @@ void FolderBrowser::relist() {
   });
 
   QDir files = dir;
-  files.setNameFilters(playablePatterns());
+  files.setNameFilters(playablePatterns()); // matched without regard to case
   files.setFilter(QDir::Files);
   files.setSorting(QDir::Name | QDir::IgnoreCase);
   refill(files_, files.entryList(), nullptr);

@@ -18,14 +18,11 @@ class FolderBrowser : public QObject {
 
 public:
   // Changes in the folder are gathered this long before it is listed again,
-  // so a file being copied in does not relist it for every write.
+  // so a burst of changes relists it once.
   static constexpr int kRelistDelayMs = 200;
 
   FolderBrowser(QComboBox &drives, QListWidget &folders, QListWidget &files, QLabel &path_label,
                 QObject *parent = nullptr);
-
-  // Name patterns of the files listed, matched without regard to case.
-  static QStringList playablePatterns();
 
   // Shows a folder's subfolders and playable files; an unreadable folder
   // leaves the lists as they were.
