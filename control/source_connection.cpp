@@ -144,8 +144,20 @@ void SourceConnection::onData() {
     setState(SourceState::Ready);
     return;
   }
+  if (logged_in_ && !stream_taken_) {
+    // A refusal of the mount after the login, in words.
+    noteClosedAfterLogin(reply);
+  }
   setState(SourceState::LoginRefused);
   abortSocket();
+}
+
+void SourceConnection::noteClosedAfterLogin(const QByteArray &reply) {
+  closed_after_login_ = true;
+  const QString said = QString::fromLatin1(reply.left(reply.indexOf('\n')).left(200)).trimmed();
+  closed_after_login_text_ =
+      said.isEmpty() ? kClosedAfterLogin : kClosedAfterLogin + QStringLiteral(" It said: \"%1\"").arg(said);
+  qCWarning(lcPace).noquote() << closed_after_login_text_;
 }
 
 void SourceConnection::onError(QAbstractSocket::SocketError error) {
@@ -162,8 +174,7 @@ void SourceConnection::onClosed() {
     // Servers that refuse a password by hanging up without a reply.
     setState(SourceState::LoginRefused);
   } else if (logged_in_ && !stream_taken_) {
-    closed_after_login_ = true;
-    qCWarning(lcPace).noquote() << kClosedAfterLogin;
+    noteClosedAfterLogin(QByteArray());
     setState(SourceState::LoginRefused);
   }
   login_pending_ = false;
@@ -295,7 +306,7 @@ QString SourceConnection::outcomeText(PaceOutcome outcome) const {
     break;
   }
   if (closed_after_login_) {
-    return kClosedAfterLogin;
+    return closed_after_login_text_;
   }
   if (!connected_at_start_) {
     return QStringLiteral("The source connection is not open, so %1 was not sent.").arg(path);

@@ -83,6 +83,7 @@ private:
   void onData();
   void onError(QAbstractSocket::SocketError error);
   void onClosed();
+  void noteClosedAfterLogin(const QByteArray &reply);
   void setState(SourceState state);
   void abortSocket();
 
@@ -115,6 +116,7 @@ private:
   bool settling_ = false;
   std::uint32_t settled_at_ms_ = 0;
   bool closed_after_login_ = false;
+  QString closed_after_login_text_;
   StreamSchedule schedule_;
   qint64 bytes_written_ = 0;
 

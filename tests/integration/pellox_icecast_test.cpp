@@ -193,3 +193,31 @@ TEST_F(PelloxIcecastTest, NothingListeningGivesSocketError) {
   ASSERT_TRUE(waitUntil([this] { return control_.State() != "0"; }, 5000));
   EXPECT_EQ(control_.State(), "4");
 }
+
+TEST_F(PelloxIcecastTest, ASecondSourceOnTheMountIsRefusedAndItsTitlesNeverReachTheServer) {
+  QTemporaryDir temp;
+  const QString video = temp.filePath(QStringLiteral("clip.nsv"));
+  const QByteArray made = run(fixtures::builtTool(QStringLiteral("nsv-make")),
+                              {QStringLiteral("--test-pattern"), QStringLiteral("6"), video});
+  ASSERT_FALSE(made.startsWith("failed")) << made.toStdString();
+  Listener listener;
+  ASSERT_NO_FATAL_FAILURE(logInAndListen(listener));
+  ASSERT_TRUE(control_.StartVideo(video, QStringLiteral("Station A")));
+  ASSERT_TRUE(waitUntil([this] { return sourceStatus(server_).value("title").toString() == "Station A"; }))
+      << server_.status().toStdString();
+
+  // Icecast takes the second station's login, then finds the mount in use.
+  Pellox second;
+  second.Setup(QStringLiteral("127.0.0.1"), server_.port(), kPassword, QStringLiteral("Station B"), QString(), 0,
+               QStringLiteral("128"), QString(), QString(), QString(), QString());
+  second.Connect();
+  ASSERT_TRUE(waitUntil([&] { return second.State() != "0"; }, 5000));
+  EXPECT_FALSE(second.StreamVideo(video, QStringLiteral("Station B")));
+  EXPECT_EQ(second.State(), "3");
+  EXPECT_TRUE(second.LastError().contains(QStringLiteral("another source may be using this mount")))
+      << second.LastError().toStdString();
+  pumpEvents(1500);
+  EXPECT_EQ(sourceStatus(server_).value("title").toString(), "Station A");
+  EXPECT_EQ(sourceStatus(server_).value("server_name").toString(), "Integration TV");
+  control_.StopStream();
+}
