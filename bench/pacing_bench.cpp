@@ -7,8 +7,10 @@
 //
 //   pacing-bench [--quick] [--seconds N] [--videos DIR] [--no-reference]
 
+#include "bench_support.h"
 #include "icecast_server.h"
 #include "loopback_receiver.h"
+#include "responsiveness_runs.h"
 
 #include <pellox.h>
 
@@ -36,25 +38,11 @@
 #include <string>
 #include <vector>
 
+using namespace bench;
+
 namespace {
 
-constexpr int kFramesPerSecond = 25;
 const QString kIcecastPassword = QStringLiteral("bench-source");
-
-struct RateCase {
-  int video_kbps;
-  QString size;
-};
-
-double cpuSeconds(const rusage &usage) {
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double ownCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return cpuSeconds(usage);
-}
 
 // --- Child: one measured program -------------------------------------------
 
@@ -82,31 +70,12 @@ int runMeasured(int argc, char *argv[]) {
 
 // --- Child: the control streaming one file ----------------------------------
 
-// Resident memory (VmRSS) or its peak (VmHWM) of this process image. Unlike
-// getrusage, the peak leaves out the parent's memory copied at fork.
-long memoryKib(const char *entry) {
-  QFile status(QStringLiteral("/proc/self/status"));
-  if (!status.open(QIODevice::ReadOnly)) {
-    return 0;
-  }
-  const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("%1:\\s+(\\d+)").arg(QLatin1String(entry)))
-                                            .match(QString::fromLatin1(status.readAll()));
-  return match.captured(1).toLong();
-}
-
-int streamWithControl(const QString &path, int port) {
+int streamWithControl(const QString &path, int port, const QString &pacing_mode) {
   Pellox control;
+  control.SetPacingMode(pacing_mode);
   std::vector<std::uint32_t> holds_ms;
   control.setSecondObserver([&holds_ms](std::uint32_t interval_ms) { holds_ms.push_back(interval_ms); });
-  control.Setup(QStringLiteral("127.0.0.1"), port, QStringLiteral("bench"), QStringLiteral("Bench"), QString(), 0,
-                QStringLiteral("0"), QString(), QString(), QString(), QString());
-  control.Connect();
-  QElapsedTimer login;
-  login.start();
-  while (control.State() == "0" && login.elapsed() < 10000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  if (control.State() != "1") {
+  if (!bench::logInToReceiver(control, port)) {
     std::printf("stream login-state=%s\n", qPrintable(control.State()));
     return 1;
   }
@@ -130,49 +99,6 @@ int streamWithControl(const QString &path, int port) {
 }
 
 // --- Parent ------------------------------------------------------------------
-
-// Runs a program to its end while this process's event loop goes on.
-QByteArray runToEnd(const QString &program, const QStringList &arguments, int timeout_ms, bool show_errors = true) {
-  QProcess process;
-  if (show_errors) {
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  }
-  QEventLoop loop;
-  QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-  QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-  QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
-  process.start(program, arguments);
-  loop.exec();
-  if (process.state() != QProcess::NotRunning) {
-    process.kill();
-    process.waitForFinished(3000);
-  }
-  return process.readAllStandardOutput();
-}
-
-QString field(const QByteArray &output, const QString &name) {
-  const QRegularExpression pattern(QStringLiteral("(?:^|\\s)%1=(\\S*)").arg(name));
-  return pattern.match(QString::fromUtf8(output)).captured(1);
-}
-
-QString videoPath(const QString &folder, const RateCase &rate, int seconds) {
-  return QDir(folder).filePath(
-      QStringLiteral("pattern-%1k-%2-%3s.nsv").arg(rate.video_kbps).arg(rate.size).arg(seconds));
-}
-
-bool makeVideo(const QString &tools, const QString &path, const RateCase &rate, int seconds) {
-  if (QFileInfo::exists(path)) {
-    return true;
-  }
-  std::printf("  making %s ...\n", qPrintable(QFileInfo(path).fileName()));
-  std::fflush(stdout);
-  runToEnd(QDir(tools).filePath(QStringLiteral("nsv-make")),
-           {QStringLiteral("--test-pattern"), QString::number(seconds), QStringLiteral("--size"), rate.size,
-            QStringLiteral("--fps"), QString::number(kFramesPerSecond), QStringLiteral("--video-kbps"),
-            QString::number(rate.video_kbps), path},
-           30 * 60 * 1000);
-  return QFileInfo::exists(path);
-}
 
 // Video frames in an NSV file as ffprobe's own demuxer counts them.
 int framesInFile(const QString &path) {
@@ -220,13 +146,15 @@ QString repeatedVideo(const QString &path, qint64 min_bytes) {
   return repeated;
 }
 
-QByteArray streamInChild(const QString &path, bool receiver_reads, int timeout_ms) {
+QByteArray streamInChild(const QString &path, bool receiver_reads, int timeout_ms,
+                         const QString &pacing_mode = QStringLiteral("hold")) {
   Receiver receiver(receiver_reads);
   if (!receiver.start()) {
     return QByteArray();
   }
   return runToEnd(QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("--stream-child"), path, QString::number(receiver.serverPort())}, timeout_ms);
+                  {QStringLiteral("--stream-child"), path, QString::number(receiver.serverPort()), pacing_mode},
+                  timeout_ms);
 }
 
 QByteArray ffmpegToIcecast(const IcecastServer &icecast, const QString &webm, int timeout_ms) {
@@ -395,7 +323,7 @@ int runBench(QApplication &app) {
   std::printf("%s\n",
               qPrintable(tableLine({QStringLiteral("target"), QString(), QString(), QString(),
                                     QStringLiteral("0.951-0.965"), QString(), QString(), QString(),
-                                    QStringLiteral("= in file"), QString(), QStringLiteral("<= ffmpeg"), QString(),
+                                    QStringLiteral("= in file"), QString(), QStringLiteral("<=0.25/1M"), QString(),
                                     QStringLiteral("< 30, flat"), QString(), QString(), QString(), QString()})));
   std::fflush(stdout);
 
@@ -415,6 +343,24 @@ int runBench(QApplication &app) {
               qPrintable(QString::fromUtf8(stalled).section(QStringLiteral("error="), 1).trimmed()),
               mib(field(stalled, QStringLiteral("peak_kib"))),
               mib(field(stalled, QStringLiteral("peak_kib"))) - mib(field(stalled, QStringLiteral("before_kib"))));
+
+  // Real time: every frame at its time, two seconds ahead; the 1 Mbit/s video.
+  const RateCase one_mbit = {1000, QStringLiteral("640x360")};
+  const QString real_time_video = videoPath(folder, one_mbit, seconds);
+  if (makeVideo(tools, real_time_video, one_mbit, seconds)) {
+    const QByteArray run = streamInChild(real_time_video, true, timeout_ms, QStringLiteral("real-time"));
+    const double duration_s = static_cast<double>(framesInFile(real_time_video)) / kFramesPerSecond;
+    std::printf("\nreal-time pacing, %s: wall/duration %.4f (target (duration - 2 s lead) / duration = %.4f),\n"
+                "  CPU %.2f s per minute of video\n",
+                qPrintable(QFileInfo(real_time_video).fileName()),
+                field(run, QStringLiteral("wall_ms")).toDouble() / 1000.0 / duration_s, (duration_s - 2.0) / duration_s,
+                field(run, QStringLiteral("cpu_s")).toDouble() * 60.0 / duration_s);
+  }
+
+  const QString minute_video = videoPath(folder, one_mbit, 60);
+  if (makeVideo(tools, minute_video, one_mbit, 60)) {
+    runResponsiveness(minute_video, 3 * 60 * 1000);
+  }
   return 0;
 }
 
@@ -431,8 +377,15 @@ int main(int argc, char *argv[]) {
     qputenv("QT_NO_GLIB", "1");
   }
   QApplication app(argc, argv);
-  if (argc == 4 && std::strcmp(argv[1], "--stream-child") == 0) {
-    return streamWithControl(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
+  if (argc >= 4 && std::strcmp(argv[1], "--stream-child") == 0) {
+    return streamWithControl(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]),
+                             argc > 4 ? QString::fromLatin1(argv[4]) : QStringLiteral("hold"));
+  }
+  if (argc == 4 && std::strcmp(argv[1], "--busy-child") == 0) {
+    return bench::busyWindowChild(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
+  }
+  if (argc == 4 && std::strcmp(argv[1], "--stop-child") == 0) {
+    return bench::stopChild(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
   }
   return runBench(app);
 }
