@@ -27,14 +27,17 @@ public:
     QString reason;        // when failed
   };
 
+  // free_space: what conversions compare their needs with before they start;
+  // empty: the file system's own figure.
   ConversionQueue(QString output_folder, convert::EncodingSettings settings, int parallel_conversions,
-                  QObject *parent = nullptr);
+                  convert::FreeSpaceSource free_space = {}, QObject *parent = nullptr);
   // Conversions still running are cancelled and their partial files removed.
   ~ConversionQueue() override;
 
   // Adds files, and the files of folders (sorted by name, hidden ones and
   // subfolders left out); returns how many files were listed. A path that
-  // does not exist, and a file whose name is not UTF-8, are listed as failed.
+  // does not exist or is no regular file (a FIFO, socket or device, never
+  // opened), and a file whose name is not UTF-8, are listed as failed.
   // Files added while the queue runs are taken up too.
   int add(const QStringList &paths);
   // Lists a path that will not be converted, with the reason.
@@ -56,6 +59,8 @@ public:
   // The container's title tag, else the file name without extension; control
   // characters and byte-order marks, which a session cannot keep, become spaces.
   static QString titleFor(const QString &input_path, const QString &title_tag);
+  // NSV files are taken as they are, not converted.
+  static bool passesThrough(const QString &input_path);
 
 signals:
   void fileChanged(int index);
@@ -65,6 +70,7 @@ signals:
 
 private:
   void addFile(const QString &path);
+  void addFolder(const QString &path);
   void pump();
   void startConversion(int index);
   void passThrough(int index);
@@ -75,6 +81,7 @@ private:
   QString output_folder_;
   convert::EncodingSettings settings_;
   int parallel_conversions_;
+  convert::FreeSpaceSource free_space_;
   QVector<File> files_;
   QVector<convert::VideoConversion *> conversions_; // by file index; null when none runs
   bool running_ = false;

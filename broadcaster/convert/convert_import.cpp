@@ -1,5 +1,6 @@
 #include "convert_import.h"
 
+#include <file_kinds.h>
 #include <library.h>
 #include <station_log.h>
 
@@ -22,7 +23,10 @@ int ConvertImport::add(const QStringList &paths) { return queue_.add(paths); }
 
 bool ConvertImport::start(QString *error) {
   if (!QDir().mkpath(options_.output_folder)) {
-    *error = QStringLiteral("The output folder %1 cannot be made.").arg(options_.output_folder);
+    const bool in_a_circle = convert::pathKindAt(options_.output_folder).kind == convert::FileKind::LinkInACircle;
+    *error = in_a_circle ? QStringLiteral("The output folder %1 cannot be made: it is a link that leads in a circle.")
+                               .arg(options_.output_folder)
+                         : QStringLiteral("The output folder %1 cannot be made.").arg(options_.output_folder);
     return false;
   }
   queue_.start();

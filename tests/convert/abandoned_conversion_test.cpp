@@ -62,11 +62,12 @@ bool setModified(const QString &path, const QDateTime &when) {
 
 TEST(AbandonedConversion, AKilledConverterTakesItsFfmpegAlongAndItsOldLeftoversAreSwept) {
   QTemporaryDir temp;
-  // A million seconds: no end in sight, and a length ffmpeg must read as written.
+  // An hour: no end in sight here, at a rate whose room any test disk has.
   QProcess maker;
   maker.start(fixtures::builtTool(QStringLiteral("nsv-make")),
-              {QStringLiteral("--test-pattern"), QStringLiteral("1000000"), QStringLiteral("--size"),
-               QStringLiteral("160x120"), temp.filePath(QStringLiteral("endless.nsv"))});
+              {QStringLiteral("--test-pattern"), QStringLiteral("3600"), QStringLiteral("--size"),
+               QStringLiteral("160x120"), QStringLiteral("--video-kbps"), QStringLiteral("100"),
+               temp.filePath(QStringLiteral("endless.nsv"))});
   QString work_folder;
   ASSERT_TRUE(waitUntil(
       [&] {
