@@ -297,6 +297,11 @@ void VideoConversion::begin() {
     fail(QStringLiteral("cannot create a temporary folder in %1: %2").arg(folder, work_dir_->errorString()));
     return;
   }
+  QString owner_error;
+  if (!markWorkFolderOwner(work_dir_->path(), &owner_error)) {
+    fail(QStringLiteral("cannot write in %1: %2").arg(folder, owner_error));
+    return;
+  }
   if (request_.source.isPattern()) {
     if (!(request_.source.pattern_seconds > 0) || !std::isfinite(request_.source.pattern_seconds)) {
       fail(QStringLiteral("a test pattern needs a positive length"));

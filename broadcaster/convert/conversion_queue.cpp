@@ -209,8 +209,10 @@ void ConversionQueue::pump() {
           continue;
         }
         if (passesThrough(files_[index].input_path)) {
-          passThrough(index);
-        } else if (convertingCount() < parallel_conversions_) {
+          if (!skippedByCheck(index)) {
+            passThrough(index);
+          }
+        } else if (convertingCount() < parallel_conversions_ && !skippedByCheck(index)) {
           startConversion(index);
         }
       }
@@ -221,6 +223,18 @@ void ConversionQueue::pump() {
     running_ = false;
     emit finished();
   }
+}
+
+bool ConversionQueue::skippedByCheck(int index) {
+  const QString reason = take_check_ ? take_check_(files_[index].input_path) : QString();
+  if (reason.isEmpty()) {
+    return false;
+  }
+  files_[index].state = State::Failed;
+  files_[index].reason = reason;
+  qCInfo(lcConvert).noquote() << "Skipping" << files_[index].input_path << "-" << reason;
+  changed(index);
+  return true;
 }
 
 void ConversionQueue::passThrough(int index) {

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 // A list of videos turned into NSV files in the background, one or two at a
 // time. NSV files pass through as they are. Each finished file is reported
 // with its title and path, ready to be imported.
@@ -27,6 +29,10 @@ public:
     QString reason;        // when failed
   };
 
+  // A check of each file just before it is taken: the reason to skip it
+  // (listed as failed with that reason), or empty to take it.
+  using TakeCheck = std::function<QString(const QString &input_path)>;
+
   // free_space: what conversions compare their needs with before they start;
   // empty: the file system's own figure.
   ConversionQueue(QString output_folder, convert::EncodingSettings settings, int parallel_conversions,
@@ -40,6 +46,7 @@ public:
   // opened), and a file whose name is not UTF-8, are listed as failed.
   // Files added while the queue runs are taken up too.
   int add(const QStringList &paths);
+  void setTakeCheck(TakeCheck check) { take_check_ = std::move(check); }
   // Lists a path that will not be converted, with the reason.
   void addSkipped(const QString &path, const QString &reason);
   // A file that is done is skipped after all (it could not be imported).
@@ -72,6 +79,7 @@ private:
   void addFile(const QString &path);
   void addFolder(const QString &path);
   void pump();
+  bool skippedByCheck(int index);
   void startConversion(int index);
   void passThrough(int index);
   void onConversionFinished(int index, const convert::ConversionResult &result);
@@ -82,6 +90,7 @@ private:
   convert::EncodingSettings settings_;
   int parallel_conversions_;
   convert::FreeSpaceSource free_space_;
+  TakeCheck take_check_;
   QVector<File> files_;
   QVector<convert::VideoConversion *> conversions_; // by file index; null when none runs
   bool running_ = false;

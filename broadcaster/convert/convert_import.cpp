@@ -14,7 +14,9 @@ QString defaultOutputFolder(const QString &session_path) {
 
 ConvertImport::ConvertImport(session::Library &library, Options options, QObject *parent)
     : QObject(parent), library_(library), options_(std::move(options)),
-      queue_(options_.output_folder, options_.settings, options_.parallel_conversions) {
+      queue_(options_.output_folder, options_.settings, options_.parallel_conversions),
+      manifest_(options_.output_folder) {
+  queue_.setTakeCheck([this](const QString &input_path) { return alreadyImported(input_path); });
   connect(&queue_, &ConversionQueue::fileFinished, this, &ConvertImport::importFile);
   connect(&queue_, &ConversionQueue::finished, this, &ConvertImport::finished);
 }
@@ -33,10 +35,24 @@ bool ConvertImport::start(QString *error) {
   return true;
 }
 
+QString ConvertImport::alreadyImported(const QString &input_path) {
+  const QString imported = ConversionQueue::passesThrough(input_path) ? QFileInfo(input_path).absoluteFilePath()
+                                                                      : manifest_.outputFor(input_path);
+  if (imported.isEmpty() || !library_.hasVideoWithPath(imported)) {
+    return QString();
+  }
+  ++already_imported_count_;
+  return QStringLiteral("already imported (%1)").arg(imported);
+}
+
 void ConvertImport::importFile(int index, const QString &title, const QString &nsv_path) {
   const QString node_key = library_.addVideo(options_.folder, nsv_path, title);
   if (!node_key.isEmpty()) {
     ++imported_count_;
+    QString error;
+    if (queue_.files().at(index).converted && !manifest_.record(queue_.files().at(index).input_path, nsv_path, &error)) {
+      qCWarning(lcConvert).noquote() << "An import run again would convert it again:" << error;
+    }
     emit fileImported(index, node_key);
     return;
   }

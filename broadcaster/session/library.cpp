@@ -7,6 +7,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace session {
 
 QString nodeKeyFromEntryKey(const QString &entry_key) { return QStringLiteral("K") + entry_key; }
@@ -155,6 +157,12 @@ QString Library::addVideo(const QString &folder, const QString &path, const QStr
 }
 
 QString Library::videoTitle(const QString &node_key) const { return video_titles_.value(node_key); }
+
+bool Library::hasVideoWithPath(const QString &path) const {
+  const QStringList keys = document_.entryKeysWithPath(path);
+  return std::any_of(keys.begin(), keys.end(),
+                     [this](const QString &entry_key) { return hasVideo(nodeKeyFromEntryKey(entry_key)); });
+}
 
 QString Library::firstFolder() const {
   for (const Node &node : nodes_) {

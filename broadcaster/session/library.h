@@ -66,6 +66,8 @@ public:
   bool hasFolder(const QString &name) const { return folders_.contains(name); }
   bool hasVideo(const QString &node_key) const { return video_folders_.contains(node_key); }
   QString videoTitle(const QString &node_key) const;
+  // True when a video of the library (its folder exists) has exactly that path.
+  bool hasVideoWithPath(const QString &path) const;
   QString folderOf(const QString &node_key) const { return video_folders_.value(node_key); }
   QString firstFolder() const;
   QStringList folderNames() const;

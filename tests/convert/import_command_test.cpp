@@ -1,7 +1,9 @@
 // tarvik-plus --import as a server runs it: inputs that are no regular file,
-// links in a circle.
+// links in a circle, and an import killed outright and run again.
 
+#include "media_tools.h"
 #include "nsv_fixtures.h"
+#include "wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +16,12 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
 
 namespace {
 
 constexpr int kQuickRunMs = 20000;
+constexpr int kConvertingRunMs = 120000;
 
 const QByteArray kSession =
     "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>d</date></info>"
@@ -56,6 +60,21 @@ bool hasDatedLine(const QString &output, const QString &pattern) {
   const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ") + pattern + QLatin1Char('$'),
                                 QRegularExpression::MultilineOption);
   return line.match(output).hasMatch();
+}
+
+QStringList hiddenAndVisible(const QString &folder) {
+  return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// A frame a second: quick to make and to convert, however long.
+QString makeClip(const QTemporaryDir &temp, const QString &name, int seconds) {
+  const QString path = temp.filePath(name);
+  QByteArray error;
+  EXPECT_TRUE(media::makeMedia({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                QStringLiteral("testsrc=size=160x120:rate=1:duration=%1").arg(seconds), path},
+                               &error))
+      << error.toStdString();
+  return path;
 }
 
 } // namespace
@@ -111,4 +130,47 @@ TEST(ImportCommand, LinksInACircleAreNamedAsSuch) {
                                                   "leads in a circle\\.")))
       << output.toStdString();
   EXPECT_EQ(readFile(session), kSession);
+}
+
+TEST(ImportCommand, AnImportKilledAndRunAgainTakesEachVideoOnce) {
+  QTemporaryDir temp;
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(session, kSession));
+  ASSERT_TRUE(QDir().mkpath(temp.filePath(QStringLiteral("in"))));
+  makeClip(temp, QStringLiteral("in/clip1.mp4"), 1);
+  // Long enough to be still converting when the first is in the session.
+  makeClip(temp, QStringLiteral("in/clip2.mp4"), 300);
+  const QString videos = temp.filePath(QStringLiteral("videos"));
+  const QStringList arguments = {QStringLiteral("--size"), QStringLiteral("160x120"), QStringLiteral("--fps"),
+                                 QStringLiteral("1"), QStringLiteral("--video-kbps"), QStringLiteral("100"),
+                                 session, temp.filePath(QStringLiteral("in"))};
+
+  QProcess first;
+  startImport(first, arguments, temp.path());
+  const auto clip2Encoding = [&] {
+    const QStringList working = QDir(videos).entryList({QStringLiteral(".clip2.converting-*")}, QDir::Dirs | QDir::Hidden);
+    return !working.isEmpty() && QFileInfo(QDir(videos).filePath(working.first() + QStringLiteral("/video.ivf"))).size() > 0;
+  };
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        return (readFile(session).contains("<title>clip1</title>") && clip2Encoding()) ||
+               first.state() == QProcess::NotRunning;
+      },
+      kConvertingRunMs));
+  ASSERT_EQ(first.state(), QProcess::Running) << first.readAll().toStdString();
+  ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+  ASSERT_TRUE(first.waitForFinished(10000));
+  ASSERT_TRUE(clip2Encoding()); // what the kill left
+
+  QString output;
+  EXPECT_EQ(runImport(arguments, temp.path(), kConvertingRunMs, &output), 0) << output.toStdString();
+  EXPECT_TRUE(hasDatedLine(output, QStringLiteral("Took over the lock of the session .*, which is gone\\.")))
+      << output.toStdString();
+  EXPECT_TRUE(hasDatedLine(output, QStringLiteral("Skipped .*/clip1\\.mp4: already imported \\(.*/videos/clip1\\.nsv\\)")))
+      << output.toStdString();
+  EXPECT_EQ(hiddenAndVisible(videos),
+            (QStringList{QStringLiteral(".imported-sources"), QStringLiteral("clip1.nsv"), QStringLiteral("clip2.nsv")}));
+  const QByteArray saved = readFile(session);
+  EXPECT_EQ(saved.count("<title>clip1</title>"), 1) << saved.toStdString();
+  EXPECT_EQ(saved.count("<title>clip2</title>"), 1) << saved.toStdString();
 }

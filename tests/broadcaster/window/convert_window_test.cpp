@@ -125,7 +125,7 @@ TEST_F(ConvertWindowTest, VideosBecomeEntriesOfTheChosenFolderAndTheSettingsAreR
         << name.toStdString();
   }
   EXPECT_EQ(QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            (QStringList{"news.nsv", "show.nsv"}));
+            (QStringList{".imported-sources", "news.nsv", "show.nsv"}));
   EXPECT_TRUE(window_.statusText().startsWith("Converted and imported 3 video(s) into \"B\"; skipped 1."))
       << window_.statusText().toStdString();
   EXPECT_EQ(QSettings().value(QStringLiteral("convert/frame_size")).toString(), "320x180");
