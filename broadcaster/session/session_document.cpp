@@ -162,17 +162,6 @@ QVector<VideoEntry> SessionDocument::entries() const {
 
 bool SessionDocument::hasEntry(const QString &entry_key) const { return entryNode(xml_->document, entry_key); }
 
-QStringList SessionDocument::entryKeysWithPath(const QString &path) const {
-  pugi::xpath_variable_set variables;
-  variables.set("path", utf8(path).constData());
-  const pugi::xpath_query query("/tarvik/library/nsv[path = $path]/key", &variables);
-  QStringList keys;
-  for (const pugi::xpath_node &hit : xml_->document.select_nodes(query)) {
-    keys << textOf(hit.node());
-  }
-  return keys;
-}
-
 VideoEntry SessionDocument::entry(const QString &entry_key) const {
   const pugi::xml_node node = entryNode(xml_->document, entry_key);
   return {textOf(node.child("key")), textOf(node.child("path")), textOf(node.child("title")),

@@ -89,8 +89,6 @@ public:
   int entryCount() const;
   QVector<VideoEntry> entries() const;
   bool hasEntry(const QString &entry_key) const;
-  // The keys of the entries with exactly that path, in file order.
-  QStringList entryKeysWithPath(const QString &path) const;
   VideoEntry entry(const QString &entry_key) const;
   bool removeEntry(const QString &entry_key);
   // Appends an entry with play count 0 under a key the caller chose free
