@@ -45,8 +45,9 @@ QStringList filesNamedInOtherEncodings(const QString &folder) {
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString decoded = utf8(name);
     struct stat info {};
+    // Files of any kind, FIFOs included: each is listed, none is opened.
     if (!utf8.hasError() || name.startsWith('.') || ::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0 ||
-        !S_ISREG(info.st_mode)) {
+        S_ISDIR(info.st_mode)) {
       continue;
     }
     found << QDir(folder).filePath(decoded);

@@ -184,10 +184,11 @@ TEST_F(ConvertWindowTest, CancelKeepsWhatWasImportedAndOpeningWaitsForTheConvers
   }
   EXPECT_EQ(shown.filter("Imported as").size(), 1) << shown.join(", ").toStdString();
   EXPECT_EQ(window_.document().entryCount(), 3 + 1);
-  // Only whole NSV files remain: one per imported video, nothing half-written.
+  // Only whole NSV files remain: one per imported video, nothing half-written
+  // (and the note of what was converted).
   const QStringList left = QDir(path(QStringLiteral("videos"))).entryList(QDir::Files | QDir::Dirs | QDir::Hidden |
                                                                            QDir::NoDotAndDotDot);
-  EXPECT_EQ(left, QStringList{first_imported});
+  EXPECT_EQ(left, (QStringList{QStringLiteral(".imported-sources"), first_imported}));
   EXPECT_TRUE(window_.statusText().contains("skipped 3")) << window_.statusText().toStdString();
 }
 
