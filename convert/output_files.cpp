@@ -1,11 +1,14 @@
 #include "output_files.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +18,37 @@ namespace {
 
 constexpr int kMaximumNumber = 9999;
 const QString kWorkFolderInfix = QStringLiteral(".converting-");
+// "<process id> <host>" of the program converting in the folder.
+const QString kOwnerFile = QStringLiteral("owner");
+
+enum class Owner { Unknown, Running, Gone };
+
+// A folder of another host, or of an older program, has no owner known here.
+Owner ownerOf(const QString &work_folder) {
+  QFile owner(QDir(work_folder).filePath(kOwnerFile));
+  if (!owner.open(QIODevice::ReadOnly)) {
+    return Owner::Unknown;
+  }
+  const QList<QByteArray> fields = owner.read(256).trimmed().split(' ');
+  bool is_number = false;
+  const qint64 pid = fields.value(0).toLongLong(&is_number);
+  if (!is_number || pid <= 0 || fields.size() != 2 || QString::fromUtf8(fields[1]) != QSysInfo::machineHostName()) {
+    return Owner::Unknown;
+  }
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH ? Owner::Gone : Owner::Running;
+}
+
+QDateTime newestChange(const QFileInfo &work_folder) {
+  const QFileInfoList files =
+      QDir(work_folder.filePath()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+  QDateTime newest = work_folder.lastModified(); // for an empty folder
+  for (int index = 0; index < files.size(); ++index) {
+    if (index == 0 || files[index].lastModified() > newest) {
+      newest = files[index].lastModified();
+    }
+  }
+  return newest;
+}
 
 QString numberedPath(const QString &folder, const QString &base_name, const QString &extension, int number) {
   const QString name = number == 1 ? base_name + extension
@@ -45,19 +79,25 @@ QStringList removeStaleWorkFolders(const QString &folder, qint64 max_age_s) {
       QDir(folder).entryInfoList({QStringLiteral(".*") + kWorkFolderInfix + QLatin1Char('*')},
                                  QDir::Dirs | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot);
   for (const QFileInfo &work_folder : work_folders) {
-    const QFileInfoList files =
-        QDir(work_folder.filePath()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    QDateTime newest = work_folder.lastModified(); // for an empty folder
-    for (int index = 0; index < files.size(); ++index) {
-      if (index == 0 || files[index].lastModified() > newest) {
-        newest = files[index].lastModified();
-      }
-    }
-    if (newest.secsTo(now) > max_age_s && QDir(work_folder.filePath()).removeRecursively()) {
+    const Owner owner = ownerOf(work_folder.filePath());
+    const bool stale =
+        owner == Owner::Gone || (owner == Owner::Unknown && newestChange(work_folder).secsTo(now) > max_age_s);
+    if (stale && QDir(work_folder.filePath()).removeRecursively()) {
       removed << work_folder.filePath();
     }
   }
   return removed;
+}
+
+bool markWorkFolderOwner(const QString &work_folder, QString *error_text) {
+  QFile owner(QDir(work_folder).filePath(kOwnerFile));
+  const QByteArray line =
+      QByteArray::number(QCoreApplication::applicationPid()) + ' ' + QSysInfo::machineHostName().toUtf8() + '\n';
+  if (!owner.open(QIODevice::WriteOnly) || owner.write(line) != line.size() || !owner.flush()) {
+    *error_text = owner.errorString();
+    return false;
+  }
+  return true;
 }
 
 QString moveToFreeName(const QString &finished_path, const QString &wanted_path, QString *error_text) {

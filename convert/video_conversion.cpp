@@ -1,6 +1,7 @@
 #include "video_conversion.h"
 
 #include "ffmpeg_progress.h"
+#include "file_kinds.h"
 #include "output_files.h"
 
 #include <elementary_streams.h>
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QSignalBlocker>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -30,6 +32,16 @@ constexpr int kErrorTailBytes = 8192;
 constexpr int kKillWaitMs = 5000;
 // ffmpeg runs below the broadcaster's priority, so a broadcast keeps its pace.
 constexpr int kEncoderNiceness = 10;
+
+// What ffmpeg says, in its own C locale, when a write fails for want of room.
+const char *const kWriteFailures[] = {"No space left on device", "File too large", "Disk quota exceeded"};
+
+// VP8 at a target rate overshoots it now and then; the NSV frames add a little.
+constexpr double kRateMargin = 1.25;
+// The encoded streams stay until the NSV file made of them is whole: twice
+// the output at the peak.
+constexpr double kCopiesAtThePeak = 2.0;
+constexpr qint64 kSpareBytes = 1024 * 1024;
 
 const QString kVideoFile = QStringLiteral("video.ivf");
 const QString kAudioFile = QStringLiteral("audio.mp3");
@@ -161,6 +173,11 @@ struct VideoConversion::MuxJob {
       error = no_video;
       return;
     }
+    // The body holds the streams now: their room goes to the copy below.
+    video_file.remove();
+    if (with_audio) {
+      audio_file.remove();
+    }
     QSaveFile output(output_path);
     const QByteArray header = with_file_header ? writer.header() : QByteArray();
     if (!output.open(QIODevice::WriteOnly) || !copyInto(output, header, body) || !output.commit()) {
@@ -190,6 +207,33 @@ struct VideoConversion::MuxJob {
     return true;
   }
 };
+
+qint64 systemFreeSpace(const QString &folder) {
+  QStorageInfo storage(folder);
+  return storage.isValid() ? storage.bytesAvailable() : -1;
+}
+
+qint64 workingSpaceNeeded(double duration_s, const EncodingSettings &settings, bool with_audio) {
+  if (!(duration_s > 0) || !std::isfinite(duration_s)) {
+    return 0;
+  }
+  const double bits_per_second = 1000.0 * (settings.video_kbps + (with_audio ? settings.audio_kbps : 0));
+  return static_cast<qint64>(duration_s * bits_per_second / 8 * kRateMargin * kCopiesAtThePeak) + kSpareBytes;
+}
+
+QString sizeText(qint64 bytes) {
+  const char *const units[] = {"kB", "MB", "GB", "TB"};
+  if (bytes < 1000) {
+    return QStringLiteral("%1 bytes").arg(bytes);
+  }
+  double value = static_cast<double>(bytes) / 1000;
+  int unit = 0;
+  while (value >= 999.95 && unit < 3) {
+    value /= 1000;
+    ++unit;
+  }
+  return QStringLiteral("%1 %2").arg(QString::number(value, 'f', value < 9.95 ? 1 : 0), QLatin1String(units[unit]));
+}
 
 ConversionSource ConversionSource::file(const QString &path) {
   ConversionSource source;
@@ -232,15 +276,30 @@ void VideoConversion::begin() {
     fail(problem);
     return;
   }
+  if (!request_.source.isPattern()) {
+    // ffprobe would wait for ever on a FIFO.
+    const PathKind input = pathKindAt(request_.source.path);
+    if (input.kind != FileKind::RegularFile) {
+      fail(input.kind == FileKind::Folder ? QStringLiteral("a folder, not a video file") : input.problem());
+      return;
+    }
+  }
   const QFileInfo output(request_.output_path);
   const QString folder = output.absolutePath();
   if (!QDir().mkpath(folder)) {
-    fail(QStringLiteral("cannot create the folder %1").arg(folder));
+    const bool in_a_circle = pathKindAt(folder).kind == FileKind::LinkInACircle;
+    fail(QStringLiteral("cannot create the folder %1%2")
+             .arg(folder, in_a_circle ? QStringLiteral(": a link that leads in a circle") : QString()));
     return;
   }
   work_dir_ = std::make_unique<QTemporaryDir>(workFolderTemplate(request_.output_path));
   if (!work_dir_->isValid()) {
     fail(QStringLiteral("cannot create a temporary folder in %1: %2").arg(folder, work_dir_->errorString()));
+    return;
+  }
+  QString owner_error;
+  if (!markWorkFolderOwner(work_dir_->path(), &owner_error)) {
+    fail(QStringLiteral("cannot write in %1: %2").arg(folder, owner_error));
     return;
   }
   if (request_.source.isPattern()) {
@@ -249,10 +308,25 @@ void VideoConversion::begin() {
       return;
     }
     media_.duration_s = request_.source.pattern_seconds;
-    startEncoder();
+    if (hasRoomToWork()) {
+      startEncoder();
+    }
   } else {
     startProbe();
   }
+}
+
+// A disk too small for the result is told before the hours of encoding.
+bool VideoConversion::hasRoomToWork() {
+  const bool with_audio = request_.source.isPattern() || media_.audio_stream >= 0;
+  const qint64 needed = workingSpaceNeeded(media_.duration_s, request_.settings, with_audio);
+  const QString folder = QFileInfo(request_.output_path).absolutePath();
+  const qint64 free = request_.free_space ? request_.free_space(folder) : systemFreeSpace(folder);
+  if (needed == 0 || free < 0 || free >= needed) {
+    return true;
+  }
+  fail(QStringLiteral("needs about %1, %2 free in %3").arg(sizeText(needed), sizeText(free), folder));
+  return false;
 }
 
 QProcess *VideoConversion::newProcess() {
@@ -298,7 +372,7 @@ void VideoConversion::onProbeFinished() {
     fail(media_.error);
   } else if (!media_.hasVideo()) {
     fail(QStringLiteral("the file has no video stream"));
-  } else {
+  } else if (hasRoomToWork()) {
     startEncoder();
   }
 }
@@ -307,10 +381,7 @@ void VideoConversion::startEncoder() {
   stage_ = Stage::Encoding;
   process_ = newProcess();
   connect(process_, &QProcess::readyReadStandardOutput, this, &VideoConversion::onEncoderOutput);
-  connect(process_, &QProcess::readyReadStandardError, this, [this] {
-    error_tail_.append(process_->readAllStandardError());
-    error_tail_ = error_tail_.right(kErrorTailBytes);
-  });
+  connect(process_, &QProcess::readyReadStandardError, this, &VideoConversion::onEncoderErrorOutput);
   connect(process_, &QProcess::finished, this, &VideoConversion::onEncoderFinished);
   connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
     if (error == QProcess::FailedToStart) {
@@ -333,9 +404,26 @@ void VideoConversion::onEncoderOutput() {
   setFraction(encoded * kEncodingShare);
 }
 
-void VideoConversion::onEncoderFinished() {
+// ffmpeg goes on encoding after a write failed, for minutes on a long
+// video, and says so only at the end: the first such line ends it.
+void VideoConversion::onEncoderErrorOutput() {
   error_tail_.append(process_->readAllStandardError());
-  onEncoderOutput();
+  error_tail_ = error_tail_.right(kErrorTailBytes);
+  for (const char *failure : kWriteFailures) {
+    if (error_tail_.contains(QByteArray(": ") + failure)) {
+      fail(QStringLiteral("cannot write in %1: %2")
+               .arg(QFileInfo(request_.output_path).absolutePath(), QLatin1String(failure)));
+      return;
+    }
+  }
+}
+
+void VideoConversion::onEncoderFinished() {
+  // Either may end the conversion (a write failure, a handler that cancels).
+  onEncoderErrorOutput();
+  if (stage_ == Stage::Encoding) {
+    onEncoderOutput();
+  }
   if (stage_ != Stage::Encoding) {
     return;
   }

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QProcess;
@@ -31,6 +32,20 @@ struct ConversionSource {
   bool isPattern() const { return path.isEmpty(); }
 };
 
+// The bytes free for this program in the file system of a folder; -1 when unknown.
+using FreeSpaceSource = std::function<qint64(const QString &folder)>;
+
+// What a file system says (QStorageInfo).
+qint64 systemFreeSpace(const QString &folder);
+
+// The bytes a conversion writes at most on its way, however it ends: the
+// encoded streams and the NSV file made of them, at the settings' bit rates
+// with room to spare. 0 when the length is unknown.
+qint64 workingSpaceNeeded(double duration_s, const EncodingSettings &settings, bool with_audio);
+
+// "1.2 GB", "20 MB", for messages.
+QString sizeText(qint64 bytes);
+
 enum class OutputNaming {
   NumberedSuffix, // never overwrite: "name (2).nsv" when "name.nsv" is taken
   Replace,        // replace the file at the output path, in one step
@@ -42,6 +57,8 @@ struct ConversionRequest {
   OutputNaming naming = OutputNaming::NumberedSuffix;
   EncodingSettings settings;
   bool with_file_header = true;
+  // Checked before ffmpeg starts; empty: systemFreeSpace.
+  FreeSpaceSource free_space;
 };
 
 struct ConversionResult {
@@ -88,7 +105,9 @@ private:
   void startProbe();
   void onProbeFinished();
   void startEncoder();
+  bool hasRoomToWork();
   void onEncoderOutput();
+  void onEncoderErrorOutput();
   void onEncoderFinished();
   void startMuxer();
   void onMuxerFinished();

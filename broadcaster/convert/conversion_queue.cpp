@@ -3,6 +3,7 @@
 #include <scoped_value.h>
 #include <station_log.h>
 
+#include <file_kinds.h>
 #include <output_files.h>
 
 #include <QCollator>
@@ -44,8 +45,9 @@ QStringList filesNamedInOtherEncodings(const QString &folder) {
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString decoded = utf8(name);
     struct stat info {};
+    // Files of any kind, FIFOs included: each is listed, none is opened.
     if (!utf8.hasError() || name.startsWith('.') || ::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0 ||
-        !S_ISREG(info.st_mode)) {
+        S_ISDIR(info.st_mode)) {
       continue;
     }
     found << QDir(folder).filePath(decoded);
@@ -53,8 +55,6 @@ QStringList filesNamedInOtherEncodings(const QString &folder) {
   ::closedir(dir);
   return found;
 }
-
-bool isNsv(const QString &path) { return QFileInfo(path).suffix().compare(QLatin1String("nsv"), Qt::CaseInsensitive) == 0; }
 
 bool isFinal(ConversionQueue::State state) {
   return state == ConversionQueue::State::Done || state == ConversionQueue::State::Failed ||
@@ -64,9 +64,9 @@ bool isFinal(ConversionQueue::State state) {
 } // namespace
 
 ConversionQueue::ConversionQueue(QString output_folder, convert::EncodingSettings settings, int parallel_conversions,
-                                 QObject *parent)
+                                 convert::FreeSpaceSource free_space, QObject *parent)
     : QObject(parent), output_folder_(std::move(output_folder)), settings_(settings),
-      parallel_conversions_(std::max(1, parallel_conversions)) {}
+      parallel_conversions_(std::max(1, parallel_conversions)), free_space_(std::move(free_space)) {}
 
 ConversionQueue::~ConversionQueue() {
   for (convert::VideoConversion *conversion : conversions_) {
@@ -80,25 +80,14 @@ ConversionQueue::~ConversionQueue() {
 int ConversionQueue::add(const QStringList &paths) {
   const qsizetype count_before = files_.size();
   for (const QString &path : paths) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-      addSkipped(path, QStringLiteral("no such file or folder"));
-      continue;
-    }
-    if (!info.isDir()) {
+    // Nothing is opened before its kind is known: a FIFO would block.
+    const convert::PathKind kind = convert::pathKindAt(path);
+    if (kind.kind == convert::FileKind::Folder) {
+      addFolder(path);
+    } else if (kind.kind == convert::FileKind::RegularFile) {
       addFile(path);
-      continue;
-    }
-    QStringList names = QDir(path).entryList(QDir::Files);
-    QCollator collator;
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(names.begin(), names.end(), collator);
-    for (const QString &name : names) {
-      addFile(QDir(path).filePath(name));
-    }
-    for (const QString &unnamed : filesNamedInOtherEncodings(path)) {
-      addSkipped(unnamed, QStringLiteral("its name is not UTF-8; rename it"));
+    } else {
+      addSkipped(path, kind.problem());
     }
   }
   if (running_ && files_.size() > count_before) {
@@ -113,6 +102,27 @@ void ConversionQueue::addFile(const QString &path) {
   file.input_path = path;
   files_.append(file);
   conversions_.append(nullptr);
+}
+
+void ConversionQueue::addFolder(const QString &path) {
+  // System: FIFOs, sockets, devices and broken links, to be listed as skipped.
+  QStringList names = QDir(path).entryList(QDir::Files | QDir::System);
+  QCollator collator;
+  collator.setNumericMode(true);
+  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  std::sort(names.begin(), names.end(), collator);
+  for (const QString &name : names) {
+    const QString file_path = QDir(path).filePath(name);
+    const convert::PathKind kind = convert::pathKindAt(file_path);
+    if (kind.kind == convert::FileKind::RegularFile) {
+      addFile(file_path);
+    } else if (kind.kind != convert::FileKind::Folder) {
+      addSkipped(file_path, kind.problem());
+    }
+  }
+  for (const QString &unnamed : filesNamedInOtherEncodings(path)) {
+    addSkipped(unnamed, QStringLiteral("its name is not UTF-8; rename it"));
+  }
 }
 
 void ConversionQueue::addSkipped(const QString &path, const QString &reason) {
@@ -168,6 +178,10 @@ double ConversionQueue::overallFraction() const {
   return sum / files_.size();
 }
 
+bool ConversionQueue::passesThrough(const QString &input_path) {
+  return QFileInfo(input_path).suffix().compare(QLatin1String("nsv"), Qt::CaseInsensitive) == 0;
+}
+
 QString ConversionQueue::titleFor(const QString &input_path, const QString &title_tag) {
   const QString tag = withoutUnkeepableCharacters(title_tag);
   return tag.isEmpty() ? withoutUnkeepableCharacters(QFileInfo(input_path).completeBaseName()) : tag;
@@ -195,9 +209,11 @@ void ConversionQueue::pump() {
         if (files_[index].state != State::Waiting) {
           continue;
         }
-        if (isNsv(files_[index].input_path)) {
-          passThrough(index);
-        } else if (convertingCount() < parallel_conversions_) {
+        if (passesThrough(files_[index].input_path)) {
+          if (!skippedByCheck(index)) {
+            passThrough(index);
+          }
+        } else if (convertingCount() < parallel_conversions_ && !skippedByCheck(index)) {
           startConversion(index);
         }
       }
@@ -208,6 +224,18 @@ void ConversionQueue::pump() {
     running_ = false;
     emit finished();
   }
+}
+
+bool ConversionQueue::skippedByCheck(int index) {
+  const QString reason = take_check_ ? take_check_(files_[index].input_path) : QString();
+  if (reason.isEmpty()) {
+    return false;
+  }
+  files_[index].state = State::Failed;
+  files_[index].reason = reason;
+  qCInfo(lcConvert).noquote() << "Skipping" << files_[index].input_path << "-" << reason;
+  changed(index);
+  return true;
 }
 
 void ConversionQueue::passThrough(int index) {
@@ -243,6 +271,7 @@ void ConversionQueue::startConversion(int index) {
   request.output_path = QDir(output_folder_).filePath(name + QStringLiteral(".nsv"));
   request.naming = convert::OutputNaming::NumberedSuffix;
   request.settings = settings_;
+  request.free_space = free_space_;
   auto *conversion = new convert::VideoConversion(request, this);
   conversions_[index] = conversion;
   connect(conversion, &convert::VideoConversion::progressed, this, [this, index](double fraction) {

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 // A list of videos turned into NSV files in the background, one or two at a
 // time. NSV files pass through as they are. Each finished file is reported
 // with its title and path, ready to be imported.
@@ -27,16 +29,24 @@ public:
     QString reason;        // when failed
   };
 
+  // A check of each file just before it is taken: the reason to skip it
+  // (listed as failed with that reason), or empty to take it.
+  using TakeCheck = std::function<QString(const QString &input_path)>;
+
+  // free_space: what conversions compare their needs with before they start;
+  // empty: the file system's own figure.
   ConversionQueue(QString output_folder, convert::EncodingSettings settings, int parallel_conversions,
-                  QObject *parent = nullptr);
+                  convert::FreeSpaceSource free_space = {}, QObject *parent = nullptr);
   // Conversions still running are cancelled and their partial files removed.
   ~ConversionQueue() override;
 
   // Adds files, and the files of folders (sorted by name, hidden ones and
   // subfolders left out); returns how many files were listed. A path that
-  // does not exist, and a file whose name is not UTF-8, are listed as failed.
+  // does not exist or is no regular file (a FIFO, socket or device, never
+  // opened), and a file whose name is not UTF-8, are listed as failed.
   // Files added while the queue runs are taken up too.
   int add(const QStringList &paths);
+  void setTakeCheck(TakeCheck check) { take_check_ = std::move(check); }
   // Lists a path that will not be converted, with the reason.
   void addSkipped(const QString &path, const QString &reason);
   // A file that is done is skipped after all (it could not be imported).
@@ -56,6 +66,8 @@ public:
   // The container's title tag, else the file name without extension; control
   // characters and byte-order marks, which a session cannot keep, become spaces.
   static QString titleFor(const QString &input_path, const QString &title_tag);
+  // NSV files are taken as they are, not converted.
+  static bool passesThrough(const QString &input_path);
 
 signals:
   void fileChanged(int index);
@@ -65,7 +77,9 @@ signals:
 
 private:
   void addFile(const QString &path);
+  void addFolder(const QString &path);
   void pump();
+  bool skippedByCheck(int index);
   void startConversion(int index);
   void passThrough(int index);
   void onConversionFinished(int index, const convert::ConversionResult &result);
@@ -75,6 +89,8 @@ private:
   QString output_folder_;
   convert::EncodingSettings settings_;
   int parallel_conversions_;
+  convert::FreeSpaceSource free_space_;
+  TakeCheck take_check_;
   QVector<File> files_;
   QVector<convert::VideoConversion *> conversions_; // by file index; null when none runs
   bool running_ = false;

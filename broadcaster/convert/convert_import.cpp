@@ -1,5 +1,6 @@
 #include "convert_import.h"
 
+#include <file_kinds.h>
 #include <library.h>
 #include <station_log.h>
 
@@ -13,7 +14,9 @@ QString defaultOutputFolder(const QString &session_path) {
 
 ConvertImport::ConvertImport(session::Library &library, Options options, QObject *parent)
     : QObject(parent), library_(library), options_(std::move(options)),
-      queue_(options_.output_folder, options_.settings, options_.parallel_conversions) {
+      queue_(options_.output_folder, options_.settings, options_.parallel_conversions),
+      manifest_(options_.output_folder) {
+  queue_.setTakeCheck([this](const QString &input_path) { return alreadyImported(input_path); });
   connect(&queue_, &ConversionQueue::fileFinished, this, &ConvertImport::importFile);
   connect(&queue_, &ConversionQueue::finished, this, &ConvertImport::finished);
 }
@@ -22,17 +25,34 @@ int ConvertImport::add(const QStringList &paths) { return queue_.add(paths); }
 
 bool ConvertImport::start(QString *error) {
   if (!QDir().mkpath(options_.output_folder)) {
-    *error = QStringLiteral("The output folder %1 cannot be made.").arg(options_.output_folder);
+    const bool in_a_circle = convert::pathKindAt(options_.output_folder).kind == convert::FileKind::LinkInACircle;
+    *error = in_a_circle ? QStringLiteral("The output folder %1 cannot be made: it is a link that leads in a circle.")
+                               .arg(options_.output_folder)
+                         : QStringLiteral("The output folder %1 cannot be made.").arg(options_.output_folder);
     return false;
   }
   queue_.start();
   return true;
 }
 
+QString ConvertImport::alreadyImported(const QString &input_path) {
+  const QString imported = ConversionQueue::passesThrough(input_path) ? QFileInfo(input_path).absoluteFilePath()
+                                                                      : manifest_.outputFor(input_path);
+  if (imported.isEmpty() || !library_.hasVideoWithPath(imported)) {
+    return QString();
+  }
+  ++already_imported_count_;
+  return QStringLiteral("already imported (%1)").arg(imported);
+}
+
 void ConvertImport::importFile(int index, const QString &title, const QString &nsv_path) {
   const QString node_key = library_.addVideo(options_.folder, nsv_path, title);
   if (!node_key.isEmpty()) {
     ++imported_count_;
+    QString error;
+    if (queue_.files().at(index).converted && !manifest_.record(queue_.files().at(index).input_path, nsv_path, &error)) {
+      qCWarning(lcConvert).noquote() << "An import run again would convert it again:" << error;
+    }
     emit fileImported(index, node_key);
     return;
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion_queue.h"
+#include "import_manifest.h"
 
 #include <encoding_settings.h>
 
@@ -15,7 +16,9 @@ class Library;
 // Any video into the library: the files are turned into NSV files in the
 // background (NSV files are taken as they are) and each one is imported into
 // a library folder as soon as it is whole. Saving is the owner's, on
-// fileImported().
+// fileImported(). A file the library has already (an NSV file by its path,
+// a converted one through the output folder's manifest) is skipped as
+// "already imported", so an import run again adds nothing twice.
 class ConvertImport : public QObject {
   Q_OBJECT
 
@@ -43,6 +46,8 @@ public:
   int importedCount() const { return imported_count_; }
   // One line per file that was not imported: its path and why.
   QStringList skipped() const;
+  // How many of those the library had already.
+  int alreadyImportedCount() const { return already_imported_count_; }
 
 signals:
   void fileImported(int index, const QString &node_key);
@@ -50,11 +55,14 @@ signals:
 
 private:
   void importFile(int index, const QString &title, const QString &nsv_path);
+  QString alreadyImported(const QString &input_path);
 
   session::Library &library_;
   Options options_;
   ConversionQueue queue_;
+  ImportManifest manifest_;
   int imported_count_ = 0;
+  int already_imported_count_ = 0;
 };
 
 // The output folder a session's conversions go to unless the operator chose

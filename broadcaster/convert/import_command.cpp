@@ -124,11 +124,16 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
   for (const QString &line : skipped) {
     qCWarning(lcConvert).noquote() << "Skipped" << line;
   }
-  qCInfo(lcConvert).noquote() << QStringLiteral("Imported %1 video(s); skipped %2.")
+  const int already_imported = import.alreadyImportedCount();
+  qCInfo(lcConvert).noquote() << QStringLiteral("Imported %1 video(s); skipped %2%3.")
                                      .arg(import.importedCount())
-                                     .arg(skipped.size());
+                                     .arg(skipped.size())
+                                     .arg(already_imported > 0
+                                              ? QStringLiteral(" (%1 already imported)").arg(already_imported)
+                                              : QString());
   if (!saved || !session.save()) {
     return kSessionFailed;
   }
-  return skipped.isEmpty() ? kAllImported : kSomeSkipped;
+  // What the library had already is where it was asked to be.
+  return skipped.size() == already_imported ? kAllImported : kSomeSkipped;
 }

@@ -18,6 +18,8 @@ void Library::clear() {
   folders_.clear();
   video_folders_.clear();
   video_titles_.clear();
+  video_paths_.clear();
+  path_counts_.clear();
   entry_keys_.clear();
   emit reset();
 }
@@ -27,6 +29,8 @@ void Library::reload() {
   folders_.clear();
   video_folders_.clear();
   video_titles_.clear();
+  video_paths_.clear();
+  path_counts_.clear();
   entry_keys_.clear();
   for (const QString &folder : document_.folderNames()) {
     if (!folder.isEmpty() && !folders_.contains(folder)) {
@@ -41,7 +45,7 @@ void Library::reload() {
     }
     const QString node_key = nodeKeyFromEntryKey(entry.key);
     if (folders_.contains(entry.parent) && !video_folders_.contains(node_key)) {
-      appendVideoNode(entry.parent, node_key, entry.title);
+      appendVideoNode(entry.parent, node_key, entry.title, entry.path);
     }
   }
   emit reset();
@@ -52,11 +56,14 @@ void Library::appendFolderNode(const QString &name) {
   folders_.insert(name, {});
 }
 
-void Library::appendVideoNode(const QString &folder, const QString &node_key, const QString &title) {
+void Library::appendVideoNode(const QString &folder, const QString &node_key, const QString &title,
+                              const QString &path) {
   nodes_.append({node_key, title, true});
   folders_[folder].insert(node_key);
   video_folders_.insert(node_key, folder);
   video_titles_.insert(node_key, title);
+  video_paths_.insert(node_key, path);
+  ++path_counts_[path];
 }
 
 bool Library::isFolderNameAllowed(const QString &name) const {
@@ -85,6 +92,10 @@ void Library::dropNodes(const QString &folder, const QSet<QString> &video_keys) 
   for (const QString &key : video_keys) {
     const QString parent = video_folders_.take(key);
     video_titles_.remove(key);
+    const QString path = video_paths_.take(key);
+    if (--path_counts_[path] <= 0) {
+      path_counts_.remove(path);
+    }
     if (parent != folder) {
       folders_[parent].remove(key);
     }
@@ -148,7 +159,7 @@ QString Library::addVideo(const QString &folder, const QString &path, const QStr
   document_.insertEntry(entry_key, path, title, folder);
   entry_keys_.insert(entry_key.toLongLong());
   const QString node_key = nodeKeyFromEntryKey(entry_key);
-  appendVideoNode(folder, node_key, title);
+  appendVideoNode(folder, node_key, title, path);
   qCInfo(lcLibrary).noquote() << QStringLiteral("Added \"%1\" (%2) to the folder \"%3\"").arg(title, path, folder);
   emit videoAdded(folder, node_key, title);
   return node_key;

@@ -66,6 +66,8 @@ public:
   bool hasFolder(const QString &name) const { return folders_.contains(name); }
   bool hasVideo(const QString &node_key) const { return video_folders_.contains(node_key); }
   QString videoTitle(const QString &node_key) const;
+  // True when a video of the library (its folder exists) has exactly that path.
+  bool hasVideoWithPath(const QString &path) const { return path_counts_.contains(path); }
   QString folderOf(const QString &node_key) const { return video_folders_.value(node_key); }
   QString firstFolder() const;
   QStringList folderNames() const;
@@ -87,7 +89,7 @@ signals:
 
 private:
   void appendFolderNode(const QString &name);
-  void appendVideoNode(const QString &folder, const QString &node_key, const QString &title);
+  void appendVideoNode(const QString &folder, const QString &node_key, const QString &title, const QString &path);
   // Removes the folder's node (when folder is not empty) and the video nodes listed.
   void dropNodes(const QString &folder, const QSet<QString> &video_keys);
 
@@ -96,6 +98,8 @@ private:
   QHash<QString, QSet<QString>> folders_; // name -> node keys of its videos
   QHash<QString, QString> video_folders_;  // node key -> folder
   QHash<QString, QString> video_titles_;  // node key -> title
+  QHash<QString, QString> video_paths_;   // node key -> path
+  QHash<QString, int> path_counts_;       // path -> how many videos have it
   std::set<std::int64_t> entry_keys_;
 };
 

@@ -20,6 +20,9 @@ std::unique_ptr<SessionLock> Session::lockFor(const QString &path) {
     qCWarning(lcSession).noquote() << lock_message_;
     return nullptr;
   }
+  if (!lock->takeoverMessage().isEmpty()) {
+    qCInfo(lcSession).noquote() << lock->takeoverMessage();
+  }
   return lock;
 }
 
@@ -73,9 +76,11 @@ bool Session::save() {
   if (!last_save_failed_) {
     return true;
   }
+  // The system's reasons come without a full stop ("No space left on device").
+  const QString sentence = reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.');
   const QString message = QStringLiteral("The session could not be saved to %1:\r\n%2\r\nThe session stays open, and "
                                         "the next change tries to save it again.")
-                              .arg(path_, reason);
+                              .arg(path_, sentence);
   qCWarning(lcSession).noquote() << message;
   emit error(message);
   return false;

@@ -184,19 +184,20 @@ QString SessionDocument::setting(const QString &name) const {
   return textOf(selectWith(xml_->document, "/tarvik/shoutcast/*[name() = $name]", "name", name));
 }
 
-void SessionDocument::setSetting(const QString &name, const QString &value) {
-  if (!isSettingName(name)) {
-    return;
+bool SessionDocument::setSetting(const QString &name, const QString &value) {
+  if (!isSettingName(name) || holdsLineBreak(value)) {
+    return false;
   }
   pugi::xml_node node = selectWith(xml_->document, "/tarvik/shoutcast/*[name() = $name]", "name", name);
   if (!node) {
     pugi::xml_node shoutcast = selectNode(xml_->document, "/tarvik/shoutcast");
     if (!shoutcast) {
-      return;
+      return false;
     }
     node = shoutcast.append_child(utf8(name).constData());
   }
   node.text().set(utf8(value).constData());
+  return true;
 }
 
 bool SessionDocument::raisePlayCount(const QString &entry_key) {

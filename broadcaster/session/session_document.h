@@ -100,8 +100,10 @@ public:
   // Settings of the shoutcast section.
   bool hasSetting(const QString &name) const;
   QString setting(const QString &name) const;
-  // Sets the setting's text, creating the element when it is missing.
-  void setSetting(const QString &name, const QString &value);
+  // Sets the setting's text, creating the element when it is missing. False
+  // (and nothing changed) for a value with a line break, which the next load
+  // would refuse, or a name that is no setting.
+  bool setSetting(const QString &name, const QString &value);
   BroadcastSettings broadcastSettings() const;
 
   // The entry's play count plus one, stored as decimal text. False (and

@@ -13,6 +13,10 @@
 #include <QSet>
 #include <QStringDecoder>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include <algorithm>
 #include <functional>
 #include <optional>
@@ -97,13 +101,21 @@ QByteArray parsedText(const QByteArray &bytes, pugi::xml_encoding encoding) {
 }
 
 // What makes the document other than well-formed XML beyond what the parser
-// reports: a second root element, characters XML does not allow.
+// reports: a second root element, characters XML does not allow; and a
+// document type, whose declarations the parser and a save would drop.
 QStringList malformation(const pugi::xml_document &document, const QByteArray &text, const LineIndex &lines,
                          qsizetype *count) {
   QStringList problems;
   *count = 0;
   int roots = 0;
   for (const pugi::xml_node &child : document.children()) {
+    if (child.type() == pugi::node_doctype) {
+      const bool declares_entities = std::string_view(child.value()).find("<!ENTITY") != std::string_view::npos;
+      problems << (declares_entities ? QStringLiteral("A document type that declares entities is not allowed")
+                                     : QStringLiteral("A document type declaration is not allowed")) +
+                      lines.at(child.offset_debug());
+      ++*count;
+    }
     if (child.type() == pugi::node_element && ++roots == 2) {
       problems << QStringLiteral("A second root element <%1> follows the first")
                           .arg(excerpt(QString::fromUtf8(child.name()))) +
@@ -117,6 +129,11 @@ QStringList malformation(const pugi::xml_document &document, const QByteArray &t
   }
   *count += faults.count;
   return problems;
+}
+
+bool isLinkInACircle(const QString &path) {
+  struct stat status {};
+  return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ELOOP;
 }
 
 QString loadFailedText() {
@@ -145,6 +162,11 @@ LoadOutcome SessionDocument::load(const QString &path) {
     outcome.message = loadFailedText().arg(QStringLiteral("The session is not a file")).arg(0);
     return outcome;
   }
+  if (isLinkInACircle(path)) {
+    LoadOutcome outcome;
+    outcome.message = loadFailedText().arg(QStringLiteral("The session is a link that leads in a circle")).arg(0);
+    return outcome;
+  }
   if (!file.open(QIODevice::ReadOnly)) {
     LoadOutcome outcome;
     outcome.message = loadFailedText().arg(file.errorString()).arg(0);
@@ -159,8 +181,9 @@ LoadOutcome SessionDocument::loadBytes(const QByteArray &bytes, const QString &p
   const pugi::xml_parse_result parsed =
       // A value of spaces only is kept as it is (a lone whitespace child),
       // so what a save writes reads back the same.
+      // The document type is parsed only to be refused.
       xml_->document.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()),
-                                 pugi::parse_default | pugi::parse_ws_pcdata_single);
+                                 pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_doctype);
   if (!parsed) {
     clear();
     outcome.kind = LoadOutcome::Kind::Unreadable;
@@ -305,6 +328,13 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
     for (const char *name : kSettingNames) {
       if (!shoutcast.child(name)) {
         problems << QStringLiteral("The shoutcast section has no %1 setting").arg(QLatin1String(name)) + at(shoutcast);
+      }
+    }
+    for (const char *name : kSettingNames) {
+      for (const pugi::xml_node &value : shoutcast.children(name)) {
+        if (holdsLineBreak(textOf(value))) {
+          problems << QStringLiteral("The %1 setting holds a line break").arg(QLatin1String(name)) + at(value);
+        }
       }
     }
     const pugi::xml_node visibility = shoutcast.child(setting::kPublic);

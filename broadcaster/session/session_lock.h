@@ -3,19 +3,24 @@
 #include <QLockFile>
 #include <QString>
 
+#include <functional>
+
 // Keeps two programs from writing one session file, which would lose each
 // other's changes: a lock file beside the session, held while it is open.
 class SessionLock {
 public:
-  explicit SessionLock(const QString &session_path);
+  // pause_before_rereading waits between reads of a lock file that its
+  // holder is still writing; by default a short sleep.
+  explicit SessionLock(const QString &session_path, std::function<void()> pause_before_rereading = nullptr);
   // Releases the lock when held.
   ~SessionLock() = default;
   SessionLock(const SessionLock &) = delete;
   SessionLock &operator=(const SessionLock &) = delete;
 
   // Takes the lock; a lock left behind by a process that is gone is taken
-  // over. False when another running process holds it or the lock file
-  // cannot be written; message() then says which.
+  // over (takeoverMessage() then says whose). False when another running
+  // process holds it or the lock file cannot be written; message() then
+  // says which.
   bool tryLock();
   void unlock();
   bool isLocked() const { return lock_file_.isLocked(); }
@@ -25,6 +30,8 @@ public:
 
   // Why the last tryLock failed, for the operator; empty after a success.
   QString message() const { return message_; }
+  // After a tryLock that took over a lock left behind: whose it was. Empty otherwise.
+  QString takeoverMessage() const { return takeover_message_; }
   // The process that holds the lock, after a tryLock that found it held.
   qint64 holderPid() const { return holder_pid_; }
   QString holderHost() const { return holder_host_; }
@@ -33,9 +40,15 @@ public:
   static QString lockFilePathFor(const QString &session_path);
 
 private:
+  // Reads the holder's process id and host; a holder writes its lock file
+  // just after creating it, so an empty or cut one is read again briefly.
+  bool readHolder();
+
   QString session_path_;
   QLockFile lock_file_;
+  std::function<void()> pause_before_rereading_;
   QString message_;
+  QString takeover_message_;
   qint64 holder_pid_ = 0;
   QString holder_host_;
 };

@@ -27,6 +27,12 @@ inline constexpr const char *kSettingNames[] = {setting::kHost,    setting::kPor
                                                 setting::kBitrate, setting::kUrl,   setting::kIrc,
                                                 setting::kIcq,     setting::kAim};
 
+// Each setting goes into a line of the server protocol, where a line break
+// would end the line and start one of the value's choosing.
+inline bool holdsLineBreak(const QString &value) {
+  return value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r'));
+}
+
 // The source connection goes to port + 1, so the highest usable port is one
 // below the top of the range.
 inline constexpr int kLowestPort = 1;

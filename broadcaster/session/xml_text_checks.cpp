@@ -149,6 +149,31 @@ qsizetype endOfUnparsedMarkup(const QByteArray &text, qsizetype from) {
   return -1;
 }
 
+bool isNameByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == ':' ||
+         c == '-' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The end of an entity reference "&name;" at from that XML does not define
+// itself; -1 for any other text. The parser keeps such a reference as it
+// is, and a save would turn its "&" into "&amp;".
+qsizetype endOfUndefinedEntity(const QByteArray &text, qsizetype from) {
+  qsizetype end = from + 1;
+  while (end < text.size() && isNameByte(text[end])) {
+    ++end;
+  }
+  if (end == from + 1 || end >= text.size() || text[end] != ';') {
+    return -1;
+  }
+  const QByteArrayView name = QByteArrayView(text).sliced(from + 1, end - from - 1);
+  for (const char *defined : {"lt", "gt", "amp", "apos", "quot"}) {
+    if (name == QByteArrayView(defined)) {
+      return -1;
+    }
+  }
+  return end + 1;
+}
+
 void checkCharacterReferences(const QByteArray &text, FaultList *faults) {
   qsizetype at = 0;
   while (at < text.size()) {
@@ -156,6 +181,21 @@ void checkCharacterReferences(const QByteArray &text, FaultList *faults) {
     if (here == '<' && at + 1 < text.size() && (text[at + 1] == '!' || text[at + 1] == '?')) {
       const qsizetype skipped = endOfUnparsedMarkup(text, at);
       at = skipped >= 0 ? skipped : at + 1;
+      continue;
+    }
+    if (here == '&' && at + 1 < text.size() && text[at + 1] != '#') {
+      const qsizetype end = endOfUndefinedEntity(text, at);
+      if (end < 0) {
+        ++at;
+        continue;
+      }
+      if (faults->keeping()) {
+        faults->add(at, QStringLiteral("The entity reference %1 is not defined")
+                            .arg(excerpt(QString::fromUtf8(text.mid(at, end - at)), 20)));
+      } else {
+        faults->countOnly();
+      }
+      at = end;
       continue;
     }
     if (here != '&' || at + 1 >= text.size() || text[at + 1] != '#') {

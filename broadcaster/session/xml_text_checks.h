@@ -20,7 +20,8 @@ struct TextFaults {
 };
 
 // Characters XML does not allow, raw (bytes that are not UTF-8 included) or
-// as character references, in UTF-8 text. A byte-order mark at the start is
+// as character references, and references to entities XML does not define,
+// in UTF-8 text. A byte-order mark at the start is
 // allowed. References are looked for outside comments, CDATA sections,
 // processing instructions and the document type, where they are none.
 TextFaults xmlCharacterFaults(const QByteArray &utf8_text, int kept);

@@ -1,6 +1,7 @@
 #include "settings_panel.h"
 
 #include <session_document.h>
+#include <station_log.h>
 #include <xml_text_checks.h>
 
 #include <QCheckBox>
@@ -71,6 +72,11 @@ SettingsPanel::SettingsPanel(QWidget *panel, session::SessionDocument &document,
   auto *note = new QLabel(QStringLiteral("(Fields in bold are required)"), panel);
   note->setObjectName(QStringLiteral("lblBold"));
   note->setAlignment(Qt::AlignCenter);
+  refusal_ = new QLabel(panel);
+  refusal_->setObjectName(QStringLiteral("lblRefused"));
+  refusal_->setWordWrap(true);
+  refusal_->setStyleSheet(QStringLiteral("color: #b00000"));
+  refusal_->hide();
 
   auto *grid = new QGridLayout(panel);
   grid->setContentsMargins(6, 4, 6, 4);
@@ -97,6 +103,7 @@ SettingsPanel::SettingsPanel(QWidget *panel, session::SessionDocument &document,
   grid->addWidget(icq, 8, 1, 1, 3);
   grid->addWidget(caption(panel, "lblAIM", QStringLiteral("AIM"), false), 9, 0);
   grid->addWidget(aim, 9, 1, 1, 3);
+  grid->addWidget(refusal_, 10, 0, 1, 4);
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(3, 1);
 
@@ -108,8 +115,16 @@ SettingsPanel::SettingsPanel(QWidget *panel, session::SessionDocument &document,
 
   // Fill order of the text fields.
   using namespace session::setting;
-  fields_ = {{kHost, host}, {kPort, port}, {kPassword, pass}, {kStreamName, name}, {kGenre, genre},
-             {kUrl, url},   {kIrc, irc},   {kIcq, icq},   {kAim, aim},          {kBitrate, bitrate}};
+  fields_ = {{kHost, host, QStringLiteral("Host")},
+             {kPort, port, QStringLiteral("Port")},
+             {kPassword, pass, QStringLiteral("Password")},
+             {kStreamName, name, QStringLiteral("Stream name")},
+             {kGenre, genre, QStringLiteral("Genre")},
+             {kUrl, url, QStringLiteral("URL")},
+             {kIrc, irc, QStringLiteral("IRC")},
+             {kIcq, icq, QStringLiteral("ICQ")},
+             {kAim, aim, QStringLiteral("AIM")},
+             {kBitrate, bitrate, QStringLiteral("Bitrate")}};
   for (const TextField &field : fields_) {
     field.box->installEventFilter(this);
   }
@@ -117,6 +132,7 @@ SettingsPanel::SettingsPanel(QWidget *panel, session::SessionDocument &document,
 }
 
 void SettingsPanel::fill() {
+  showRefusal(QString());
   for (const TextField &field : fields_) {
     if (document_.hasSetting(QLatin1String(field.setting))) {
       field.box->setText(document_.setting(QLatin1String(field.setting)));
@@ -147,11 +163,27 @@ bool SettingsPanel::eventFilter(QObject *watched, QEvent *event) {
 void SettingsPanel::writeBackText(const TextField &field) {
   const QString name = QLatin1String(field.setting);
   // A missing element counts as a change, so leaving the field creates it.
-  if (document_.hasSetting(name) && document_.setting(name) == field.box->text()) {
+  const QString text = field.box->text();
+  if (document_.hasSetting(name) && document_.setting(name) == text) {
     return;
   }
-  document_.setSetting(name, field.box->text());
+  if (session::holdsLineBreak(text)) {
+    const QString refusal =
+        QStringLiteral("The %1 was not stored: it holds a line break, which no server setting can have.")
+            .arg(field.caption);
+    qCWarning(lcWindow).noquote() << refusal;
+    showRefusal(refusal);
+    field.box->setText(document_.setting(name));
+    return;
+  }
+  showRefusal(QString());
+  document_.setSetting(name, text);
   emit saveRequested();
+}
+
+void SettingsPanel::showRefusal(const QString &text) {
+  refusal_->setText(text);
+  refusal_->setVisible(!text.isEmpty());
 }
 
 void SettingsPanel::writeBackPublic() {

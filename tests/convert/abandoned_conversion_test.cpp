@@ -1,10 +1,12 @@
 // A converting program killed outright: its ffmpeg goes with it, and the
-// working folder it leaves is cleared by the next queue once it is old.
+// next queue clears the working folder it leaves, since its owner is gone.
+// A folder of no known owner is cleared once it is old.
 
 #include "nsv_fixtures.h"
 #include "wait_until.h"
 
 #include <conversion_queue.h>
+#include <output_files.h>
 
 #include <gtest/gtest.h>
 
@@ -62,11 +64,12 @@ bool setModified(const QString &path, const QDateTime &when) {
 
 TEST(AbandonedConversion, AKilledConverterTakesItsFfmpegAlongAndItsOldLeftoversAreSwept) {
   QTemporaryDir temp;
-  // A million seconds: no end in sight, and a length ffmpeg must read as written.
+  // An hour: no end in sight here, at a rate whose room any test disk has.
   QProcess maker;
   maker.start(fixtures::builtTool(QStringLiteral("nsv-make")),
-              {QStringLiteral("--test-pattern"), QStringLiteral("1000000"), QStringLiteral("--size"),
-               QStringLiteral("160x120"), temp.filePath(QStringLiteral("endless.nsv"))});
+              {QStringLiteral("--test-pattern"), QStringLiteral("3600"), QStringLiteral("--size"),
+               QStringLiteral("160x120"), QStringLiteral("--video-kbps"), QStringLiteral("100"),
+               temp.filePath(QStringLiteral("endless.nsv"))});
   QString work_folder;
   ASSERT_TRUE(waitUntil(
       [&] {
@@ -89,17 +92,26 @@ TEST(AbandonedConversion, AKilledConverterTakesItsFfmpegAlongAndItsOldLeftoversA
   }
   EXPECT_TRUE(encoder_ended);
 
-  // Left behind, but as fresh as a conversion still running elsewhere: kept.
+  // Fresh, but its owner is gone: removed. One whose owner runs (this
+  // test) stays, however old.
   ASSERT_TRUE(QFileInfo(work_folder).isDir());
-  ConversionQueue(temp.path(), convert::EncodingSettings(), 1).start();
-  EXPECT_TRUE(QFileInfo(work_folder).isDir());
-
-  // Over an hour untouched: removed. A link of such a name leads elsewhere
-  // and stays, with what it leads to.
+  const QString running = temp.filePath(QStringLiteral(".running.converting-abcdef"));
+  QString error;
+  ASSERT_TRUE(QDir().mkpath(running) && convert::markWorkFolderOwner(running, &error)) << error.toStdString();
   const QDateTime long_ago = QDateTime::currentDateTime().addSecs(-2 * 3600);
-  for (const QFileInfo &file : QDir(work_folder).entryInfoList(QDir::Files | QDir::Hidden)) {
-    ASSERT_TRUE(setModified(file.filePath(), long_ago)) << file.filePath().toStdString();
-  }
+  ASSERT_TRUE(setModified(running + QStringLiteral("/owner"), long_ago));
+  ConversionQueue(temp.path(), convert::EncodingSettings(), 1).start();
+  EXPECT_FALSE(QFileInfo::exists(work_folder));
+  EXPECT_TRUE(QFileInfo(running).isDir());
+
+  // Of no known owner (an older program's): kept while fresh, removed once
+  // over an hour untouched. A link of such a name leads elsewhere and stays,
+  // with what it leads to.
+  const QString ownerless = temp.filePath(QStringLiteral(".old.converting-abcdef"));
+  ASSERT_TRUE(QDir().mkpath(ownerless) && fixtures::writeFile(ownerless + QStringLiteral("/video.ivf"), "old"));
+  ConversionQueue(temp.path(), convert::EncodingSettings(), 1).start();
+  EXPECT_TRUE(QFileInfo(ownerless).isDir());
+  ASSERT_TRUE(setModified(ownerless + QStringLiteral("/video.ivf"), long_ago));
   const QString elsewhere = temp.filePath(QStringLiteral("elsewhere"));
   ASSERT_TRUE(QDir().mkpath(elsewhere));
   ASSERT_TRUE(fixtures::writeFile(elsewhere + QStringLiteral("/video.ivf"), "kept"));
@@ -107,7 +119,8 @@ TEST(AbandonedConversion, AKilledConverterTakesItsFfmpegAlongAndItsOldLeftoversA
   const QString link = temp.filePath(QStringLiteral(".linked.converting-abcdef"));
   ASSERT_TRUE(QFile::link(elsewhere, link));
   ConversionQueue(temp.path(), convert::EncodingSettings(), 1).start();
-  EXPECT_FALSE(QFileInfo::exists(work_folder));
+  EXPECT_FALSE(QFileInfo::exists(ownerless));
+  EXPECT_TRUE(QFileInfo(running).isDir());
   EXPECT_TRUE(QFileInfo(link).isSymLink());
   EXPECT_TRUE(QFileInfo::exists(elsewhere + QStringLiteral("/video.ivf")));
 }

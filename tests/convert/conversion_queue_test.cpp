@@ -1,6 +1,7 @@
 // The conversion queue end to end: real ffmpeg and ffprobe on short videos
 // made here, checked by decoding what comes out.
 
+#include "file_size_limit.h"
 #include "media_tools.h"
 #include "nsv_fixtures.h"
 #include "wait_until.h"
@@ -11,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace {
@@ -57,6 +59,15 @@ QStringList testVideo(const QString &size, double seconds, bool with_sound) {
               << QStringLiteral("sine=frequency=440:duration=%1").arg(seconds);
   }
   return arguments;
+}
+
+// Picture and sound, 160x120.
+QString makeVideo(const QTemporaryDir &temp, const QString &name, double seconds) {
+  const QString path = temp.filePath(name);
+  QByteArray errors;
+  EXPECT_TRUE(media::makeMedia(testVideo(QStringLiteral("160x120"), seconds, true) + QStringList{path}, &errors))
+      << errors.toStdString();
+  return path;
 }
 
 convert::EncodingSettings smallSettings() {
@@ -231,4 +242,49 @@ TEST(ConversionQueue, CancelStopsTheRunningFileAndKeepsTheFinishedOne) {
   EXPECT_EQ(recorder.finished[0].path, QDir(outputs).filePath(QStringLiteral("first.nsv")));
   EXPECT_EQ(folderEntries(outputs), QStringList{QStringLiteral("first.nsv")});
   EXPECT_GT(media::countVideoFrames(recorder.finished[0].path), 0);
+}
+
+TEST(ConversionQueue, AFolderWithoutRoomIsToldBeforeFfmpegStarts) {
+  QTemporaryDir temp;
+  const QString input = makeVideo(temp, QStringLiteral("long.mp4"), 4);
+  const QString outputs = temp.filePath(QStringLiteral("out"));
+  QStringList asked;
+  ConversionQueue queue(outputs, smallSettings(), 1, [&asked](const QString &folder) {
+    asked << folder;
+    return qint64(100000);
+  });
+  QueueRecorder recorder(queue);
+  queue.add({input});
+  queue.start();
+  ASSERT_TRUE(waitUntil([&] { return recorder.queue_finished > 0; }, kQueueTimeoutMs));
+  EXPECT_EQ(asked, QStringList{outputs});
+  EXPECT_EQ(queue.files()[0].state, State::Failed);
+  // 4 s at 364 kbit/s is 182 kB; the streams and the file made of them, with room to spare.
+  static const QRegularExpression figures(QStringLiteral("^needs about 1\\.\\d MB, 100 kB free in %1$")
+                                              .arg(QRegularExpression::escape(outputs)));
+  EXPECT_TRUE(figures.match(queue.files()[0].reason).hasMatch()) << queue.files()[0].reason.toStdString();
+  EXPECT_EQ(folderEntries(outputs), QStringList());
+}
+
+TEST(ConversionQueue, AWriteThatFailsStopsTheConversionAtOnce) {
+  QTemporaryDir temp;
+  const QString input = makeVideo(temp, QStringLiteral("long.mp4"), 60);
+  const QString outputs = temp.filePath(QStringLiteral("out"));
+  ConversionQueue queue(outputs, smallSettings(), 1);
+  QueueRecorder recorder(queue);
+  queue.add({input});
+  {
+    // ffmpeg inherits the limit: its files stop growing a few seconds in, as on a full disk.
+    FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.active());
+    queue.start();
+    ASSERT_TRUE(waitUntil([&] { return recorder.queue_finished > 0; }, kQueueTimeoutMs));
+  }
+  EXPECT_EQ(queue.files()[0].state, State::Failed);
+  EXPECT_EQ(queue.files()[0].reason, QStringLiteral("cannot write in %1: File too large").arg(outputs));
+  // Stopped near where the write failed, not at the end of the minute.
+  const QVector<double> &fractions = recorder.fractions[0];
+  ASSERT_FALSE(fractions.isEmpty());
+  EXPECT_LT(fractions.last(), 0.5);
+  EXPECT_EQ(folderEntries(outputs), QStringList());
 }

@@ -91,6 +91,6 @@ TEST(ConvertImport, TitlesAreCleanedAndAVideoTheLibraryRefusesLeavesNoConvertedF
             QStringList{late + QStringLiteral(": the library folder \"B\" no longer exists; the converted file was removed")});
   EXPECT_EQ(into_b.queue().files().at(0).state, ConversionQueue::State::Failed);
   EXPECT_EQ(QDir(outputs).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            (QStringList{QStringLiteral("blank.nsv"), QStringLiteral("tagged.nsv")}));
+            (QStringList{QStringLiteral(".imported-sources"), QStringLiteral("blank.nsv"), QStringLiteral("tagged.nsv")}));
   EXPECT_EQ(document.entries().size(), 2);
 }

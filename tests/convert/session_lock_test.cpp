@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLockFile>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -38,11 +39,17 @@ TEST(SessionLock, RefusedWhileAProcessHoldsItAndTakenOverWhenItIsKilled) {
                                 .arg(holder.processId())
                                 .arg(QSysInfo::machineHostName()));
 
-  ::kill(static_cast<pid_t>(holder.processId()), SIGKILL);
+  const qint64 holder_pid = holder.processId();
+  ::kill(static_cast<pid_t>(holder_pid), SIGKILL);
   ASSERT_TRUE(holder.waitForFinished(30000));
   ASSERT_TRUE(QFile::exists(session + QStringLiteral(".lock"))); // left behind by the killed holder
   EXPECT_TRUE(mine.tryLock()) << mine.message().toStdString();
   EXPECT_TRUE(mine.message().isEmpty());
+  EXPECT_EQ(mine.takeoverMessage(),
+            QStringLiteral("Took over the lock of the session %1 from process %2 on host %3, which is gone.")
+                .arg(link)
+                .arg(holder_pid)
+                .arg(QSysInfo::machineHostName()));
 
   // Now this process holds it: a second opener here is refused too, until it
   // is released.
@@ -52,4 +59,33 @@ TEST(SessionLock, RefusedWhileAProcessHoldsItAndTakenOverWhenItIsKilled) {
   mine.unlock();
   EXPECT_FALSE(QFile::exists(session + QStringLiteral(".lock")));
   EXPECT_TRUE(second.tryLock()) << second.message().toStdString();
+}
+
+TEST(SessionLock, AHolderStillWritingItsLockFileIsNamedAfterAWhile) {
+  QTemporaryDir temp;
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  // What this process writes into a lock file of its own, so the holder is
+  // alive and of the expected name.
+  QByteArray holder_lines;
+  {
+    QLockFile model(temp.filePath(QStringLiteral("model.lock")));
+    ASSERT_TRUE(model.tryLock(0));
+    QFile written(temp.filePath(QStringLiteral("model.lock")));
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    holder_lines = written.readAll();
+  }
+  // Created, not yet written, as a holder leaves it for a moment.
+  ASSERT_TRUE(fixtures::writeFile(session + QStringLiteral(".lock"), QByteArray()));
+  int pauses = 0;
+  SessionLock mine(session, [&] {
+    if (++pauses == 1) {
+      ASSERT_TRUE(fixtures::writeFile(session + QStringLiteral(".lock"), holder_lines));
+    }
+  });
+  EXPECT_FALSE(mine.tryLock());
+  EXPECT_EQ(pauses, 1);
+  EXPECT_EQ(mine.message(), QStringLiteral("The session %1 is open in another Tarvik+ (process %2 on host %3).")
+                                .arg(session)
+                                .arg(QCoreApplication::applicationPid())
+                                .arg(QSysInfo::machineHostName()));
 }

@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <csignal>
 
 using media::ProcessResult;
@@ -86,6 +88,12 @@ TEST(NsvMake, ConvertsAVideoFileAndRefusesBadArguments) {
   const ProcessResult missing = media::run(fixtures::builtTool(QStringLiteral("nsv-make")),
                                            {temp.filePath(QStringLiteral("none.avi")), output});
   EXPECT_NE(missing.exit_code, 0);
+  // A FIFO would hold ffprobe until a writer came: refused before anything opens it.
+  const QString pipe = temp.filePath(QStringLiteral("pipe.avi"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
+  const ProcessResult fifo = media::run(fixtures::builtTool(QStringLiteral("nsv-make")), {pipe, output}, 20000);
+  EXPECT_EQ(fifo.exit_code, 1) << fifo.output.toStdString();
+  EXPECT_TRUE(fifo.output.contains("a FIFO (named pipe), not a regular file")) << fifo.output.toStdString();
   const ProcessResult bad_fps = media::run(fixtures::builtTool(QStringLiteral("nsv-make")),
                                            {QStringLiteral("--fps"), QStringLiteral("500"), source, output});
   EXPECT_NE(bad_fps.exit_code, 0);

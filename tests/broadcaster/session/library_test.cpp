@@ -58,11 +58,14 @@ TEST_F(LibraryTest, NewKeysFollowTheCountThenTheLargestAndNeverLeaveTheRange) {
 TEST_F(LibraryTest, ARemovedFolderTakesItsNodesAndLeavesItsEntries) {
   load(sessionWithKeys({"0", "1"}));
   ASSERT_EQ(library_.nodeCount(), 4);
+  EXPECT_TRUE(library_.hasVideoWithPath(QStringLiteral("/v/1.nsv")));
   QSignalSpy removed(&library_, &session::Library::nodeRemoved);
   EXPECT_TRUE(library_.removeFolder(QStringLiteral("B")));
   EXPECT_EQ(removed.count(), 1);
   EXPECT_EQ(library_.nodeCount(), 1);
   EXPECT_EQ(library_.videoCount(), 0);
+  // Its videos are no longer the library's, so an import takes them again.
+  EXPECT_FALSE(library_.hasVideoWithPath(QStringLiteral("/v/1.nsv")));
   EXPECT_EQ(library_.entryCount(), 2);
   EXPECT_TRUE(document_.hasEntry(QStringLiteral("0")));
   EXPECT_FALSE(document_.hasFolder(QStringLiteral("B")));

@@ -4,6 +4,7 @@
 #include "nsv_fixtures.h"
 
 #include <library.h>
+#include <session.h>
 #include <session_document.h>
 #include <session_document_xml.h>
 
@@ -61,6 +62,11 @@ protected:
     EXPECT_TRUE(document.isEmpty());
     EXPECT_EQ(readFile(path), bytes);
     return outcome;
+  }
+
+  void expectDamage(const QByteArray &bytes, const QString &problem) {
+    const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
+    EXPECT_TRUE(outcome.message.contains(problem)) << problem.toStdString() << "\n" << outcome.message.toStdString();
   }
 
   QTemporaryDir temp_;
@@ -404,4 +410,71 @@ TEST_F(SessionFileTest, TextBetweenElementsIsDamageAndWhitespaceValuesRoundTrip)
   ASSERT_EQ(second.load(saved).kind, LoadOutcome::Kind::Loaded);
   EXPECT_EQ(second.setting(QStringLiteral("url")), " ");
   EXPECT_EQ(second.serialize(), first.serialize());
+}
+
+TEST_F(SessionFileTest, LineBreaksInServerSettingsAreDamage) {
+  // Each setting goes into a line of the server protocol: a line break would
+  // start a line of the file's choosing ("pw\nicy-name:EVIL").
+  for (const char *setting : {"host", "pass", "name", "genre", "url", "irc", "icq", "aim"}) {
+    for (const char *line_break : {"\n", "\r\n", "&#10;"}) {
+      QByteArray bytes = kValidSession;
+      const QByteArray name(setting);
+      const qsizetype start = bytes.indexOf("<" + name);
+      const qsizetype end = bytes.indexOf('\n', start);
+      bytes.replace(start, end - start, "<" + name + ">pw" + line_break + "icy-name:EVIL</" + name + ">");
+      expectDamage(bytes, QStringLiteral("The %1 setting holds a line break (line ").arg(setting));
+    }
+  }
+  // Nor is one stored, for the next load would refuse the file.
+  SessionDocument document;
+  document.createNew(QStringLiteral("d"));
+  EXPECT_FALSE(document.setSetting(QStringLiteral("pass"), QStringLiteral("pw\r\nicy-name:EVIL")));
+  EXPECT_EQ(document.setting(QStringLiteral("pass")), "setmenow");
+}
+
+TEST_F(SessionFileTest, DocumentTypesAndEntitiesAreDamage) {
+  // A save would drop the declarations and write "&a9;" as "&amp;a9;".
+  QByteArray declared = kValidSession;
+  declared.replace("<tarvik>\n", "<!DOCTYPE tarvik [\n<!ENTITY a9 \"Nine\">\n]>\n<tarvik>\n");
+  declared.replace("<title>Two</title>", "<title>&a9;</title>");
+  expectDamage(declared, QStringLiteral("A document type that declares entities is not allowed (line 2)"));
+  expectDamage(declared, QStringLiteral("The entity reference &a9; is not defined (line 28)"));
+  QByteArray plain = kValidSession;
+  plain.replace("<tarvik>\n", "<!DOCTYPE tarvik>\n<tarvik>\n");
+  expectDamage(plain, QStringLiteral("A document type declaration is not allowed (line 2)"));
+  QByteArray undeclared = kValidSession;
+  undeclared.replace("<title>Two</title>", "<title>T&a9;</title>");
+  expectDamage(undeclared, QStringLiteral("The entity reference &a9; is not defined (line 25)"));
+  // The five entities XML defines stay what they are.
+  QByteArray defined = kValidSession;
+  defined.replace("<title>Two</title>", "<title>&lt;&gt;&amp;&apos;&quot;</title>");
+  SessionDocument document;
+  ASSERT_EQ(document.load(write(QStringLiteral("defined.xml"), defined)).kind, LoadOutcome::Kind::Loaded);
+  EXPECT_EQ(document.entry(QStringLiteral("1")).title, "<>&'\"");
+}
+
+TEST_F(SessionFileTest, ALinkInACircleIsNamedAsSuch) {
+  const QString loop = temp_.filePath(QStringLiteral("loop.xml"));
+  ASSERT_TRUE(QFile::link(loop, loop));
+  SessionDocument document;
+  const LoadOutcome outcome = document.load(loop);
+  EXPECT_EQ(outcome.kind, LoadOutcome::Kind::Unreadable);
+  EXPECT_TRUE(outcome.message.contains("The session is a link that leads in a circle")) << outcome.message.toStdString();
+}
+
+TEST_F(SessionFileTest, AFailedSaveIsToldInWholeSentences) {
+  session::Session session;
+  QStringList told;
+  QObject::connect(&session, &session::Session::error, [&told](const QString &message) { told << message; });
+  const QString path = temp_.filePath(QStringLiteral("full.xml"));
+  ASSERT_TRUE(session.createNew(path, QStringLiteral("d")));
+  {
+    FileSizeLimit limit(100);
+    ASSERT_TRUE(limit.active());
+    EXPECT_FALSE(session.save());
+  }
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_TRUE(told[0].endsWith(qt_error_string(EFBIG) + QStringLiteral(".\r\nThe session stays open, and the next "
+                                                                       "change tries to save it again.")))
+      << told[0].toStdString();
 }

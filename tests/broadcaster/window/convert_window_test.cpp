@@ -125,7 +125,7 @@ TEST_F(ConvertWindowTest, VideosBecomeEntriesOfTheChosenFolderAndTheSettingsAreR
         << name.toStdString();
   }
   EXPECT_EQ(QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            (QStringList{"news.nsv", "show.nsv"}));
+            (QStringList{".imported-sources", "news.nsv", "show.nsv"}));
   EXPECT_TRUE(window_.statusText().startsWith("Converted and imported 3 video(s) into \"B\"; skipped 1."))
       << window_.statusText().toStdString();
   EXPECT_EQ(QSettings().value(QStringLiteral("convert/frame_size")).toString(), "320x180");
@@ -184,10 +184,11 @@ TEST_F(ConvertWindowTest, CancelKeepsWhatWasImportedAndOpeningWaitsForTheConvers
   }
   EXPECT_EQ(shown.filter("Imported as").size(), 1) << shown.join(", ").toStdString();
   EXPECT_EQ(window_.document().entryCount(), 3 + 1);
-  // Only whole NSV files remain: one per imported video, nothing half-written.
+  // Only whole NSV files remain: one per imported video, nothing half-written
+  // (and the note of what was converted).
   const QStringList left = QDir(path(QStringLiteral("videos"))).entryList(QDir::Files | QDir::Dirs | QDir::Hidden |
                                                                            QDir::NoDotAndDotDot);
-  EXPECT_EQ(left, QStringList{first_imported});
+  EXPECT_EQ(left, (QStringList{QStringLiteral(".imported-sources"), first_imported}));
   EXPECT_TRUE(window_.statusText().contains("skipped 3")) << window_.statusText().toStdString();
 }
 

@@ -267,6 +267,41 @@ TEST_F(LibraryToolsTest, LongSettingsSurviveTabbingAndUnloadableTextIsRefused) {
   EXPECT_EQ(genre->text(), "Talk");
 }
 
+TEST_F(LibraryToolsTest, ALineBreakInASettingIsNotStoredAndTheOperatorIsToldWhy) {
+  const QString session = openSample();
+  clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Shoutcast"));
+  static QStringList logged;
+  logged.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType, const QMessageLogContext &, const QString &text) { logged << text; });
+  const QByteArray before = readFile(session);
+  const struct {
+    const char *box;
+    const char *caption;
+  } fields[] = {{"txtHost", "Host"}, {"txtPass", "Password"}, {"txtName", "Stream name"}, {"txtGenre", "Genre"},
+                {"txtURL", "URL"},   {"txtIRC", "IRC"},       {"txtICQ", "ICQ"},           {"txtAIM", "AIM"}};
+  for (const auto &field : fields) {
+    auto *box = child<QLineEdit>(field.box);
+    const QString stored = box->text();
+    box->setText(QStringLiteral("pw\nicy-name:EVIL"));
+    leave(box);
+    const QString told = QStringLiteral("The %1 was not stored: it holds a line break, which no server setting can have.")
+                             .arg(QLatin1String(field.caption));
+    EXPECT_EQ(box->text(), stored) << field.box;
+    EXPECT_EQ(child<QLabel>("lblRefused")->text(), told) << field.box;
+    EXPECT_FALSE(child<QLabel>("lblRefused")->isHidden());
+    EXPECT_TRUE(logged.contains(told)) << field.box;
+  }
+  qInstallMessageHandler(previous);
+  EXPECT_EQ(readFile(session), before);
+  // A value that can be stored is, and the note goes.
+  auto *genre = child<QLineEdit>("txtGenre");
+  genre->setText(QStringLiteral("Talk"));
+  leave(genre);
+  EXPECT_TRUE(readFile(session).contains("<genre>Talk</genre>"));
+  EXPECT_TRUE(child<QLabel>("lblRefused")->isHidden());
+}
+
 TEST_F(LibraryToolsTest, FieldsFollowTheFocusOrder) {
   openSample();
   clickTab(child<QTabBar>("TabStrip"), QStringLiteral("Shoutcast"));
