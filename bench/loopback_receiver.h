@@ -5,8 +5,9 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <memory>
 
-// Takes the source login on port + 1 and then reads everything, or nothing.
+// Takes each source login on port + 1 and then reads everything, or nothing.
 // While it reads, it notes the longest stretch without any bytes.
 class Receiver {
 public:
@@ -15,13 +16,14 @@ public:
   bool start() {
     QObject::connect(&listener_, &QTcpServer::newConnection, [this] {
       while (QTcpSocket *socket = listener_.nextPendingConnection()) {
-        QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
-          if (answered_ && !reads_) {
+        auto answered = std::make_shared<bool>(false);
+        QObject::connect(socket, &QTcpSocket::readyRead, [this, socket, answered] {
+          if (*answered && !reads_) {
             return;
           }
           const qint64 got = socket->readAll().size();
-          if (!answered_) {
-            answered_ = true;
+          if (!*answered) {
+            *answered = true;
             socket->write("OK2\r\nicy-caps:11\r\n\r\n");
             if (!reads_) {
               socket->setReadBufferSize(16 * 1024);
@@ -46,7 +48,6 @@ public:
 private:
   QTcpServer listener_;
   bool reads_;
-  bool answered_ = false;
   QElapsedTimer since_last_;
   qint64 longest_gap_ms_ = 0;
   qint64 received_bytes_ = 0;

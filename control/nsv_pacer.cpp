@@ -223,7 +223,7 @@ PaceStep NsvPacer::advance(std::uint32_t now_ms, PacerSink &sink) {
       // The first frame that begins in this block sets when it may leave.
       const double first_frame_ms = static_cast<double>(framesCounted() - block_frames_) * 1000.0 / frames_per_second_;
       const std::uint32_t due_ms = schedule_.dueMs(first_frame_ms);
-      if (!hasPassed(now_ms, due_ms)) {
+      if (!hasPassed(now_ms + kRealTimeBatchMs, due_ms)) {
         step.kind = PaceStep::Kind::WaitUntil;
         step.until_ms = due_ms;
         return step;

@@ -30,6 +30,9 @@ inline constexpr std::uint32_t kStalledServerMs = 15000;
 // In real time, the stream runs this far ahead of the clock: built once per
 // connection, then kept, so listeners start with a buffer.
 inline constexpr std::uint32_t kRealTimeLeadMs = 2000;
+// Frames due this soon go with the ones due now: a few sends a second
+// instead of one per frame, each a little ahead of its time.
+inline constexpr std::uint32_t kRealTimeBatchMs = 200;
 
 // Where sending starts and which frame-rate byte the first sync header holds.
 struct SyncSearchResult {
@@ -51,8 +54,9 @@ enum class PacingMode {
   // After each second's worth of frames, hold until more than 950 ms have
   // passed since the previous hold: a second of video leaves in 951-960 ms.
   HoldRule,
-  // Frame n leaves n / rate seconds after the stream began, less the lead;
-  // the schedule runs on from one video to the next.
+  // Frame n leaves n / rate seconds after the stream began, less the lead
+  // (and at most kRealTimeBatchMs earlier still); the schedule runs on from
+  // one video to the next.
   RealTime,
 };
 

@@ -53,8 +53,6 @@ public:
     if (socket.write(block) != block.size()) {
       return false;
     }
-    // Out to the system at once, as one send per block.
-    socket.flush();
     connection_.bytes_written_ += block.size();
     connection_.bytes_sent_ += block.size();
     if (connection_.first_block_end_bytes_ < 0) {
@@ -255,6 +253,8 @@ void SourceConnection::step() {
   }
   const std::uint32_t now_ms = clock_->nowMs();
   const PaceStep next = pacer_->advance(now_ms, *sink_);
+  // What is due goes to the system in one piece: fewer sends, fewer packets.
+  socket_.flush();
   reportLateness(pacer_->lateMs(now_ms));
   switch (next.kind) {
   case PaceStep::Kind::WaitUntil:

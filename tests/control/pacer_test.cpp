@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 
 #include <cmath>
+#include <set>
 #include <functional>
 #include <vector>
 
@@ -358,7 +359,8 @@ TEST(PacerQueue, AServerPausingThreeSecondsIsWaitedForAndAClosedOneEndsTheWait) 
 }
 
 // Real time: frame n of a 25 fps video is due at n * 40 ms, two seconds
-// early; a block leaves when the first frame that begins in it is due.
+// early; a block leaves when the first frame that begins in it is due, or
+// up to 200 ms before, with the frames due just before it.
 TEST(RealTime, EachFrameLeavesAtItsTimeLessTheLeadAndALateWakeUpIsMadeUp) {
   const QByteArray file = fixtures::framesPerBlock(std::vector<int>(150, 1)); // 6 s
   for (const std::uint32_t late_wake_ms : {0u, 30u}) {
@@ -369,13 +371,16 @@ TEST(RealTime, EachFrameLeavesAtItsTimeLessTheLeadAndALateWakeUpIsMadeUp) {
     ASSERT_EQ(run.run(file, 25.0, PacingMode::RealTime), PaceOutcome::Completed);
     const std::vector<std::uint32_t> times = run.sink.sendTimes();
     ASSERT_EQ(times.size(), 150u);
+    std::set<std::uint32_t> sends;
     for (int frame = 0; frame < 150; ++frame) {
-      const std::uint32_t due_ms = static_cast<std::uint32_t>(std::max(0, frame * 40 - 2000));
+      const int due_ms = frame * 40 - 2000;
       // A late wake-up sends what is due at once; the next frame keeps its own time.
-      const std::uint32_t latest_ms = frame * 40 <= 2000 ? 0 : due_ms + late_wake_ms;
-      EXPECT_GE(times[frame], due_ms) << frame;
-      EXPECT_LE(times[frame], latest_ms) << frame;
+      EXPECT_GE(static_cast<int>(times[frame]), std::max(0, due_ms - 200)) << frame;
+      EXPECT_LE(static_cast<int>(times[frame]), std::max(0, due_ms + static_cast<int>(late_wake_ms))) << frame;
+      sends.insert(times[frame]);
     }
+    // Four seconds paced after the lead, in sends of a fifth of a second or so.
+    EXPECT_LE(sends.size(), 4u * 5u + 2u);
     EXPECT_LE(run.most_late_ms, 0);
   }
 }
@@ -398,12 +403,16 @@ TEST(RealTime, OneScheduleRunsOnAcrossAHundredVideosOfMixedRatesWithoutDrift) {
     const size_t first_block = run.sink.sent.size();
     ASSERT_EQ(run.run(pal ? pal_video : ntsc_video, pal ? 25.0 : ntsc, PacingMode::RealTime), PaceOutcome::Completed);
     if (video > 0) {
-      EXPECT_NEAR(static_cast<double>(run.sink.sent[first_block].at_ms), stream_ms - 2000.0, 1.0) << video;
+      const double first_block_ms = run.sink.sent[first_block].at_ms;
+      EXPECT_LE(first_block_ms, stream_ms - 2000.0) << video;
+      EXPECT_GE(first_block_ms, stream_ms - 2000.0 - 201.0) << video;
     }
     stream_ms += pal ? 10000.0 : 301 * 1000.0 / ntsc;
   }
-  // Over 16.7 minutes, the stream ends where its frames say, to the millisecond.
-  EXPECT_NEAR(static_cast<double>(run.sink.sent.back().at_ms), stream_ms - 2000.0 - 1000.0 / ntsc, 1.0);
+  // Over 16.7 minutes, the stream ends where its frames say, to the batch.
+  const double last_frame_due_ms = stream_ms - 2000.0 - 1000.0 / ntsc;
+  EXPECT_LE(run.sink.sent.back().at_ms, last_frame_due_ms);
+  EXPECT_GE(run.sink.sent.back().at_ms, last_frame_due_ms - 201.0);
   EXPECT_LE(run.most_late_ms, 0);
 }
 
@@ -429,5 +438,5 @@ TEST(RealTime, AServerSlowerThanTheStreamIsCaughtUpWithinTheQueuesBound) {
   EXPECT_LT(run.most_late_ms, 5000);
   // ... and on time again at the end: the last frame left at its own time.
   EXPECT_EQ(run.late_ms, 0);
-  EXPECT_NEAR(static_cast<double>(run.sink.sent.back().at_ms), 499 * 40 - 2000, 40.0);
+  EXPECT_NEAR(static_cast<double>(run.sink.sent.back().at_ms), 499 * 40 - 2000, 240.0);
 }
