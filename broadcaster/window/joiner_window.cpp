@@ -16,7 +16,7 @@
 #include <QPushButton>
 #include <QStorageInfo>
 #include <QVBoxLayout>
-#include <QtConcurrent>
+#include <QtConcurrentRun>
 
 namespace {
 

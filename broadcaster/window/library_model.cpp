@@ -51,10 +51,12 @@ void LibraryModel::setFilter(const QString &text) {
   shown_folders_.clear();
   for (const std::unique_ptr<Folder> &folder : folders_) {
     match(*folder, narrowing);
+    folder->row = -1;
     if (isShown(folder.get())) {
       shown_folders_.append(folder.get());
     }
   }
+  numberRowsFrom(0);
   endResetModel();
 }
 
@@ -82,11 +84,14 @@ void LibraryModel::rebuild() {
       shown_folders_.append(folder.get());
     }
   }
+  numberRowsFrom(0);
   endResetModel();
 }
 
-int LibraryModel::shownRow(const Folder *folder) const {
-  return static_cast<int>(shown_folders_.indexOf(const_cast<Folder *>(folder)));
+void LibraryModel::numberRowsFrom(int first) {
+  for (int row = first; row < shown_folders_.size(); ++row) {
+    shown_folders_[row]->row = row;
+  }
 }
 
 int LibraryModel::insertionRow(const Folder *folder) const {
@@ -116,6 +121,7 @@ void LibraryModel::addFolder(const QString &name) {
     const int row = static_cast<int>(shown_folders_.size());
     beginInsertRows(QModelIndex(), row, row);
     shown_folders_.append(folder);
+    folder->row = row;
     endInsertRows();
   }
 }
@@ -143,6 +149,7 @@ void LibraryModel::addVideo(const QString &folder_name, const QString &node_key,
   beginInsertRows(QModelIndex(), row, row);
   folder->shown.append(position);
   shown_folders_.insert(row, folder);
+  numberRowsFrom(row);
   endInsertRows();
 }
 
@@ -171,6 +178,8 @@ void LibraryModel::removeVideo(const QString &node_key) {
     const int row = shownRow(folder);
     beginRemoveRows(QModelIndex(), row, row);
     shown_folders_.remove(row);
+    folder->row = -1;
+    numberRowsFrom(row);
   } else if (shown) {
     beginRemoveRows(folderIndex(folder), shown_index, shown_index);
   }
@@ -200,6 +209,7 @@ void LibraryModel::removeFolder(const QString &name) {
   if (row >= 0) {
     beginRemoveRows(QModelIndex(), row, row);
     shown_folders_.remove(row);
+    numberRowsFrom(row);
     endRemoveRows();
   }
   folders_.erase(std::find_if(folders_.begin(), folders_.end(),

@@ -63,6 +63,8 @@ private:
     QVector<Video> videos;
     // Positions in videos of the titles shown, ascending.
     QVector<int> shown;
+    // The folder's top-level row, -1 while it is not shown.
+    int row = -1;
   };
 
   void rebuild();
@@ -76,7 +78,9 @@ private:
   // Fills folder.shown from scratch, or by narrowing what it shows now.
   void match(Folder &folder, bool narrowing) const;
   bool isShown(const Folder *folder) const;
-  int shownRow(const Folder *folder) const;
+  int shownRow(const Folder *folder) const { return folder->row; }
+  // Rows from first on changed: the folders learn their new rows.
+  void numberRowsFrom(int first);
   // The row a folder that becomes shown takes.
   int insertionRow(const Folder *folder) const;
   QModelIndex folderIndex(const Folder *folder) const;

@@ -8,6 +8,7 @@
 #include <library_tree.h>
 #include <queue_view.h>
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QComboBox>
 #include <QDropEvent>
@@ -158,6 +159,8 @@ TEST_F(OperatorViewTest, QueueButtonsAndDragsKeepTheOnAirHeadInPlace) {
 
 TEST_F(OperatorViewTest, SearchFollowsTheLibraryAsItChanges) {
   openSample();
+  // Checks the tree's model after every change it reports (aborts on a fault).
+  QAbstractItemModelTester model_check(tree()->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
   auto *search = child<QLineEdit>("txtSearch");
   EXPECT_EQ(search->placeholderText(), "Search titles");
   QTest::keyClicks(search, QStringLiteral("th"));
