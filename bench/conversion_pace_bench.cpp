@@ -62,7 +62,7 @@ StreamFigures stream(const QString &path, int seconds) {
   }
   Pellox control;
   std::vector<std::uint32_t> holds_ms;
-  control.setHoldObserver([&holds_ms](std::uint32_t interval_ms) { holds_ms.push_back(interval_ms); });
+  control.setSecondObserver([&holds_ms](std::uint32_t interval_ms) { holds_ms.push_back(interval_ms); });
   control.Setup(QStringLiteral("127.0.0.1"), receiver.serverPort(), QStringLiteral("bench"), QStringLiteral("Bench"),
                 QString(), 0, QStringLiteral("0"), QString(), QString(), QString(), QString());
   control.Connect();

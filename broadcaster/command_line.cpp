@@ -36,7 +36,7 @@ bool CommandLine::parse(const QStringList &arguments, QString *error) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
       QStringLiteral("Tarvik+ broadcasts a library of NSV videos to a Shoutcast server.\n\n"
-                     "  tarvik-plus [--start] [--reconnect] [--log FILE] [SESSION.xml]\n"
+                     "  tarvik-plus [--start] [--reconnect] [--pace hold|real-time] [--log FILE] [SESSION.xml]\n"
                      "  tarvik-plus --import [--folder NAME] [encoding options] SESSION.xml FILE_OR_FOLDER...\n"
                      "  tarvik-plus --new SESSION.xml"));
   const QCommandLineOption help_option = parser.addHelpOption();
@@ -47,6 +47,13 @@ bool CommandLine::parse(const QStringList &arguments, QString *error) {
       QStringLiteral("reconnect"),
       QStringLiteral("When the server is lost or cannot be reached, log in again after a wait (2 s, doubling up to "
                      "60 s) and play the interrupted video from its start."));
+  const QCommandLineOption pace_option(
+      QStringLiteral("pace"),
+      QStringLiteral("How videos are paced: \"real-time\" (the default: every frame leaves at its time, on one "
+                     "schedule from video to video, about two seconds ahead) or \"hold\" (after each second of "
+                     "video, hold until 950 ms have passed: about 5 % faster than it plays). Overrides, for this run, "
+                     "the choice kept from the Actions tab."),
+      QStringLiteral("MODE"));
   const QCommandLineOption log_option(QStringLiteral("log"),
                                       QStringLiteral("Append the log to FILE as well as to standard error."),
                                       QStringLiteral("FILE"));
@@ -75,7 +82,7 @@ bool CommandLine::parse(const QStringList &arguments, QString *error) {
        QStringLiteral("KBPS")},
       {QStringLiteral("audio-kbps"), QStringLiteral("With --import: audio bit rate (default 128)."),
        QStringLiteral("KBPS")}};
-  parser.addOptions({start_option, reconnect_option, log_option, new_option, import_option, folder_option,
+  parser.addOptions({start_option, reconnect_option, pace_option, log_option, new_option, import_option, folder_option,
                      output_option});
   parser.addOptions(encoding_options);
   parser.addPositionalArgument(QStringLiteral("SESSION"), QStringLiteral("The session file."),
@@ -97,14 +104,19 @@ bool CommandLine::parse(const QStringList &arguments, QString *error) {
   start = parser.isSet(start_option);
   reconnect = parser.isSet(reconnect_option);
   log_file = parser.value(log_option);
+  pace = parser.value(pace_option);
+  if (parser.isSet(pace_option) && pace != QLatin1String("hold") && pace != QLatin1String("real-time")) {
+    *error = QStringLiteral("--pace \"%1\" is neither \"hold\" nor \"real-time\".").arg(pace);
+    return false;
+  }
   session_path = positional.value(0);
   if (parser.isSet(import_option) && parser.isSet(new_option)) {
     *error = QStringLiteral("--import and --new cannot be used together.");
     return false;
   }
   mode = parser.isSet(import_option) ? Mode::Import : parser.isSet(new_option) ? Mode::NewSession : Mode::Window;
-  if (mode != Mode::Window && (start || reconnect)) {
-    *error = QStringLiteral("--start and --reconnect go with a broadcast, not with --import or --new.");
+  if (mode != Mode::Window && (start || reconnect || parser.isSet(pace_option))) {
+    *error = QStringLiteral("--start, --reconnect and --pace go with a broadcast, not with --import or --new.");
     return false;
   }
   if (mode != Mode::Import) {

@@ -16,6 +16,8 @@ struct CommandLine {
   Mode mode = Mode::Window;
   bool start = false;
   bool reconnect = false;
+  // "hold" or "real-time"; empty when not given (the preference decides).
+  QString pace;
   QString log_file;
   QString session_path;
   QStringList inputs;

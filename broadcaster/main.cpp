@@ -151,6 +151,12 @@ int main(int argc, char *argv[]) {
   Station station;
   station.driver.setReconnect(command_line.reconnect ||
                               QSettings().value(QLatin1String(preference::kReconnect), false).toBool());
+  station.driver.setPacingMode(!command_line.pace.isEmpty()
+                                   ? command_line.pace
+                                   : QSettings()
+                                         .value(QLatin1String(preference::kPacing),
+                                                QLatin1String(preference::kPacingDefault))
+                                         .toString());
   MainWindow window(station);
 
   // With no screen nobody can close an error window: a broadcast that ends
@@ -166,14 +172,10 @@ int main(int argc, char *argv[]) {
     });
   }
 
-  // Exit is mostly asked for from inside the send loop's own event
-  // processing. Qt's own dispatcher lets such a nested call use up the
-  // wake-up meant for the outer loop, which would then sleep for ever with
-  // the window gone; a timer wakes it for sure.
-  QTimer exit_wake;
-  exit_wake.setInterval(100);
-  QObject::connect(&exit_wake, &QTimer::timeout, &app, &QCoreApplication::quit);
-  QObject::connect(&window, &MainWindow::exitRequested, &exit_wake, qOverload<>(&QTimer::start));
+  // The window closes at once on Exit; the program ends once the driver
+  // has stopped the control and let it settle.
+  QApplication::setQuitOnLastWindowClosed(false);
+  QObject::connect(&station.driver, &BroadcastDriver::exitFinished, &app, &QCoreApplication::quit);
 
   g_on_termination = [&window] { window.exitProgram(); };
   window.show();

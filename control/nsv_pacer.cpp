@@ -74,6 +74,34 @@ SyncSearchResult findFirstSync(QIODevice &file) {
   return result;
 }
 
+
+void StreamSchedule::start(std::uint32_t now_ms) {
+  started_ = true;
+  origin_ms_ = now_ms;
+  video_start_ms_ = 0.0;
+}
+
+std::uint32_t StreamSchedule::dueMs(double frame_offset_ms) const {
+  const double stream_ms = video_start_ms_ + frame_offset_ms - kRealTimeLeadMs;
+  return origin_ms_ + static_cast<std::uint32_t>(static_cast<std::int64_t>(std::floor(stream_ms)));
+}
+
+std::int64_t StreamSchedule::lateMs(std::uint32_t now_ms, double frame_offset_ms) const {
+  const auto since_origin_ms = static_cast<std::int32_t>(now_ms - origin_ms_);
+  return static_cast<std::int64_t>(std::floor(since_origin_ms - (video_start_ms_ + frame_offset_ms)));
+}
+
+void StreamSchedule::advance(double video_ms) {
+  video_start_ms_ += video_ms;
+  // Whole hours move into the origin: exact in integer milliseconds, and the
+  // distance to the clock's reading stays far from the wrap.
+  constexpr double kHourMs = 3600.0 * 1000.0;
+  while (video_start_ms_ >= kHourMs) {
+    video_start_ms_ -= kHourMs;
+    origin_ms_ += static_cast<std::uint32_t>(kHourMs);
+  }
+}
+
 namespace {
 
 // About two seconds of stream at the byte rate seen so far.
@@ -86,121 +114,160 @@ qint64 queueLimitBytes(qint64 bytes_walked, qint64 frames_walked, double frames_
   return std::max(kMinQueueBytes, static_cast<qint64>(kQueueSeconds * bytes_per_second));
 }
 
+bool hasPassed(std::uint32_t now_ms, std::uint32_t deadline_ms) {
+  return static_cast<std::int32_t>(now_ms - deadline_ms) >= 0;
+}
+
 } // namespace
 
-NsvPacer::Room NsvPacer::waitForQueue(PacerSink &sink, const std::function<qint64()> &queued,
-                                      qint64 limit_bytes) {
-  qint64 queued_bytes = queued();
-  std::uint32_t last_progress_ms = clock_.tickMs();
-  while (queued_bytes > limit_bytes) {
-    // A closed connection is noticed by the caller before its send.
-    if (!sink.isConnected()) {
-      return Room::Available;
-    }
-    if (sink.takeStopRequest()) {
-      return Room::StopRequested;
-    }
-    if (clock_.tickMs() - last_progress_ms >= kStalledServerMs) {
-      return Room::ServerStalled;
-    }
-    clock_.yieldToEvents();
-    clock_.sleepMs(kHoldSleepMs);
-    const qint64 now_queued_bytes = queued();
-    if (now_queued_bytes < queued_bytes) {
-      last_progress_ms = clock_.tickMs();
-    }
-    queued_bytes = now_queued_bytes;
+NsvPacer::NsvPacer(QIODevice &file, qint64 start_offset, double frames_per_second, PacingMode mode,
+                   StreamSchedule &schedule)
+    : file_(file), start_offset_(start_offset), file_bytes_(file.size()), frames_per_second_(frames_per_second),
+      mode_(mode), schedule_(schedule), walk_(0, file.size() - start_offset), position_(start_offset) {}
+
+double NsvPacer::sentVideoMs() const { return static_cast<double>(frames_sent_) * 1000.0 / frames_per_second_; }
+
+std::int64_t NsvPacer::lateMs(std::uint32_t now_ms) const {
+  if (!started_) {
+    return 0;
   }
-  return Room::Available;
+  return std::max<std::int64_t>(0, schedule_.lateMs(now_ms, sentVideoMs()));
 }
 
-void NsvPacer::hold(std::uint32_t second_mark_ms) {
-  std::uint32_t elapsed_ms = clock_.tickMs() - second_mark_ms;
-  while (elapsed_ms <= kHoldThresholdMs) {
-    clock_.yieldToEvents();
-    clock_.sleepMs(kHoldSleepMs);
-    elapsed_ms = clock_.tickMs() - second_mark_ms;
+bool NsvPacer::readNextBlock(PaceOutcome *failure) {
+  // The last block carries only the file's own bytes.
+  block_.resize(kBlockBytes);
+  const qint64 read_bytes = file_.read(block_.data(), kBlockBytes);
+  if (read_bytes <= 0) {
+    *failure = PaceOutcome::ReadFailed;
+    return false;
   }
+  block_.resize(read_bytes);
+  block_frames_ = walk_.walk(block_);
+  // Without frames there is no pace: what follows would go out as fast as
+  // the connection takes it.
+  bytes_since_frame_ = block_frames_ > 0 ? 0 : bytes_since_frame_ + block_.size();
+  if (bytes_since_frame_ > kFramelessBytes) {
+    *failure = PaceOutcome::NoFrames;
+    return false;
+  }
+  block_ready_ = true;
+  return true;
 }
 
-PaceOutcome NsvPacer::run(QIODevice &file, qint64 start_offset, double frames_per_second,
-                          PacerSink &sink) {
-  const qint64 file_bytes = file.size();
-  nsv::FrameWalk walk(0, file_bytes - start_offset);
-  frames_counted_ = 0;
-  std::int32_t frames_since_mark = 0;
-  std::uint32_t second_mark_ms = clock_.tickMs();
-  qint64 position = start_offset;
-  // Blocks are read one after the other: no seek per block, so most reads
-  // come from the file's buffer.
-  if (!file.seek(position)) {
-    return PaceOutcome::ReadFailed;
+bool NsvPacer::roomFor(qint64 limit_bytes, std::uint32_t now_ms, PacerSink &sink, PaceStep *wait) {
+  const qint64 not_taken_bytes = sink.bytesNotTaken();
+  if (not_taken_bytes <= limit_bytes || !sink.isConnected()) {
+    waiting_for_room_ = false;
+    return true;
   }
-  QByteArray block;
-  qint64 bytes_since_frame = 0;
+  if (!waiting_for_room_ || not_taken_bytes < previous_not_taken_) {
+    waiting_for_room_ = true;
+    last_progress_ms_ = now_ms;
+  }
+  previous_not_taken_ = not_taken_bytes;
+  if (now_ms - last_progress_ms_ >= kStalledServerMs) {
+    wait->kind = PaceStep::Kind::Finished;
+    wait->outcome = PaceOutcome::ServerStoppedReading;
+  } else {
+    wait->kind = PaceStep::Kind::WaitForRoom;
+    // Checked again this late at the latest, to tell a stalled server.
+    wait->until_ms = last_progress_ms_ + kStalledServerMs;
+  }
+  return false;
+}
 
-  while (position < file_bytes) {
-    // The last block carries only the file's own bytes.
-    block.resize(kBlockBytes);
-    const qint64 read_bytes = file.read(block.data(), kBlockBytes);
-    if (read_bytes <= 0) {
-      return PaceOutcome::ReadFailed;
-    }
-    block.resize(read_bytes);
-    position += block.size();
-    const int frames = walk.walk(block);
-    frames_counted_ = walk.framesCounted();
-    // Without frames there is no pace: what follows would go out as fast as
-    // the connection takes it.
-    bytes_since_frame = frames > 0 ? 0 : bytes_since_frame + block.size();
-    if (bytes_since_frame > kFramelessBytes) {
-      return PaceOutcome::NoFrames;
-    }
-    frames_since_mark += frames;
-    // Twice per block and once per frame, as the marker search did.
-    for (int step = 0; step < frames + 2; ++step) {
-      clock_.yieldToEvents();
-    }
+void NsvPacer::passSecondMark(std::uint32_t now_ms) {
+  const std::uint32_t previous_mark_ms = mark_ms_;
+  mark_ms_ = now_ms;
+  if (second_observer_) {
+    second_observer_(mark_ms_ - previous_mark_ms);
+  }
+  frames_since_mark_ = static_cast<std::int32_t>(roundHalfEven(frames_since_mark_ - frames_per_second_));
+}
 
-    const Room room =
-        waitForQueue(sink, [&sink] { return sink.queuedBytes(); },
-                     queueLimitBytes(position - start_offset, frames_counted_, frames_per_second) - block.size());
-    if (room == Room::ServerStalled) {
-      return PaceOutcome::ServerStoppedReading;
+PaceStep NsvPacer::advance(std::uint32_t now_ms, PacerSink &sink) {
+  PaceStep step;
+  if (!started_) {
+    started_ = true;
+    mark_ms_ = now_ms;
+    const bool restart_schedule = mode_ == PacingMode::RealTime
+                                      ? !schedule_.started()
+                                      : !schedule_.started() || schedule_.lateMs(now_ms, 0.0) <= 0;
+    if (restart_schedule) {
+      schedule_.start(now_ms);
     }
-    if (!sink.isConnected()) {
-      return PaceOutcome::ConnectionLost;
+    // Blocks are read one after the other: no seek per block, so most reads
+    // come from the file's buffer.
+    if (!file_.seek(position_)) {
+      step.outcome = PaceOutcome::ReadFailed;
+      return step;
     }
-    if (!sink.sendBlock(block)) {
-      return PaceOutcome::SendFailed;
+  }
+  if (holding_) {
+    // The hold ends once more than 950 ms have passed since the last mark.
+    if (!hasPassed(now_ms, mark_ms_ + kHoldThresholdMs + 1)) {
+      step.kind = PaceStep::Kind::WaitUntil;
+      step.until_ms = mark_ms_ + kHoldThresholdMs + 1;
+      return step;
     }
-    if (room == Room::StopRequested || sink.takeStopRequest()) {
-      return PaceOutcome::Stopped;
+    holding_ = false;
+    passSecondMark(now_ms);
+  }
+
+  while (position_ < file_bytes_) {
+    if (!block_ready_ && !readNextBlock(&step.outcome)) {
+      return step;
     }
-    if (frames_since_mark >= frames_per_second) {
-      const double percent = static_cast<double>(position + 1) / static_cast<double>(file_bytes) * 100.0;
-      sink.setProgress(static_cast<int>(roundHalfEven(percent)));
-      hold(second_mark_ms);
-      const std::uint32_t previous_mark_ms = second_mark_ms;
-      second_mark_ms = clock_.tickMs();
-      if (hold_observer_) {
-        hold_observer_(second_mark_ms - previous_mark_ms);
+    if (mode_ == PacingMode::RealTime && block_frames_ > 0) {
+      // The first frame that begins in this block sets when it may leave.
+      const double first_frame_ms = static_cast<double>(framesCounted() - block_frames_) * 1000.0 / frames_per_second_;
+      const std::uint32_t due_ms = schedule_.dueMs(first_frame_ms);
+      if (!hasPassed(now_ms, due_ms)) {
+        step.kind = PaceStep::Kind::WaitUntil;
+        step.until_ms = due_ms;
+        return step;
       }
-      frames_since_mark = static_cast<std::int32_t>(roundHalfEven(frames_since_mark - frames_per_second));
+    }
+    const qint64 limit_bytes = queueLimitBytes(position_ + block_.size() - start_offset_, framesCounted(),
+                                               frames_per_second_) - block_.size();
+    if (!roomFor(limit_bytes, now_ms, sink, &step)) {
+      return step;
+    }
+    if (!sink.isConnected()) {
+      step.outcome = PaceOutcome::ConnectionLost;
+      return step;
+    }
+    if (!sink.sendBlock(block_)) {
+      step.outcome = PaceOutcome::SendFailed;
+      return step;
+    }
+    block_ready_ = false;
+    position_ += block_.size();
+    frames_sent_ += block_frames_;
+    frames_since_mark_ += block_frames_;
+    if (frames_since_mark_ >= frames_per_second_) {
+      const double percent = static_cast<double>(position_ + 1) / static_cast<double>(file_bytes_) * 100.0;
+      sink.setProgress(static_cast<int>(roundHalfEven(percent)));
+      if (mode_ == PacingMode::RealTime || hasPassed(now_ms, mark_ms_ + kHoldThresholdMs + 1)) {
+        passSecondMark(now_ms);
+      } else {
+        holding_ = true;
+        step.kind = PaceStep::Kind::WaitUntil;
+        step.until_ms = mark_ms_ + kHoldThresholdMs + 1;
+        return step;
+      }
     }
   }
   // The file's end fits into the buffers on the way to a server that stopped
   // reading: more than the queue's bound left behind is no play yet.
-  const qint64 sent_bytes = file_bytes - start_offset;
-  const Room taken = waitForQueue(sink, [&sink] { return sink.bytesNotTaken(); },
-                                  queueLimitBytes(sent_bytes, frames_counted_, frames_per_second));
-  if (taken == Room::ServerStalled) {
-    return PaceOutcome::ServerStoppedReading;
+  if (!roomFor(queueLimitBytes(file_bytes_ - start_offset_, framesCounted(), frames_per_second_), now_ms, sink,
+               &step)) {
+    return step;
   }
-  if (taken == Room::StopRequested) {
-    return PaceOutcome::Stopped;
-  }
-  return PaceOutcome::Completed;
+  step.kind = PaceStep::Kind::Finished;
+  step.outcome = PaceOutcome::Completed;
+  return step;
 }
 
 } // namespace pellox

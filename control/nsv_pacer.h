@@ -1,7 +1,8 @@
 #pragma once
 
-#include "pacing_clock.h"
 #include "pellox_export.h"
+
+#include <nsv_frame_walk.h>
 
 #include <QByteArray>
 
@@ -19,14 +20,16 @@ inline constexpr qint64 kSyncSearchBytes = 8 * 1024 * 1024;
 // A stretch this long without a frame is no NSV stream: sending stops.
 inline constexpr qint64 kFramelessBytes = 4 * 1024 * 1024;
 inline constexpr std::uint32_t kHoldThresholdMs = 950;
-inline constexpr std::uint32_t kHoldSleepMs = 10;
-// The connection's own queue holds about two seconds of stream, never less
-// than this, so a server slower than the stream makes the loop wait instead
-// of buffering the file in memory.
+// The connection and the system's send queue hold about two seconds of
+// stream, never less than this, so a server slower than the stream makes the
+// sender wait instead of buffering the file.
 inline constexpr double kQueueSeconds = 2.0;
 inline constexpr qint64 kMinQueueBytes = 256 * 1024;
 // A server that takes nothing for this long has stopped reading.
 inline constexpr std::uint32_t kStalledServerMs = 15000;
+// In real time, the stream runs this far ahead of the clock: built once per
+// connection, then kept, so listeners start with a buffer.
+inline constexpr std::uint32_t kRealTimeLeadMs = 2000;
 
 // Where sending starts and which frame-rate byte the first sync header holds.
 struct SyncSearchResult {
@@ -44,55 +47,122 @@ PELLOX_EXPORT SyncSearchResult findFirstSync(QIODevice &file);
 // Rounds to the nearest whole number, halves to the even one.
 PELLOX_EXPORT double roundHalfEven(double value);
 
-// What the pacer sends into: the source connection of the control.
+enum class PacingMode {
+  // After each second's worth of frames, hold until more than 950 ms have
+  // passed since the previous hold: a second of video leaves in 951-960 ms.
+  HoldRule,
+  // Frame n leaves n / rate seconds after the stream began, less the lead;
+  // the schedule runs on from one video to the next.
+  RealTime,
+};
+
+// One connection's real-time schedule, carried from video to video. Stream
+// time is kept in milliseconds from origin_ms (a clock reading); the origin
+// moves forward now and then so that the wrapping clock never matters.
+class PELLOX_EXPORT StreamSchedule {
+public:
+  bool started() const { return started_; }
+  void start(std::uint32_t now_ms);
+  // When the frame that lies frame_offset_ms into the current video is due.
+  std::uint32_t dueMs(double frame_offset_ms) const;
+  // Signed: how late (positive) or early a frame frame_offset_ms into the
+  // video leaves at now_ms, not counting the lead.
+  std::int64_t lateMs(std::uint32_t now_ms, double frame_offset_ms) const;
+  // The next video starts where this one's sent frames ended.
+  void advance(double video_ms);
+
+private:
+  bool started_ = false;
+  std::uint32_t origin_ms_ = 0;
+  double video_start_ms_ = 0.0;
+};
+
+// What the pacer sends into: the source connection.
 class PacerSink {
 public:
   virtual ~PacerSink() = default;
   virtual bool isConnected() const = 0;
   // False when the socket refused the data.
   virtual bool sendBlock(const QByteArray &block) = 0;
-  // Bytes handed to the connection that have not left for the server yet.
-  virtual qint64 queuedBytes() const = 0;
-  // Those, and the ones the system holds because the server's side has no
-  // room for them.
-  virtual qint64 bytesNotTaken() const { return queuedBytes(); }
-  // True once per stop request; the request is cleared by reading it.
-  virtual bool takeStopRequest() = 0;
+  // Bytes handed to the connection that the server's side has not taken:
+  // the connection's own queue and what the system could not send yet.
+  virtual qint64 bytesNotTaken() const = 0;
   virtual void setProgress(int percent) = 0;
 };
 
-enum class PaceOutcome { Completed, Stopped, ConnectionLost, SendFailed, ReadFailed, ServerStoppedReading, NoFrames };
+enum class PaceOutcome { Completed, ConnectionLost, SendFailed, ReadFailed, ServerStoppedReading, NoFrames };
 
-// Sends a file in 1024-byte blocks, counting the NSV frames that begin in
-// each (by walking the frame structure) and holding back once a second's
-// worth of frames has gone out until more than 950 ms have passed since the
-// previous hold.
+// What the sender does next.
+struct PaceStep {
+  enum class Kind {
+    WaitUntil,   // call advance() again once the clock reads until_ms
+    WaitForRoom, // call advance() again when the queue may have shrunk
+    Finished,    // outcome says how
+  };
+  Kind kind = Kind::Finished;
+  std::uint32_t until_ms = 0;
+  PaceOutcome outcome = PaceOutcome::Completed;
+};
+
+// Sends one file in 1024-byte blocks, counting the NSV frames that begin in
+// each by walking the frame structure, at the pace the mode sets. It never
+// waits itself: advance() sends what is due and says what to wait for, so
+// the sender's thread sleeps in its event loop and a stop reaches it at once.
 class PELLOX_EXPORT NsvPacer {
 public:
-  explicit NsvPacer(PacingClock &clock) : clock_(clock) {}
+  // start_offset is where the first sync frame begins. schedule belongs to
+  // the connection and must outlive the pacer; the connection advances it by
+  // sentVideoMs() when the video ends.
+  NsvPacer(QIODevice &file, qint64 start_offset, double frames_per_second, PacingMode mode,
+           StreamSchedule &schedule);
 
-  // Called with the time between two second marks after every hold.
-  void setHoldObserver(std::function<void(std::uint32_t interval_ms)> observer) {
-    hold_observer_ = std::move(observer);
+  // Called with the wall time one second of video took to leave, at every
+  // second's worth of frames (at the holds, in the hold rule).
+  void setSecondObserver(std::function<void(std::uint32_t interval_ms)> observer) {
+    second_observer_ = std::move(observer);
   }
 
-  // start_offset is where the first sync frame begins.
-  PaceOutcome run(QIODevice &file, qint64 start_offset, double frames_per_second, PacerSink &sink);
+  PaceStep advance(std::uint32_t now_ms, PacerSink &sink);
 
-  // Frames counted by the last run.
-  qint64 framesCounted() const { return frames_counted_; }
+  qint64 framesCounted() const { return walk_.framesCounted(); }
+  qint64 framesSent() const { return frames_sent_; }
+  qint64 bytesSent() const { return position_ - start_offset_; }
+  // How late the stream is at now_ms against its schedule; 0 when not late.
+  // In the hold rule the schedule only measures: it starts afresh with a
+  // video that begins on time and runs on from a video that ended late.
+  std::int64_t lateMs(std::uint32_t now_ms) const;
+  // Stream time of the frames sent, in milliseconds.
+  double sentVideoMs() const;
 
 private:
-  enum class Room { Available, StopRequested, ServerStalled };
+  bool readNextBlock(PaceOutcome *failure);
+  // The second mark: observer and frame counter.
+  void passSecondMark(std::uint32_t now_ms);
+  // Waiting while the server's side has more than limit_bytes to take.
+  bool roomFor(qint64 limit_bytes, std::uint32_t now_ms, PacerSink &sink, PaceStep *wait);
 
-  // Waits, yielding, until queued() is at most limit_bytes; a server that
-  // takes nothing for kStalledServerMs is given up.
-  Room waitForQueue(PacerSink &sink, const std::function<qint64()> &queued, qint64 limit_bytes);
-  void hold(std::uint32_t second_mark_ms);
+  QIODevice &file_;
+  const qint64 start_offset_;
+  const qint64 file_bytes_;
+  const double frames_per_second_;
+  const PacingMode mode_;
+  StreamSchedule &schedule_;
+  nsv::FrameWalk walk_;
+  std::function<void(std::uint32_t)> second_observer_;
 
-  PacingClock &clock_;
-  std::function<void(std::uint32_t)> hold_observer_;
-  qint64 frames_counted_ = 0;
+  bool started_ = false;
+  qint64 position_;
+  QByteArray block_;
+  bool block_ready_ = false;
+  int block_frames_ = 0;
+  qint64 bytes_since_frame_ = 0;
+  qint64 frames_sent_ = 0;
+  std::int32_t frames_since_mark_ = 0;
+  std::uint32_t mark_ms_ = 0;
+  bool holding_ = false;
+  bool waiting_for_room_ = false;
+  qint64 previous_not_taken_ = 0;
+  std::uint32_t last_progress_ms_ = 0;
 };
 
 } // namespace pellox

@@ -6,26 +6,29 @@
 
 #include <cstdint>
 
-// The three time services the send loop needs: a wrapping millisecond tick
-// counter, a millisecond sleep and one pass of the event loop. Tests replace
-// them with a fake whose time moves only when the loop sleeps.
+// The time the sender paces by: a wrapping millisecond reading, and how long a
+// timer must run until the clock reads a given value. Waits are timers on the
+// sending thread, never sleeps. Tests pass a clock that runs faster than real
+// time, so a minute of pacing takes a second.
 class PELLOX_EXPORT PacingClock {
 public:
   virtual ~PacingClock() = default;
   // Milliseconds since an arbitrary start, wrapping at 2^32.
-  virtual std::uint32_t tickMs() = 0;
-  virtual void sleepMs(std::uint32_t duration_ms) = 0;
-  // Lets pending window and socket events run.
-  virtual void yieldToEvents() = 0;
+  virtual std::uint32_t nowMs() = 0;
+  // Real milliseconds a timer waits until nowMs() reaches deadline_ms; 0 when
+  // it has already.
+  virtual int msUntil(std::uint32_t deadline_ms) = 0;
 };
 
-// Steady clock, QThread::msleep and QCoreApplication::processEvents.
+// The steady clock.
 class PELLOX_EXPORT SystemPacingClock final : public PacingClock {
 public:
-  SystemPacingClock();
-  std::uint32_t tickMs() override;
-  void sleepMs(std::uint32_t duration_ms) override;
-  void yieldToEvents() override;
+  SystemPacingClock() { since_start_.start(); }
+  std::uint32_t nowMs() override { return static_cast<std::uint32_t>(since_start_.elapsed()); }
+  int msUntil(std::uint32_t deadline_ms) override {
+    const auto remaining_ms = static_cast<std::int32_t>(deadline_ms - nowMs());
+    return remaining_ms > 0 ? remaining_ms : 0;
+  }
 
 private:
   QElapsedTimer since_start_;

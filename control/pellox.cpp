@@ -1,14 +1,14 @@
 #include "pellox.h"
 
-#include <linux/sockios.h>
-#include <sys/ioctl.h>
+#include "protocol_text.h"
+#include "source_connection.h"
+#include "title_connection.h"
 
-#include <nsv_format.h>
-
-#include <QFile>
-#include <QLoggingCategory>
+#include <QEventLoop>
 #include <QPainter>
 #include <QPainterPath>
+
+using pellox::SourceState;
 
 namespace {
 
@@ -21,91 +21,120 @@ constexpr int kLogoWidthPx = 47;
 constexpr int kLogoHeightPx = 35;
 constexpr int kProgressTopPx = 32;
 constexpr int kProgressHeightPx = 9;
-// 512 KiB: an 8 Mbit/s stream over a link with 300 ms of round trip still fits.
+// The system's own send buffer grows to megabytes on its own: a server that
+// stopped reading would go unnoticed for that much video, and a play it
+// never took would count. 512 KiB: an 8 Mbit/s stream over a link with
+// 300 ms of round trip still fits.
 constexpr int kSourceSendBufferBytes = 512 * 1024;
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 65534; // the source port is one above it
-// A title request that has not gone out by then will not.
-constexpr int kTitleTimeoutMs = 10000;
+const QString kHoldRule = QStringLiteral("hold");
+const QString kRealTime = QStringLiteral("real-time");
 
-// The host's log shows what the title connection could not do; nothing else
-// would tell that listeners still see an old title.
-Q_LOGGING_CATEGORY(lcTitle, "pellox.title")
+bool breaksALine(const QString &value) {
+  return value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'));
+}
 
 } // namespace
 
-Pellox::Pellox(QWidget *parent) : QWidget(parent), clock_(std::make_shared<SystemPacingClock>()) {
+Pellox::Pellox(QWidget *parent)
+    : QWidget(parent), send_buffer_bytes_(kSourceSendBufferBytes), title_(new pellox::TitleConnection(this)) {
   setObjectName(QStringLiteral("Pellox"));
   setFixedSize(kWidthPx, kHeightPx);
-  source_socket_.setObjectName(QStringLiteral("Winsock"));
-  title_socket_.setObjectName(QStringLiteral("WinsockTitle"));
-  title_deadline_.setSingleShot(true);
-  title_deadline_.setTimerType(Qt::PreciseTimer);
-  connect(&title_deadline_, &QTimer::timeout, this, &Pellox::onTitleOverdue);
-
-  connect(&source_socket_, &QTcpSocket::connected, this, &Pellox::onSourceConnected);
-  connect(&source_socket_, &QTcpSocket::readyRead, this, &Pellox::onSourceData);
-  connect(&source_socket_, &QTcpSocket::errorOccurred, this, &Pellox::onSourceError);
-  connect(&source_socket_, &QTcpSocket::disconnected, this, &Pellox::onSourceClosed);
-  connect(&title_socket_, &QTcpSocket::connected, this, &Pellox::onTitleConnected);
-  connect(&title_socket_, &QTcpSocket::bytesWritten, this, &Pellox::onTitleWritten);
-  connect(&title_socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-    // A server that closes after the request did its part.
-    if (error != QAbstractSocket::RemoteHostClosedError) {
-      logTitleFailure(title_socket_.errorString());
-    }
-    title_socket_.abort();
-  });
-  connect(&title_socket_, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
-    if (state == QAbstractSocket::UnconnectedState) {
-      title_deadline_.stop();
-      // A title set while this attempt was under way (refused, failed, timed
-      // out or already written) gets an attempt of its own, once the socket
-      // has settled.
-      if (title_of_attempt_ != titles_set_) {
-        QMetaObject::invokeMethod(this, &Pellox::retryNewerTitle, Qt::QueuedConnection);
-      }
-    }
-  });
+  source_ = new pellox::SourceConnection(shared_, stop_requested_, std::make_shared<SystemPacingClock>());
+  source_->moveToThread(&sender_thread_);
+  connect(&sender_thread_, &QThread::finished, source_, &QObject::deleteLater);
+  connect(source_, &pellox::SourceConnection::stateChanged, this, [this] { emit StateChanged(State()); });
+  connect(source_, &pellox::SourceConnection::videoFinished, this, &Pellox::onVideoFinished);
+  connect(source_, &pellox::SourceConnection::videoTaken, this, &Pellox::onVideoTaken);
+  connect(source_, &pellox::SourceConnection::progressChanged, this, &Pellox::showProgress);
+  sender_thread_.setObjectName(QStringLiteral("Pellox sender"));
+  sender_thread_.start(QThread::TimeCriticalPriority);
 }
 
 Pellox::~Pellox() {
-  // Sockets are members; stop their signals reaching a half-destroyed object.
-  source_socket_.disconnect(this);
-  title_socket_.disconnect(this);
-  source_socket_.abort();
-  title_socket_.abort();
+  if (waiting_loop_) {
+    waiting_loop_->quit();
+  }
+  QMetaObject::invokeMethod(source_, &pellox::SourceConnection::shutDown, Qt::BlockingQueuedConnection);
+  sender_thread_.quit();
+  sender_thread_.wait();
 }
+
+QString Pellox::State() const { return QString::number(static_cast<int>(shared_.state())); }
+
+QString Pellox::LastError() const {
+  QMutexLocker lock(&error_mutex_);
+  return last_error_;
+}
+
+void Pellox::setLastError(const QString &text) {
+  QMutexLocker lock(&error_mutex_);
+  last_error_ = text;
+}
+
+QString Pellox::PacingMode() const { return real_time_ ? kRealTime : kHoldRule; }
+
+void Pellox::SetPacingMode(const QString &mode) {
+  setLastError(QString());
+  if (mode != kHoldRule && mode != kRealTime) {
+    setLastError(QStringLiteral("Unknown pacing mode \"%1\": it is \"%2\" or \"%3\".").arg(mode, kHoldRule, kRealTime));
+    return;
+  }
+  real_time_ = mode == kRealTime;
+}
+
+int Pellox::LateMs() const { return source_->lateMs(); }
+
+qint64 Pellox::framesCounted() const { return source_->framesCounted(); }
 
 void Pellox::setClock(std::shared_ptr<PacingClock> clock) {
-  if (clock) {
-    clock_ = std::move(clock);
+  if (!clock) {
+    return;
   }
+  pellox::SourceConnection *source = source_;
+  QMetaObject::invokeMethod(
+      source_, [source, clock] { source->setClock(clock); }, Qt::BlockingQueuedConnection);
 }
 
-void Pellox::setHoldObserver(std::function<void(std::uint32_t)> observer) {
-  hold_observer_ = std::move(observer);
+void Pellox::setSecondObserver(std::function<void(std::uint32_t)> observer) {
+  pellox::SourceConnection *source = source_;
+  QMetaObject::invokeMethod(
+      source_, [source, observer] { source->setSecondObserver(observer); }, Qt::BlockingQueuedConnection);
 }
 
-void Pellox::Setup(QString Address, int Port, QString Password, QString StreamName, QString Genre,
-                   int YP, QString Bitrate, QString URL, QString IRC, QString ICQ, QString AIM) {
-  last_error_.clear();
+void Pellox::Setup(QString Address, int Port, QString Password, QString StreamName, QString Genre, int YP,
+                   QString Bitrate, QString URL, QString IRC, QString ICQ, QString AIM) {
+  setLastError(QString());
   // Logged in or sending: the call does nothing at all, without a report.
-  if (state_code_ == kReady || state_code_ == kSending) {
+  const SourceState state = shared_.state();
+  if (state == SourceState::Ready || state == SourceState::Sending) {
     return;
   }
   if (Port < kLowestPort || Port > kHighestPort) {
-    last_error_ = QStringLiteral("Invalid port %1: the server port must be a whole number from %2 to %3.")
-                      .arg(Port)
-                      .arg(kLowestPort)
-                      .arg(kHighestPort);
+    setLastError(QStringLiteral("Invalid port %1: the server port must be a whole number from %2 to %3.")
+                     .arg(Port)
+                     .arg(kLowestPort)
+                     .arg(kHighestPort));
     return;
+  }
+  // Each of these goes into a protocol line; a line break would end it and
+  // let the rest pass for lines of its own.
+  const std::pair<const char *, const QString &> line_values[] = {
+      {"address", Address}, {"password", Password}, {"stream name", StreamName}, {"genre", Genre},
+      {"bit rate", Bitrate}, {"URL", URL}, {"IRC", IRC}, {"ICQ", ICQ}, {"AIM", AIM}};
+  for (const auto &[name, value] : line_values) {
+    if (breaksALine(value)) {
+      setLastError(QStringLiteral("The %1 holds a line break (CR or LF), which the server would read as the "
+                                  "start of another line; nothing was set up.")
+                       .arg(QLatin1String(name)));
+      return;
+    }
   }
   source_host_ = Address;
   source_port_ = static_cast<quint16>(Port + 1);
   password_ = Password;
-  title_host_ = Address;
-  title_port_ = static_cast<quint16>(Port);
+  title_->setServer(Address, static_cast<quint16>(Port), Password);
   pellox::StationAnnouncement station;
   station.stream_name = StreamName;
   station.genre = Genre;
@@ -119,159 +148,98 @@ void Pellox::Setup(QString Address, int Port, QString Password, QString StreamNa
 }
 
 void Pellox::Connect() {
-  last_error_.clear();
-  if (!password_.isEmpty() && !header_block_.isEmpty()) {
-    if (source_socket_.state() != QAbstractSocket::UnconnectedState) {
-      last_error_ = QStringLiteral("The source connection is not closed: a connection to %1 port %2 "
-                                   "is already open or under way.")
-                        .arg(source_host_)
-                        .arg(source_port_);
-      return;
-    }
-    login_pending_ = true;
-    source_socket_.connectToHost(source_host_, source_port_);
+  setLastError(QString());
+  if (!password_.isEmpty() && !header_block_.isEmpty() && shared_.socketOpen()) {
+    setLastError(QStringLiteral("The source connection is not closed: a connection to %1 port %2 is already open "
+                                "or under way.")
+                     .arg(source_host_)
+                     .arg(source_port_));
+    return;
   }
-  state_code_ = kNotLoggedIn;
+  const quint64 connection = shared_.beginConnection(SourceState::NotLoggedIn);
+  if (!password_.isEmpty() && !header_block_.isEmpty()) {
+    shared_.markOpening(connection);
+    pellox::LoginSettings settings;
+    settings.host = source_host_;
+    settings.port = source_port_;
+    settings.login_line = pellox::loginLine(password_);
+    settings.header_block = header_block_;
+    settings.send_buffer_bytes = send_buffer_bytes_;
+    pellox::SourceConnection *source = source_;
+    QMetaObject::invokeMethod(source_, [source, connection, settings] { source->open(connection, settings); });
+  }
+  emit StateChanged(State());
 }
 
 void Pellox::Disconnect() {
-  last_error_.clear();
-  state_code_ = kNotLoggedIn;
-  closeSource();
+  setLastError(QString());
+  shared_.beginConnection(SourceState::NotLoggedIn);
+  QMetaObject::invokeMethod(source_, &pellox::SourceConnection::close);
+  emit StateChanged(State());
 }
 
 void Pellox::StopStream() {
-  last_error_.clear();
+  setLastError(QString());
   stop_requested_ = true;
+  QMetaObject::invokeMethod(source_, &pellox::SourceConnection::wake);
+}
+
+bool Pellox::StartVideo(QString VideoPath, QString Title) {
+  setLastError(QString());
+  if (video_running_) {
+    setLastError(QStringLiteral("%1 was not started: a video is being sent already.").arg(VideoPath));
+    return false;
+  }
+  video_running_ = true;
+  video_sent_ = false;
+  video_title_ = Title;
+  // A stop asked for while no file was being sent is discarded.
+  stop_requested_ = false;
+  pellox::VideoRequest request;
+  request.serial = ++video_serial_;
+  request.connection = shared_.connection();
+  request.path = VideoPath;
+  request.mode = real_time_ ? pellox::PacingMode::RealTime : pellox::PacingMode::HoldRule;
+  pellox::SourceConnection *source = source_;
+  QMetaObject::invokeMethod(source_, [source, request] { source->startVideo(request); });
+  return true;
 }
 
 bool Pellox::StreamVideo(QString VideoPath, QString Title) {
-  last_error_.clear();
-  // A call made from inside a running send loop's yield would share the
-  // connection and the stop request with it.
-  if (streaming_) {
+  // A call made while a video is being sent (from inside the wait below, or
+  // after StartVideo) would share the connection and the stop request.
+  if (!StartVideo(VideoPath, Title)) {
     return false;
   }
-  QFile file(VideoPath);
-  if (!file.open(QIODevice::ReadOnly)) {
+  QPointer<Pellox> alive(this);
+  QEventLoop loop;
+  waiting_loop_ = &loop;
+  loop.exec();
+  if (!alive) {
     return false;
   }
-  const pellox::SyncSearchResult sync = pellox::findFirstSync(file);
-  // Without a frame rate there is no pace: such a file would go out one
-  // block per hold and feed listeners garbage for hours.
-  if (!sync.found) {
-    last_error_ = QStringLiteral("%1 is not an NSV video: no \"NSVs\" sync header was found, so it is not sent.")
-                      .arg(VideoPath);
-    return false;
-  }
-  const double frames_per_second = nsv::frameRateFromByte(sync.rate_byte);
-  if (frames_per_second <= 0.0) {
-    last_error_ =
-        QStringLiteral("%1 cannot be paced: its first sync header gives a frame rate of 0, so it is not sent.")
-            .arg(VideoPath);
-    return false;
-  }
-  streaming_ = true;
-
-  pending_title_ = Title;
-  ++titles_set_;
-  if (title_socket_.state() == QAbstractSocket::UnconnectedState) {
-    startTitleRequest();
-  }
-  state_code_ = kSending;
-  stop_requested_ = false;
-
-  pellox::NsvPacer pacer(*clock_);
-  pacer.setHoldObserver(hold_observer_);
-  const pellox::PaceOutcome outcome = pacer.run(file, sync.start_offset, frames_per_second, *this);
-  frames_counted_ = pacer.framesCounted();
-  file.close();
-  streaming_ = false;
-
-  // A Disconnect (or the server's close) during the last hold's yield: the
-  // walk reached the file's end, but over a connection that is gone.
-  const bool finished_without_connection =
-      (outcome == pellox::PaceOutcome::Completed || outcome == pellox::PaceOutcome::ReadFailed ||
-       outcome == pellox::PaceOutcome::NoFrames) &&
-      (state_code_ != kSending || !isConnected());
-  if (finished_without_connection) {
-    last_error_ = QStringLiteral("The source connection was closed before %1 was sent to its end.").arg(VideoPath);
-    return false;
-  }
-
-  switch (outcome) {
-  case pellox::PaceOutcome::Completed:
-    state_code_ = kReady;
-    setProgress(0);
-    return true;
-  case pellox::PaceOutcome::SendFailed:
-    last_error_ = QStringLiteral("Sending to the server failed: %1").arg(source_socket_.errorString());
-    return false;
-  case pellox::PaceOutcome::ReadFailed:
-    // The connection is fine; only this file cannot go on.
-    state_code_ = kReady;
-    setProgress(0);
-    last_error_ = QStringLiteral("Reading %1 failed: %2")
-                      .arg(VideoPath, file.errorString().isEmpty() ? QStringLiteral("it ended early")
-                                                                   : file.errorString());
-    return false;
-  case pellox::PaceOutcome::NoFrames:
-    // The connection is fine; only this file cannot go on.
-    state_code_ = kReady;
-    setProgress(0);
-    last_error_ = QStringLiteral("%1 holds no NSV frames for %2 MiB, so it is not an NSV video that can be paced; "
-                                 "sending it stopped.")
-                      .arg(VideoPath)
-                      .arg(pellox::kFramelessBytes / (1024 * 1024));
-    return false;
-  case pellox::PaceOutcome::ServerStoppedReading:
-    state_code_ = kSocketError;
-    closeSource();
-    last_error_ = QStringLiteral("The server stopped reading: it took no video data for %1 s, so the source "
-                                 "connection to %2 port %3 was closed.")
-                      .arg(pellox::kStalledServerMs / 1000)
-                      .arg(source_host_)
-                      .arg(source_port_);
-    return false;
-  case pellox::PaceOutcome::ConnectionLost:
-    // Not the host's own Disconnect: the server's side ended it.
-    if (state_code_ == kSending) {
-      last_error_ = QStringLiteral("The connection to %1 port %2 was closed by the server or the network while %3 "
-                                   "was being sent.")
-                        .arg(source_host_)
-                        .arg(source_port_)
-                        .arg(VideoPath);
-    }
-    break;
-  case pellox::PaceOutcome::Stopped:
-    break;
-  }
-  return false;
+  waiting_loop_ = nullptr;
+  return video_sent_;
 }
 
-bool Pellox::isConnected() const {
-  return source_socket_.state() == QAbstractSocket::ConnectedState;
-}
-
-qint64 Pellox::bytesNotTaken() const {
-  // Qt's queue, and what the system could not send yet: the server's side
-  // has no room for it, as when the server stopped reading.
-  int unsent_bytes = 0;
-  const qintptr descriptor = source_socket_.socketDescriptor();
-  if (descriptor < 0 || ::ioctl(static_cast<int>(descriptor), SIOCOUTQNSD, &unsent_bytes) != 0) {
-    unsent_bytes = 0;
+void Pellox::onVideoFinished(quint64 serial, bool sent, const QString &error) {
+  if (serial != video_serial_) {
+    return;
   }
-  return source_socket_.bytesToWrite() + unsent_bytes;
+  video_running_ = false;
+  video_sent_ = sent;
+  setLastError(error);
+  if (waiting_loop_) {
+    waiting_loop_->quit();
+  }
+  emit VideoFinished(sent, error);
 }
 
-bool Pellox::sendBlock(const QByteArray &block) {
-  return source_socket_.write(block) == block.size();
-}
-
-bool Pellox::takeStopRequest() {
-  const bool requested = stop_requested_;
-  stop_requested_ = false;
-  return requested;
+void Pellox::onVideoTaken(quint64 serial) {
+  if (serial == video_serial_) {
+    title_->sendTitle(video_title_);
+    emit VideoTaken();
+  }
 }
 
 void Pellox::SetProgress(int &Percent) {
@@ -284,89 +252,6 @@ void Pellox::SetProgress(int &Percent) {
   const float background_width = static_cast<float>(width());
   progress_width_px_ = background_width / 100.0f * static_cast<float>(Percent);
   update();
-}
-
-void Pellox::onSourceConnected() {
-  // The system's own send buffer grows to megabytes on its own: a server
-  // that stopped reading would go unnoticed for that much video, and a play
-  // it never took would count. Keep it to what a fast stream over a slow
-  // link needs.
-  source_socket_.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kSourceSendBufferBytes);
-  source_socket_.write(pellox::loginLine(password_));
-}
-
-void Pellox::onSourceData() {
-  const QByteArray reply = source_socket_.readAll();
-  login_pending_ = false;
-  if (reply.startsWith("OK2")) {
-    source_socket_.write(header_block_);
-    state_code_ = kReady;
-    return;
-  }
-  state_code_ = kLoginRefused;
-  closeSource();
-}
-
-void Pellox::onSourceError(QAbstractSocket::SocketError error) {
-  // A peer that closes is no error here; onSourceClosed deals with it.
-  if (error == QAbstractSocket::RemoteHostClosedError) {
-    return;
-  }
-  login_pending_ = false;
-  state_code_ = kSocketError;
-  closeSource();
-}
-
-void Pellox::onSourceClosed() {
-  // Servers that refuse a password by hanging up without a reply.
-  if (login_pending_ && state_code_ == kNotLoggedIn) {
-    state_code_ = kLoginRefused;
-  }
-  login_pending_ = false;
-}
-
-void Pellox::startTitleRequest() {
-  title_of_attempt_ = titles_set_;
-  title_socket_.connectToHost(title_host_, title_port_);
-  title_deadline_.start(kTitleTimeoutMs);
-}
-
-void Pellox::onTitleOverdue() {
-  if (title_socket_.state() != QAbstractSocket::UnconnectedState) {
-    logTitleFailure(QStringLiteral("no connection within %1 s").arg(kTitleTimeoutMs / 1000));
-  }
-  // The socket's closing starts the attempt for a newer title, if any.
-  title_socket_.abort();
-}
-
-void Pellox::logTitleFailure(const QString &reason) const {
-  qCWarning(lcTitle).noquote() << QStringLiteral("The title \"%1\" did not reach %2 port %3: %4")
-                                      .arg(pending_title_, title_host_)
-                                      .arg(title_port_)
-                                      .arg(reason);
-}
-
-void Pellox::retryNewerTitle() {
-  if (title_socket_.state() == QAbstractSocket::UnconnectedState && title_of_attempt_ != titles_set_) {
-    startTitleRequest();
-  }
-}
-
-void Pellox::onTitleConnected() {
-  // The request carries the newest title.
-  title_of_attempt_ = titles_set_;
-  title_socket_.write(pellox::titleRequest(password_, pending_title_));
-}
-
-void Pellox::onTitleWritten() {
-  if (title_socket_.bytesToWrite() == 0) {
-    title_socket_.disconnectFromHost();
-  }
-}
-
-void Pellox::closeSource() {
-  login_pending_ = false;
-  source_socket_.abort();
 }
 
 void Pellox::paintEvent(QPaintEvent *) {

@@ -1,48 +1,62 @@
 #pragma once
 
-#include "nsv_pacer.h"
 #include "pacing_clock.h"
 #include "pellox_export.h"
-#include "protocol_text.h"
+#include "source_state.h"
 
+#include <QMutex>
+#include <QPointer>
 #include <QString>
-#include <QTcpSocket>
-#include <QTimer>
+#include <QThread>
 #include <QWidget>
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
+
+class QEventLoop;
+
+namespace pellox {
+class SourceConnection;
+class TitleConnection;
+} // namespace pellox
 
 // The streaming control: logs in to a Shoutcast server as the stream source,
 // sends NSV files paced at their frame rate and updates the now-playing title.
 //
 // Hosts reach it by name through the meta-object system: the properties
-// "State" ("0" to "4") and "LastError", and the invokable members below. The
-// control shows no messages and raises no events. An operation that fails
-// with an error (an invalid port, a socket that refuses the operation, data
-// the socket will not take) leaves a readable text in LastError, which every
-// public operation clears when it starts.
+// "State" ("0" to "4"), "LastError", "PacingMode" and "LateMs", the
+// invokable members below, and the signals. An operation that fails with an
+// error (an invalid port, a value that would break a protocol line, a
+// connection that is already open) leaves a readable text in LastError,
+// which every public operation clears when it starts.
 //
-// The two connections are child objects named "Winsock" (source) and
-// "WinsockTitle" (title).
-class PELLOX_EXPORT Pellox : public QWidget, private pellox::PacerSink {
+// The source connection lives on a thread of its own, so nothing the host's
+// thread does holds the stream. StreamVideo returns once the file is sent,
+// keeping the host's events moving meanwhile; StartVideo returns at once and
+// VideoFinished tells the outcome.
+class PELLOX_EXPORT Pellox : public QWidget {
   Q_OBJECT
   Q_PROPERTY(QString State READ State)
   Q_PROPERTY(QString LastError READ LastError)
+  // "hold" (the default): after each second's worth of frames, hold until
+  // more than 950 ms have passed since the previous hold. "real-time": frame
+  // n leaves n / rate seconds after the stream began, about two seconds
+  // ahead, on one schedule from video to video. Taken at the next video.
+  Q_PROPERTY(QString PacingMode READ PacingMode WRITE SetPacingMode)
+  // How far the stream is behind its schedule, in milliseconds.
+  Q_PROPERTY(int LateMs READ LateMs)
 
 public:
-  enum StateCode : int {
-    kNotLoggedIn = 0,
-    kReady = 1,
-    kSending = 2,
-    kLoginRefused = 3,
-    kSocketError = 4,
-  };
-
   explicit Pellox(QWidget *parent = nullptr);
   ~Pellox() override;
 
-  QString State() const { return QString::number(state_code_); }
-  QString LastError() const { return last_error_; }
+  QString State() const;
+  QString LastError() const;
+  QString PacingMode() const;
+  void SetPacingMode(const QString &mode);
+  int LateMs() const;
 
   Q_INVOKABLE void Setup(QString Address, int Port, QString Password, QString StreamName,
                          QString Genre, int YP, QString Bitrate, QString URL, QString IRC,
@@ -51,65 +65,61 @@ public:
   Q_INVOKABLE void Disconnect();
   Q_INVOKABLE void StopStream();
   Q_INVOKABLE bool StreamVideo(QString VideoPath, QString Title = QString());
+  // Starts sending and returns at once: false (with LastError) when a video
+  // is being sent already. VideoFinished follows, whatever happens.
+  Q_INVOKABLE bool StartVideo(QString VideoPath, QString Title = QString());
 
-  // For tests and measurements: the clock that paces sending.
+  // For tests and measurements: the clock that paces sending, the send
+  // buffer the system keeps for the source connection, and an observer of
+  // the time each second of video took (called on the sending thread).
   void setClock(std::shared_ptr<PacingClock> clock);
-  void setHoldObserver(std::function<void(std::uint32_t interval_ms)> observer);
+  void setSourceSendBufferBytes(int bytes) { send_buffer_bytes_ = bytes; }
+  void setSecondObserver(std::function<void(std::uint32_t interval_ms)> observer);
   // Frames the pacer counted in the last video sent.
-  qint64 framesCounted() const { return frames_counted_; }
+  qint64 framesCounted() const;
   // Width of the blue progress bar in pixels.
   double progressWidth() const { return progress_width_px_; }
+
+signals:
+  void StateChanged(QString State);
+  // The video started by StartVideo or StreamVideo is over: Sent when the
+  // whole file went out, else Error says why (empty after StopStream).
+  void VideoFinished(bool Sent, QString Error);
+  // The server has taken the video's first block: it is on the air, and its
+  // title goes out now.
+  void VideoTaken();
 
 protected:
   void paintEvent(QPaintEvent *event) override;
 
 private:
-  // PacerSink
-  bool isConnected() const override;
-  bool sendBlock(const QByteArray &block) override;
-  qint64 queuedBytes() const override { return source_socket_.bytesToWrite(); }
-  qint64 bytesNotTaken() const override;
-  bool takeStopRequest() override;
-  void setProgress(int percent) override { SetProgress(percent); }
-
   // Clamps Percent to 0..100 in place and sizes the blue bar to it.
   void SetProgress(int &Percent);
+  void showProgress(int percent) { SetProgress(percent); }
+  void setLastError(const QString &text);
+  void onVideoFinished(quint64 serial, bool sent, const QString &error);
+  void onVideoTaken(quint64 serial);
 
-  void onSourceConnected();
-  void onSourceData();
-  void onSourceError(QAbstractSocket::SocketError error);
-  void onSourceClosed();
-  void onTitleConnected();
-  void logTitleFailure(const QString &reason) const;
-  void onTitleWritten();
-  void startTitleRequest();
-  void onTitleOverdue();
-  void retryNewerTitle();
-  void closeSource();
-
-  int state_code_ = kNotLoggedIn;
+  mutable QMutex error_mutex_;
   QString last_error_;
-  bool stop_requested_ = false;
-  bool login_pending_ = false;
-  bool streaming_ = false;
+  pellox::SharedSourceState shared_;
+  std::atomic_bool stop_requested_{false};
+  std::atomic_bool real_time_{false};
 
   QString source_host_;
   quint16 source_port_ = 0;
-  QString title_host_;
-  quint16 title_port_ = 0;
   QString password_;
   QByteArray header_block_;
-  QString pending_title_;
+  int send_buffer_bytes_;
 
-  QTcpSocket source_socket_{this};
-  QTcpSocket title_socket_{this};
-  // Closes a title connection that has not finished in time.
-  QTimer title_deadline_;
-  // Counts the titles set, to tell whether a newer one waits behind an attempt.
-  quint64 titles_set_ = 0;
-  quint64 title_of_attempt_ = 0;
-  std::shared_ptr<PacingClock> clock_;
-  std::function<void(std::uint32_t)> hold_observer_;
+  QThread sender_thread_;
+  pellox::SourceConnection *source_ = nullptr;
+  pellox::TitleConnection *title_ = nullptr;
+  // The video being sent, and its title for when the server has taken it.
+  quint64 video_serial_ = 0;
+  bool video_running_ = false;
+  QString video_title_;
+  bool video_sent_ = false;
+  QPointer<QEventLoop> waiting_loop_;
   double progress_width_px_ = 1.0;
-  qint64 frames_counted_ = 0;
 };

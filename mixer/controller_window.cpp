@@ -1,5 +1,6 @@
 #include "controller_window.h"
 
+#include "folder_browser.h"
 #include "media_player.h"
 #include "mixer_rules.h"
 #include "video_window.h"
@@ -20,7 +21,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QStorageInfo>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -30,13 +30,8 @@ constexpr int kClientWidthTwips = 7110;
 constexpr int kTitleBarTwips = 375;
 constexpr int kButtonsTopCollapsed = 2160;
 constexpr int kButtonsTopExpanded = 4560;
-constexpr int kPathRole = Qt::UserRole;
 const QString kMoreCaption = QStringLiteral("\\/ More");
 const QString kLessCaption = QStringLiteral("/\\ Less");
-const QStringList kPlayablePatterns = {
-    QStringLiteral("*.mpg"), QStringLiteral("*.mpeg"), QStringLiteral("*.avi"), QStringLiteral("*.divx"),
-    QStringLiteral("*.mpv"), QStringLiteral("*.mpa"),  QStringLiteral("*.wav"), QStringLiteral("*.mp3"),
-    QStringLiteral("*.mp2"), QStringLiteral("*.m3u")};
 
 void place(QWidget *widget, int left, int top, int width, int height) {
   widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
@@ -68,8 +63,12 @@ ControllerWindow::ControllerWindow(VideoWindow &video, MediaPlayer &player, QWid
   place(drive_, 120, 240, 2775, 315);
   dir_ = named(new QListWidget(player_frame), "Dir");
   place(dir_, 120, 600, 2775, 990);
+  // The files' folder, above them.
+  auto *folder_path = named(new QLabel(player_frame), "lblFolder");
+  place(folder_path, 3000, 240, 3735, 255);
   file_ = named(new QListWidget(player_frame), "File");
-  place(file_, 3000, 240, 3735, 1650);
+  place(file_, 3000, 510, 3735, 1380);
+  browser_ = new FolderBrowser(*drive_, *dir_, *file_, *folder_path, this);
   struct ButtonSpec {
     const char *name;
     QString caption;
@@ -139,12 +138,8 @@ ControllerWindow::ControllerWindow(VideoWindow &video, MediaPlayer &player, QWid
   setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kCollapsedHeightTwips - kTitleBarTwips));
   move(twipsToPixels(4965), twipsToPixels(2145));
 
-  connect(drive_, &QComboBox::activated, this, [this](int index) { setFolder(drive_->itemData(index).toString()); });
-  connect(dir_, &QListWidget::itemActivated, this,
-          [this](QListWidgetItem *item) { setFolder(item->data(kPathRole).toString()); });
   connect(file_, &QListWidget::itemDoubleClicked, this, [this] { openSelected(); });
-  fillDrives();
-  setFolder(QDir::currentPath());
+  browser_->setFolder(QDir::currentPath());
 
   // Start-up: the Video window shows, the background path is offered.
   video_.show();
@@ -240,6 +235,8 @@ QWidget *ControllerWindow::buildMessagesTab() {
     slot_texts_[slot] = named(new QPlainTextEdit(QStringLiteral("Text%1").arg(slot + 1), page), kTextNames[slot]);
     slot_texts_[slot]->setFont(small);
     slot_texts_[slot]->setFixedHeight(34);
+    // Narrow boxes leave the captions on the left their room.
+    slot_texts_[slot]->setMinimumWidth(40);
     // Slots 1 and 2 down the left column, 3 and 4 down the right.
     const int row = slot % 2;
     const int column = (slot / 2) * 2;
@@ -252,17 +249,18 @@ QWidget *ControllerWindow::buildMessagesTab() {
           [this] { video_.setTopColour(mixer::nextOverlayColour(video_.topColour())); });
   connect(bottom_colour, &QPushButton::clicked, this,
           [this] { video_.setBottomColour(mixer::nextOverlayColour(video_.bottomColour())); });
-  auto *colours = new QHBoxLayout;
-  colours->addWidget(top_colour);
-  colours->addWidget(bottom_colour);
+  // One above the other: side by side they would squeeze the file
+  // information caption on the left.
   auto *right = new QVBoxLayout;
+  right->setSpacing(2);
   right->addLayout(slot_grid);
-  right->addLayout(colours);
+  right->addWidget(top_colour);
+  right->addWidget(bottom_colour);
   auto *layout = new QHBoxLayout(page);
   layout->setContentsMargins(2, 2, 2, 2);
   layout->setSpacing(4);
-  layout->addWidget(automated, 5);
-  layout->addLayout(right, 4);
+  layout->addWidget(automated);
+  layout->addLayout(right, 1);
   return page;
 }
 
@@ -332,45 +330,11 @@ QWidget *ControllerWindow::buildNotesTab() {
   return page;
 }
 
-void ControllerWindow::fillDrives() {
-  drive_->clear();
-  for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
-    if (volume.isValid() && volume.isReady()) {
-      drive_->addItem(QDir::toNativeSeparators(volume.rootPath()), volume.rootPath());
-    }
-  }
-}
+bool ControllerWindow::setFolder(const QString &path) { return browser_->setFolder(path); }
 
-bool ControllerWindow::setFolder(const QString &path) {
-  const QDir dir(path);
-  if (path.isEmpty() || !dir.exists() || !dir.isReadable()) {
-    return false;
-  }
-  current_folder_ = dir.absolutePath();
-  dir_->clear();
-  QDir parent = dir;
-  if (parent.cdUp()) {
-    auto *up = new QListWidgetItem(QStringLiteral(".."), dir_);
-    up->setData(kPathRole, parent.absolutePath());
-  }
-  for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase)) {
-    auto *item = new QListWidgetItem(name, dir_);
-    item->setData(kPathRole, dir.absoluteFilePath(name));
-  }
-  file_->clear();
-  QDir files = dir;
-  files.setNameFilters(kPlayablePatterns);
-  files.setFilter(QDir::Files);
-  files.setSorting(QDir::Name | QDir::IgnoreCase);
-  file_->addItems(files.entryList());
-  return true;
-}
+QString ControllerWindow::currentFolder() const { return browser_->currentFolder(); }
 
-QString ControllerWindow::selectedFilePath() const {
-  const QString folder = current_folder_.endsWith(QLatin1Char('/')) ? current_folder_ : current_folder_ + QLatin1Char('/');
-  const QListWidgetItem *selected = file_->currentItem();
-  return QDir::toNativeSeparators(folder + (selected != nullptr && selected->isSelected() ? selected->text() : QString()));
-}
+QString ControllerWindow::selectedFilePath() const { return browser_->selectedFilePath(); }
 
 void ControllerWindow::openSelected() { player_.setUrl(QDir::fromNativeSeparators(selectedFilePath())); }
 

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class FolderBrowser;
 class MediaPlayer;
 class QCheckBox;
 class QComboBox;
@@ -33,11 +34,10 @@ public:
   // Outer height in twips: 3000 collapsed, 5400 expanded.
   int heightTwips() const { return height_twips_; }
   QString rotationStep() const { return rotation_step_; }
-  QString currentFolder() const { return current_folder_; }
+  QString currentFolder() const;
   const TitlePush &titlePush() const { return title_push_; }
 
-  // Shows a folder's subfolders and playable files; an unreadable folder
-  // leaves the lists as they were.
+  // Shows a folder's subfolders and playable files (see FolderBrowser).
   bool setFolder(const QString &path);
   // The path the player gets for the selected file (the folder and a
   // separator when none is selected).
@@ -55,7 +55,6 @@ private:
   QWidget *buildMessagesTab();
   QWidget *buildServerTab();
   QWidget *buildNotesTab();
-  void fillDrives();
   void openSelected();
   void applySize();
   void centre();
@@ -66,9 +65,9 @@ private:
   TitlePush title_push_;
   QTimer timer_;
   QString rotation_step_;
-  QString current_folder_;
   int height_twips_ = kCollapsedHeightTwips;
 
+  FolderBrowser *browser_ = nullptr;
   QComboBox *drive_ = nullptr;
   QListWidget *dir_ = nullptr;
   QListWidget *file_ = nullptr;

@@ -19,6 +19,7 @@ int main(int argc, char *argv[]) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
   QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("Kestrin"));
   QApplication::setApplicationName(QStringLiteral("kestrin"));
   QApplication::setApplicationVersion(QLatin1String(kStationVersion));
   QCommandLineParser parser;

@@ -5,6 +5,12 @@
 
 #include <optional>
 
+// How the picture reaches the screen. Full: the platform's video output
+// draws it (on the graphics card), which some screen-capture tools cannot
+// see. None: the player paints each frame into its widget like any other
+// drawing, so a capture of the Video window always shows it.
+enum class VideoAcceleration { None, Full };
+
 // What the mixer needs of a media player: open, the transport commands, the
 // status text, the current item's name and attributes, and its rectangle in
 // the Video window. Reads that fail (no item loaded) give no value, so the
@@ -29,6 +35,9 @@ public:
 
   // The player's picture: a widget to place inside the Video window.
   virtual QWidget *videoWidget() = 0;
+
+  virtual VideoAcceleration videoAcceleration() const = 0;
+  virtual void setVideoAcceleration(VideoAcceleration acceleration) = 0;
 };
 
 // Lengths of the mixer's layout are twips; 15 make a pixel.

@@ -4,6 +4,14 @@
 #include "qt_media_player.h"
 #include "video_window.h"
 
+#include <QSettings>
+
+namespace {
+
+constexpr char kAccelerationKey[] = "player/videoAcceleration";
+
+} // namespace
+
 MixerApp::MixerApp(std::unique_ptr<MediaPlayer> player, QObject *parent)
     : QObject(parent), video_(std::make_unique<VideoWindow>()) {
   if (!player) {
@@ -11,6 +19,15 @@ MixerApp::MixerApp(std::unique_ptr<MediaPlayer> player, QObject *parent)
   }
   player_ = std::move(player);
   video_->attachPlayer(*player_);
+  // The player's Options are its own setting: kept from one run to the next.
+  const bool unaccelerated = QSettings().value(QLatin1String(kAccelerationKey)).toString() == QLatin1String("none");
+  player_->setVideoAcceleration(unaccelerated ? VideoAcceleration::None : VideoAcceleration::Full);
+  connect(video_.get(), &VideoWindow::videoAccelerationChosen, this, [this](VideoAcceleration acceleration) {
+    player_->setVideoAcceleration(acceleration);
+    QSettings().setValue(QLatin1String(kAccelerationKey), acceleration == VideoAcceleration::None
+                                                              ? QStringLiteral("none")
+                                                              : QStringLiteral("full"));
+  });
   connect(video_.get(), &VideoWindow::backgroundClicked, this, &MixerApp::showController);
   showController();
 }

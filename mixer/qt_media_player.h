@@ -6,11 +6,15 @@
 #include <QStringList>
 
 class QAudioOutput;
+class QStackedLayout;
+class QVideoSink;
 class QVideoWidget;
 
 // The media player on Qt Multimedia: no controls drawn, the picture
 // stretched to the widget, an opened item repeated, no error dialogs. A .m3u
-// file becomes the current playlist, stepped with next and previous.
+// file becomes the current playlist, stepped with next and previous. With
+// acceleration Full the picture goes to a QVideoWidget; with None the frames
+// come through a QVideoSink and are painted like any widget.
 class QtMediaPlayer : public QObject, public MediaPlayer {
   Q_OBJECT
 
@@ -30,6 +34,8 @@ public:
   std::optional<QString> currentMediaName() const override;
   std::optional<QString> itemInfo(const QString &attribute) const override;
   QWidget *videoWidget() override;
+  VideoAcceleration videoAcceleration() const override { return acceleration_; }
+  void setVideoAcceleration(VideoAcceleration acceleration) override;
 
   QMediaPlayer &player() { return player_; }
   QStringList playlist() const { return playlist_; }
@@ -41,7 +47,12 @@ private:
 
   QMediaPlayer player_;
   QAudioOutput *audio_ = nullptr;
-  QVideoWidget *video_ = nullptr;
+  QWidget *picture_ = nullptr;
+  QStackedLayout *picture_layout_ = nullptr;
+  QVideoWidget *accelerated_view_ = nullptr;
+  QWidget *painted_view_ = nullptr;
+  QVideoSink *painted_sink_ = nullptr;
+  VideoAcceleration acceleration_ = VideoAcceleration::Full;
   QStringList playlist_;
   int playlist_index_ = -1;
   int plays_left_ = 0;

@@ -7,8 +7,11 @@
 #include "video_window.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QTabWidget>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -25,6 +28,14 @@ int main(int argc, char *argv[]) {
   QDir().mkpath(output.path());
   MixerApp mixer;
   ControllerWindow *controller = mixer.controller();
+  // A folder of videos to browse, as an operator's would be.
+  const QTemporaryDir videos_root(QDir::temp().filePath(QStringLiteral("kestrin-XXXXXX")));
+  const QDir videos(videos_root.filePath(QStringLiteral("Videos")));
+  QDir().mkpath(videos.filePath(QStringLiteral("Promos")));
+  for (const char *name : {"Evening news.mp4", "Interview.MKV", "Station ident.webm", "Tonight.m3u"}) {
+    QFile(videos.filePath(QLatin1String(name))).open(QIODevice::WriteOnly);
+  }
+  controller->setFolder(videos.path());
   mixer.video().setTopText(QStringLiteral("Tonight on the station"));
   mixer.video().setBottomText(QStringLiteral("Call in: 555-0100\r\nRequests open until midnight"));
   mixer.video().setTopColour(255);
@@ -50,5 +61,11 @@ int main(int argc, char *argv[]) {
     ok = save(controller, names[index]) && ok;
   }
   ok = save(&mixer.video(), "kestrin-video.png") && ok;
+  mixer.video().openPlayerOptions();
+  if (auto *options = mixer.video().findChild<QDialog *>(QStringLiteral("Options"))) {
+    QApplication::processEvents();
+    ok = save(options, "kestrin-options.png") && ok;
+    options->close();
+  }
   return ok ? 0 : 1;
 }

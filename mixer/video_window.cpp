@@ -1,8 +1,9 @@
 #include "video_window.h"
 
-#include "media_player.h"
+#include "player_options_dialog.h"
 
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -44,11 +45,28 @@ VideoWindow::VideoWindow(QWidget *parent)
 }
 
 void VideoWindow::attachPlayer(MediaPlayer &player) {
+  player_ = &player;
   player_widget_ = player.videoWidget();
   player_widget_->setParent(this);
   player_widget_->raise();
   placePlayer();
   player_widget_->show();
+
+  player_menu_ = new QMenu(this);
+  player_menu_->setObjectName(QStringLiteral("PlayerMenu"));
+  QAction *options = player_menu_->addAction(QStringLiteral("Options..."), this, &VideoWindow::openPlayerOptions);
+  options->setObjectName(QStringLiteral("actionOptions"));
+  player_widget_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(player_widget_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint &position) { player_menu_->popup(player_widget_->mapToGlobal(position)); });
+}
+
+void VideoWindow::openPlayerOptions() {
+  auto *dialog = new PlayerOptionsDialog(player_->videoAcceleration(), this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &QDialog::accepted, this,
+          [this, dialog] { emit videoAccelerationChosen(dialog->chosenAcceleration()); });
+  dialog->open();
 }
 
 void VideoWindow::placePlayer() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media_player.h"
+
 #include <QPixmap>
 #include <QRect>
 #include <QWidget>
@@ -7,19 +9,23 @@
 #include <cstdint>
 
 class QLabel;
-class MediaPlayer;
+class QMenu;
 
 // The surface outside tools capture: frameless, always on top, 320 x 240 at
 // the screen's top-left corner, white or a picture, with the player's picture
-// over a title line (TopLabel) and a message block (BottomLabel).
+// over a title line (TopLabel) and a message block (BottomLabel). A
+// right-click on the picture opens the player's menu with its Options.
 class VideoWindow : public QWidget {
   Q_OBJECT
 
 public:
   explicit VideoWindow(QWidget *parent = nullptr);
 
-  // Places the player's picture; call once the player exists.
+  // Places the player's picture and gives it its right-click menu; call
+  // once the player exists.
   void attachPlayer(MediaPlayer &player);
+  // The Options of the player, as its menu opens them.
+  void openPlayerOptions();
 
   // The picture's rectangle in twips.
   QRect playerRectTwips() const { return player_twips_; }
@@ -43,6 +49,8 @@ public:
 signals:
   // A click on the window's own background, outside the picture and texts.
   void backgroundClicked();
+  // The operator chose OK in the player's Options.
+  void videoAccelerationChosen(VideoAcceleration acceleration);
 
 protected:
   void paintEvent(QPaintEvent *event) override;
@@ -53,7 +61,9 @@ private:
 
   QLabel *top_label_ = nullptr;
   QLabel *bottom_label_ = nullptr;
+  MediaPlayer *player_ = nullptr;
   QWidget *player_widget_ = nullptr;
+  QMenu *player_menu_ = nullptr;
   QRect player_twips_{600, 720, 3600, 2025};
   QPixmap background_;
   QString top_text_;

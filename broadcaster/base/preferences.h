@@ -6,6 +6,9 @@ namespace preference {
 inline constexpr char kOrganization[] = "Tarvik";
 // Log in again by itself when the server is lost.
 inline constexpr char kReconnect[] = "broadcast/reconnect";
+// "real-time" or "hold".
+inline constexpr char kPacing[] = "broadcast/pacing";
+inline constexpr char kPacingDefault[] = "real-time";
 // The main window's size when it was last closed; the first size, which is
 // also the smallest, is the layout's own.
 inline constexpr char kWindowSize[] = "window/size";

@@ -1,6 +1,5 @@
 #include "broadcast_driver.h"
 
-#include <scoped_value.h>
 #include <session.h>
 #include <station_log.h>
 
@@ -11,12 +10,11 @@
 
 namespace {
 
+// "occured" is how the message has always read; operators' scripts match it.
 const QString kConnectionFailed =
     QStringLiteral("You either entered an incorrect password, or the server couldn't be reached!");
 const QString kStreamingFailed = QStringLiteral("An error occured when streaming.");
-constexpr std::uint32_t kStopSettleMs = 500;
-constexpr std::uint32_t kLoginPollMs = 10;
-constexpr std::uint32_t kRetryPollMs = 50;
+const QString kStreamStopped = QStringLiteral("Stream stopped.");
 
 bool fileIsReadable(const QString &path) {
   QFile file(path);
@@ -30,9 +28,16 @@ QString withReason(const QString &message, const QString &reason) {
 } // namespace
 
 BroadcastDriver::BroadcastDriver(session::Session &session, PlayQueue &queue, ControlHost &control,
-                                 std::shared_ptr<YieldClock> clock, QObject *parent)
+                                 std::shared_ptr<StationClock> clock, QObject *parent)
     : QObject(parent), session_(session), queue_(queue), control_(control),
-      clock_(clock ? std::move(clock) : std::make_shared<SystemYieldClock>()), draw_(clockSeededDraw()) {}
+      clock_(clock ? std::move(clock) : std::make_shared<SystemStationClock>()), draw_(clockSeededDraw()) {
+  wait_timer_.setSingleShot(true);
+  wait_timer_.setTimerType(Qt::PreciseTimer);
+  connect(&wait_timer_, &QTimer::timeout, this, &BroadcastDriver::onWaitOver);
+  connect(&control_, &ControlHost::stateChanged, this, &BroadcastDriver::onControlState);
+  connect(&control_, &ControlHost::videoFinished, this, &BroadcastDriver::onVideoFinished);
+  connect(&control_, &ControlHost::videoTaken, this, &BroadcastDriver::onVideoTaken);
+}
 
 void BroadcastDriver::report(Problem problem, const QString &message) {
   qCWarning(lcBroadcast).noquote() << message;
@@ -50,9 +55,14 @@ void BroadcastDriver::setStatus(const QString &text) {
   emit statusChanged(text);
 }
 
+void BroadcastDriver::startWait(Phase phase, std::uint32_t duration_ms) {
+  phase_ = phase;
+  wait_timer_.start(clock_->msUntil(clock_->nowMs() + duration_ms));
+}
+
 void BroadcastDriver::RunBroadcast() {
-  // A second Start while a broadcast runs (clicked during one of its yields).
-  if (phase_ != Phase::Idle || exit_requested_) {
+  // A second Start while a broadcast runs or settles.
+  if (broadcast_running_ || phase_ != Phase::Idle || exit_requested_) {
     return;
   }
   if (!control_.isLoaded()) {
@@ -65,96 +75,80 @@ void BroadcastDriver::RunBroadcast() {
     emit ended(true);
     return;
   }
-  bool by_error = false;
-  {
-    ScopedValue<Phase> running(phase_, Phase::Running);
-    emit runningChanged(true);
-    skipped_in_a_row_ = 0;
-    retry_wait_ms_ = kFirstRetryWaitMs;
-    broadcast();
-    // A broadcast never ends by itself: unless Stop or Exit came, an error ended it.
-    by_error = phase_ == Phase::Running && !exit_requested_;
-  }
-  emit runningChanged(false);
-  emit ended(by_error);
+  broadcast_running_ = true;
+  skipped_in_a_row_ = 0;
+  retry_wait_ms_ = kFirstRetryWaitMs;
+  connection_lost_ = false;
+  const ControlResult pacing = control_.setPacingMode(pacing_mode_);
+  qCInfo(lcBroadcast).noquote() << (pacing.ok() ? QStringLiteral("Pacing: %1").arg(control_.pacingMode())
+                                                : QStringLiteral("Pacing stays the control's own: %1").arg(pacing.text));
+  emit runningChanged(true);
+  beginCycle();
 }
 
-void BroadcastDriver::broadcast() {
-  for (;;) {
-    const ControlState state = control_.state();
-    const bool logged_in = state == ControlState::Ready || state == ControlState::Sending;
-    const LoginResult login = logged_in ? LoginResult::LoggedIn : logIn();
-    if (login == LoginResult::Unreachable) {
-      if (waitBeforeRetry(QStringLiteral("The server could not be reached or refused the login."))) {
-        continue;
-      }
-      return;
-    }
-    if (login != LoginResult::LoggedIn) {
-      return;
-    }
-    retry_wait_ms_ = kFirstRetryWaitMs;
-    if (playLoop() == PlayResult::ConnectionLost &&
-        waitBeforeRetry(QStringLiteral("The connection to the server was lost."))) {
-      continue;
-    }
-    return;
+void BroadcastDriver::beginCycle() {
+  const ControlState state = control_.state();
+  if (state == ControlState::Ready || state == ControlState::Sending) {
+    playNext();
+  } else {
+    logIn();
   }
 }
 
-BroadcastDriver::LoginResult BroadcastDriver::logIn() {
+QString BroadcastDriver::serverName() const { return server_name_; }
+
+void BroadcastDriver::logIn() {
   const session::BroadcastSettings read = session_.document().broadcastSettings();
   if (!read.problem.isEmpty()) {
     report(Problem::SettingsUnusable, read.problem);
-    return LoginResult::Failed;
+    endBroadcast(true);
+    return;
   }
   // The source logs in one port above the server's own: name both.
-  const QString server = QStringLiteral("%1:%2 (source port %3)")
-                             .arg(read.settings.address)
-                             .arg(read.settings.port)
-                             .arg(read.settings.port + 1);
-  qCInfo(lcConnection).noquote() << "Logging in to" << server;
+  server_name_ = QStringLiteral("%1:%2 (source port %3)")
+                     .arg(read.settings.address)
+                     .arg(read.settings.port)
+                     .arg(read.settings.port + 1);
+  qCInfo(lcConnection).noquote() << "Logging in to" << server_name_;
   ControlResult result = control_.setup(read.settings);
   if (result.ok()) {
     result = control_.connectToServer();
   }
   if (!result.ok()) {
     report(Problem::LoginFailed, withReason(kConnectionFailed, result.text));
-    return LoginResult::Failed;
+    endBroadcast(true);
+    return;
   }
-
-  const std::uint32_t started_ms = clock_->nowMs();
-  while (static_cast<int>(control_.state()) <= 0) {
-    if (broadcastAbandoned()) {
-      return LoginResult::Abandoned;
-    }
-    if (clock_->nowMs() - started_ms >= kLoginTimeoutMs) {
-      control_.disconnectFromServer();
-      qCWarning(lcConnection).noquote() << "No answer from" << server << "within" << kLoginTimeoutMs / 1000 << "s";
-      break;
-    }
-    clock_->yieldToEvents();
-    clock_->sleepMs(kLoginPollMs);
-  }
-  const ControlState state = control_.state();
-  if (state == ControlState::Ready) {
-    qCInfo(lcConnection).noquote() << "Logged in to" << server;
-    return LoginResult::LoggedIn;
-  }
-  if (state == ControlState::LoginRefused) {
-    qCWarning(lcConnection).noquote() << server << "refused the login";
-  } else if (state == ControlState::SocketError) {
-    qCWarning(lcConnection).noquote() << server << "could not be reached";
-  }
-  if (reconnect_) {
-    return LoginResult::Unreachable;
-  }
-  report(Problem::LoginFailed, kConnectionFailed);
-  return LoginResult::Failed;
+  startWait(Phase::LoggingIn, kLoginTimeoutMs);
 }
 
-bool BroadcastDriver::waitBeforeRetry(const QString &reason) {
-  if (!reconnect_ || broadcastAbandoned()) {
+void BroadcastDriver::onControlState(ControlState state) {
+  if (phase_ == Phase::LoggingIn && static_cast<int>(state) > 0) {
+    wait_timer_.stop();
+    onLoginOutcome(state);
+  }
+}
+
+void BroadcastDriver::onLoginOutcome(ControlState state) {
+  if (state == ControlState::Ready) {
+    qCInfo(lcConnection).noquote() << "Logged in to" << server_name_;
+    playNext();
+    return;
+  }
+  if (state == ControlState::LoginRefused) {
+    qCWarning(lcConnection).noquote() << server_name_ << "refused the login";
+  } else if (state == ControlState::SocketError) {
+    qCWarning(lcConnection).noquote() << server_name_ << "could not be reached";
+  }
+  if (scheduleRetry(QStringLiteral("The server could not be reached or refused the login."))) {
+    return;
+  }
+  report(Problem::LoginFailed, kConnectionFailed);
+  endBroadcast(true);
+}
+
+bool BroadcastDriver::scheduleRetry(const QString &reason) {
+  if (!reconnect_) {
     return false;
   }
   const std::uint32_t wait_ms = retry_wait_ms_;
@@ -162,15 +156,9 @@ bool BroadcastDriver::waitBeforeRetry(const QString &reason) {
   const QString status = QStringLiteral("%1 Trying again in %2 s.").arg(reason).arg(wait_ms / 1000);
   qCWarning(lcConnection).noquote() << status;
   emit statusChanged(status);
-  const std::uint32_t started_ms = clock_->nowMs();
-  while (clock_->nowMs() - started_ms < wait_ms) {
-    if (broadcastAbandoned()) {
-      return false;
-    }
-    clock_->yieldToEvents();
-    clock_->sleepMs(kRetryPollMs);
-  }
-  return !broadcastAbandoned();
+  startWait(Phase::WaitingToRetry, wait_ms);
+  emit retryScheduled(wait_ms);
+  return true;
 }
 
 bool BroadcastDriver::skipItem(const PlayQueue::Item &item, const QString &status_note) {
@@ -203,18 +191,20 @@ bool BroadcastDriver::topUpQueue() {
   return true;
 }
 
-BroadcastDriver::PlayResult BroadcastDriver::playLoop() {
-  // Stop may come in any yield, also one after which a video still ends well.
-  while (!exit_requested_ && phase_ == Phase::Running) {
+void BroadcastDriver::playNext() {
+  phase_ = Phase::Playing;
+  for (;;) {
     if (!topUpQueue()) {
-      return PlayResult::Ended;
+      endBroadcast(true);
+      return;
     }
     const PlayQueue::Item head = queue_.itemAt(0);
     const QString entry_key = session::entryKeyFromNodeKey(head.node_key);
     const std::optional<session::PlayableEntry> entry = session_.document().playableEntry(entry_key);
     if (!entry) {
       if (!skipItem(head, QStringLiteral("Skipped \"%1\": its library entry is missing or incomplete.").arg(head.title))) {
-        return PlayResult::Ended;
+        endBroadcast(true);
+        return;
       }
       continue;
     }
@@ -223,96 +213,180 @@ BroadcastDriver::PlayResult BroadcastDriver::playLoop() {
                                                       "was taken out of the queue.")
                                            .arg(entry->path, head.title));
       if (!skipItem(head, QStringLiteral("Skipped \"%1\": its video file is missing or cannot be read.").arg(head.title))) {
-        return PlayResult::Ended;
+        endBroadcast(true);
+        return;
       }
       continue;
     }
 
     setStatus(QStringLiteral("Streaming ") + head.title);
+    playing_ = head;
+    playing_key_ = entry_key;
     emit videoStarting(entry_key);
-    if (exit_requested_) {
-      return PlayResult::Ended;
+    // A handler of videoStarting may have pressed Stop or Exit.
+    if (phase_ != Phase::Playing) {
+      return;
     }
-    bool sent_whole_file = false;
-    const ControlResult result = control_.streamVideo(entry->path, head.title, &sent_whole_file);
-    if (exit_requested_) {
-      return PlayResult::Ended;
+    const ControlResult started = control_.startVideo(entry->path, head.title);
+    if (!started.ok()) {
+      reportStreamingFailed(started.text);
+      endBroadcast(true);
     }
-    if (!result.ok() || !sent_whole_file) {
-      if (phase_ != Phase::Running) {
-        reportStreamingFailed(result.text);
-        return PlayResult::Ended;
-      }
-      // Still logged in: the control refused this file (not a video it can
-      // pace, or it could not be read to its end); the connection is fine
-      // and the next video can go.
-      if (control_.state() == ControlState::Ready) {
-        report(Problem::VideoRefused, withReason(QStringLiteral("\"%1\" cannot be streamed and was taken out of the "
-                                                                "queue.")
-                                                     .arg(head.title),
-                                                 result.text));
-        if (!skipItem(head, QStringLiteral("Skipped \"%1\": it cannot be streamed.").arg(head.title))) {
-          return PlayResult::Ended;
-        }
-        continue;
-      }
-      // The server went away or stopped taking the stream: close our side
-      // too, so the next login starts afresh.
-      control_.disconnectFromServer();
-      if (reconnect_) {
-        qCWarning(lcConnection).noquote()
-            << withReason(QStringLiteral("Lost the server while sending \"%1\".").arg(head.title), result.text);
-        return PlayResult::ConnectionLost;
-      }
-      reportStreamingFailed(result.text);
-      return PlayResult::Ended;
-    }
+    return;
+  }
+}
+
+void BroadcastDriver::onVideoTaken() {
+  if (phase_ != Phase::Playing) {
+    return;
+  }
+  // The server takes the stream: a login that lasts. Only now does the
+  // backoff start over, so a server that closes right after each login
+  // is tried less and less often.
+  retry_wait_ms_ = kFirstRetryWaitMs;
+  if (connection_lost_) {
+    connection_lost_ = false;
+    qCInfo(lcConnection).noquote() << "Back on the air";
+    emit connectionBack();
+  }
+  emit videoOnAir(playing_key_);
+}
+
+void BroadcastDriver::onVideoFinished(bool sent, const QString &error_text) {
+  if (phase_ != Phase::Playing) {
+    return;
+  }
+  const PlayQueue::Item item = playing_;
+  const QString entry_key = playing_key_;
+  playing_ = PlayQueue::Item();
+  playing_key_.clear();
+  if (sent) {
     skipped_in_a_row_ = 0;
     if (session_.document().raisePlayCount(entry_key)) {
       const std::optional<session::PlayableEntry> played = session_.document().playableEntry(entry_key);
-      qCInfo(lcBroadcast).noquote() << QStringLiteral("Played \"%1\" to its end; its play count is now %2.")
-                                           .arg(head.title)
-                                           .arg(played ? played->play_count : 0.0);
+      const int late_s = control_.lateMs() / 1000;
+      qCInfo(lcBroadcast).noquote() << QStringLiteral("Played \"%1\" to its end; its play count is now %2.%3")
+                                           .arg(item.title)
+                                           .arg(played ? played->play_count : 0.0)
+                                           .arg(late_s > 0 ? QStringLiteral(" It ended %1 s behind its schedule.")
+                                                                 .arg(late_s)
+                                                           : QString());
       emit saveNeeded();
     }
     // The item that played, wherever the operator moved it meanwhile.
-    queue_.removeItem(head.id);
+    queue_.removeItem(item.id);
     emit videoPlayed(entry_key);
+    if (phase_ == Phase::Playing) {
+      playNext();
+    }
+    return;
   }
-  return PlayResult::Ended;
+
+  // Still logged in: the control refused this file (not a video it can
+  // pace, or it could not be read to its end); the connection is fine and
+  // the next video can go.
+  const ControlState state = control_.state();
+  if (state == ControlState::Ready) {
+    report(Problem::VideoRefused,
+           withReason(QStringLiteral("\"%1\" cannot be streamed and was taken out of the queue.").arg(item.title),
+                      error_text));
+    if (skipItem(item, QStringLiteral("Skipped \"%1\": it cannot be streamed.").arg(item.title))) {
+      playNext();
+    } else {
+      endBroadcast(true);
+    }
+    return;
+  }
+  // The server went away, stopped taking the stream or refused it after the
+  // login: close our side too, so the next login starts afresh.
+  control_.disconnectFromServer();
+  if (reconnect_) {
+    qCWarning(lcConnection).noquote()
+        << withReason(QStringLiteral("Lost the server while sending \"%1\".").arg(item.title), error_text);
+    if (!connection_lost_) {
+      connection_lost_ = true;
+      emit connectionLost(error_text);
+    }
+    scheduleRetry(state == ControlState::LoginRefused
+                      ? QStringLiteral("The server could not be reached or refused the login.")
+                      : QStringLiteral("The connection to the server was lost."));
+    return;
+  }
+  reportStreamingFailed(error_text);
+  endBroadcast(true);
 }
 
-void BroadcastDriver::stopControl() {
-  const ControlState before = control_.state();
-  const bool was_connected = before == ControlState::Ready || before == ControlState::Sending;
-  control_.stopStream();
-  clock_->yieldToEvents();
-  clock_->sleepMs(kStopSettleMs);
-  control_.disconnectFromServer();
-  if (was_connected) {
+void BroadcastDriver::onWaitOver() {
+  switch (phase_) {
+  case Phase::LoggingIn:
+    control_.disconnectFromServer();
+    qCWarning(lcConnection).noquote() << "No answer from" << server_name_ << "within" << kLoginTimeoutMs / 1000 << "s";
+    onLoginOutcome(control_.state());
+    break;
+  case Phase::WaitingToRetry:
+    beginCycle();
+    break;
+  case Phase::StopSettling: {
+    const bool was_running = broadcast_running_;
+    control_.disconnectFromServer();
     qCInfo(lcConnection) << "Disconnected from the server";
+    phase_ = Phase::Idle;
+    if (was_running) {
+      setStatus(kStreamStopped);
+      endBroadcast(false);
+    }
+    break;
+  }
+  case Phase::ExitSettling:
+    control_.disconnectFromServer();
+    qCInfo(lcConnection) << "Disconnected from the server";
+    startWait(Phase::ExitClosing, kSettleMs);
+    break;
+  case Phase::ExitClosing:
+    phase_ = Phase::Idle;
+    if (broadcast_running_) {
+      endBroadcast(false);
+    }
+    emit exitFinished();
+    break;
+  case Phase::Idle:
+  case Phase::Playing:
+    break;
   }
 }
 
 void BroadcastDriver::stop() {
-  // A second click on Stop during this one's yield has nothing to add.
-  if (phase_ == Phase::Stopping || phase_ == Phase::Stopped) {
+  // A second click on Stop while this one settles has nothing to add.
+  if (exit_requested_ || phase_ == Phase::StopSettling) {
     return;
   }
   qCInfo(lcBroadcast) << "Stop pressed";
-  if (phase_ == Phase::Idle) {
-    ScopedValue<Phase> stopping(phase_, Phase::Stopping);
-    stopControl();
-    return;
-  }
-  // The running broadcast sees this and ends once the control lets go.
-  phase_ = Phase::Stopped;
-  stopControl();
+  wait_timer_.stop();
+  control_.stopStream();
+  startWait(Phase::StopSettling, kSettleMs);
 }
 
 void BroadcastDriver::endForExit() {
+  if (exit_requested_) {
+    return;
+  }
   exit_requested_ = true;
-  stopControl();
-  clock_->yieldToEvents();
-  clock_->sleepMs(kStopSettleMs);
+  wait_timer_.stop();
+  control_.stopStream();
+  startWait(Phase::ExitSettling, kSettleMs);
+}
+
+void BroadcastDriver::endBroadcast(bool by_error) {
+  wait_timer_.stop();
+  if (phase_ != Phase::ExitSettling && phase_ != Phase::ExitClosing) {
+    phase_ = Phase::Idle;
+  }
+  playing_ = PlayQueue::Item();
+  playing_key_.clear();
+  if (!broadcast_running_) {
+    return;
+  }
+  broadcast_running_ = false;
+  emit runningChanged(false);
+  emit ended(by_error);
 }

@@ -4,10 +4,11 @@
 #include "play_queue.h"
 #include "queue_fill.h"
 
-#include <yield_clock.h>
+#include <station_clock.h>
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -20,8 +21,10 @@ class Session;
 // session's settings and plays the queue, video after video, until one
 // fails; Stop and Exit end it. With reconnect on, a lost or unreachable
 // server is tried again after a growing wait instead, and the interrupted
-// video starts over. A broadcast runs inside the call that starts it and
-// keeps the program's events moving through the control's yields and its
+// video starts over.
+//
+// It is a state machine on the control's signals and its own timers: every
+// call returns at once, nothing here sleeps or runs an event loop of its
 // own. It shows nothing itself: what happens is reported by signals and in
 // the log.
 class BroadcastDriver : public QObject {
@@ -47,20 +50,26 @@ public:
   static constexpr int kSkipLimit = 10;
   static constexpr std::uint32_t kFirstRetryWaitMs = 2000;
   static constexpr std::uint32_t kLongestRetryWaitMs = 60000;
+  static constexpr std::uint32_t kSettleMs = 500;
 
   // The play mode comes from the queue. A null clock means the system clock.
   BroadcastDriver(session::Session &session, PlayQueue &queue, ControlHost &control,
-                  std::shared_ptr<YieldClock> clock = nullptr, QObject *parent = nullptr);
+                  std::shared_ptr<StationClock> clock = nullptr, QObject *parent = nullptr);
 
   void setDraw(NodeDraw draw) { draw_ = std::move(draw); }
-  bool isRunning() const { return phase_ == Phase::Running || phase_ == Phase::Stopped; }
+  // From Start until the broadcast has ended (after Stop, once it settled).
+  bool isRunning() const { return broadcast_running_; }
   bool reconnects() const { return reconnect_; }
   void setReconnect(bool reconnect) { reconnect_ = reconnect; }
+  // "real-time" or "hold", given to the control at every Start.
+  QString pacingMode() const { return pacing_mode_; }
+  void setPacingMode(const QString &mode) { pacing_mode_ = mode; }
 
 public slots:
   void RunBroadcast();
   void stop();
-  // Stops the control for good before the program ends; no broadcast starts after it.
+  // Stops the control for good before the program ends; no broadcast starts
+  // after it. exitFinished follows once the control has let go.
   void endForExit();
 
 signals:
@@ -72,42 +81,66 @@ signals:
   void ended(bool by_error);
   // The head is about to be sent (after the status line is set).
   void videoStarting(const QString &entry_key);
+  // The server has taken the first of it: the video is on the air.
+  void videoOnAir(const QString &entry_key);
   // A video was sent to its end and its play count raised.
   void videoPlayed(const QString &entry_key);
   // The document changed (a play count) and should reach the file now.
   void saveNeeded();
+  // With reconnect: the next login is tried in wait_ms.
+  void retryScheduled(std::uint32_t wait_ms);
+  // The stream went off the air by itself (reconnect on), and came back.
+  void connectionLost(const QString &reason);
+  void connectionBack();
+  void exitFinished();
 
 private:
-  // Stopped: Stop was pressed and the broadcast is winding down; Stopping:
-  // a Stop with no broadcast running is under way.
-  enum class Phase { Idle, Running, Stopped, Stopping };
-  enum class LoginResult { LoggedIn, Failed, Unreachable, Abandoned };
-  enum class PlayResult { Ended, ConnectionLost };
+  enum class Phase {
+    Idle,
+    LoggingIn,      // the login's answer or its time limit
+    Playing,        // the control's videoFinished
+    WaitingToRetry, // the growing wait before the next login
+    StopSettling,   // half a second after Stop, then disconnect
+    ExitSettling,   // half a second after Exit's stop, then disconnect
+    ExitClosing,    // half a second after Exit's disconnect
+  };
 
-  // Logs in and plays, logging in again after losses when reconnect is on.
-  void broadcast();
-  LoginResult logIn();
-  PlayResult playLoop();
-  // The growing wait before the next login; false when Stop or Exit ended it.
-  bool waitBeforeRetry(const QString &reason);
+  void beginCycle();
+  void logIn();
+  void onControlState(ControlState state);
+  void onLoginOutcome(ControlState state);
+  void playNext();
+  void onVideoFinished(bool sent, const QString &error_text);
+  void onVideoTaken();
+  void onWaitOver();
+  // The growing wait before the next login; false when reconnect is off.
+  bool scheduleRetry(const QString &reason);
   // Tops the queue up as the play mode asks; false when there is nothing to play.
   bool topUpQueue();
   bool skipItem(const PlayQueue::Item &item, const QString &status_note);
-  // Stop request, a yield, half a second to settle, then disconnect.
-  void stopControl();
-  bool broadcastAbandoned() const { return phase_ != Phase::Running || exit_requested_; }
+  void startWait(Phase phase, std::uint32_t duration_ms);
+  void endBroadcast(bool by_error);
   void report(Problem problem, const QString &message);
   void reportStreamingFailed(const QString &reason);
   void setStatus(const QString &text);
+  QString serverName() const;
 
   session::Session &session_;
   PlayQueue &queue_;
   ControlHost &control_;
-  std::shared_ptr<YieldClock> clock_;
+  std::shared_ptr<StationClock> clock_;
   NodeDraw draw_;
+  QTimer wait_timer_;
   Phase phase_ = Phase::Idle;
+  bool broadcast_running_ = false;
   bool exit_requested_ = false;
   bool reconnect_ = false;
+  QString pacing_mode_ = QStringLiteral("real-time");
   int skipped_in_a_row_ = 0;
   std::uint32_t retry_wait_ms_ = kFirstRetryWaitMs;
+  // Off the air by itself since the last video the server took.
+  bool connection_lost_ = false;
+  QString server_name_;
+  PlayQueue::Item playing_;
+  QString playing_key_;
 };

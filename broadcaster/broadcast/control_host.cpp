@@ -56,6 +56,7 @@ bool ControlHost::create(QWidget *parent, const QString &prog_id, const QString 
     }
     control->hide();
     control_ = control;
+    connectSignals();
     owns_control_ = parent == nullptr;
     load_error_.clear();
     return true;
@@ -136,3 +137,44 @@ ControlResult ControlHost::streamVideo(const QString &path, const QString &title
   *sent_whole_file = result;
   return finishCall("StreamVideo", invoked);
 }
+
+void ControlHost::connectSignals() {
+  // By signature: a control without these signals still streams through the
+  // calls above, and the connections simply do not exist.
+  connect(control_, SIGNAL(StateChanged(QString)), this, SLOT(onStateChanged()));
+  connect(control_, SIGNAL(VideoFinished(bool,QString)), this, SLOT(onVideoFinished(bool,QString)));
+  connect(control_, SIGNAL(VideoTaken()), this, SLOT(onVideoTaken()));
+}
+
+void ControlHost::onStateChanged() { emit stateChanged(state()); }
+
+void ControlHost::onVideoFinished(bool sent, const QString &error) { emit videoFinished(sent, error); }
+
+void ControlHost::onVideoTaken() { emit videoTaken(); }
+
+ControlResult ControlHost::startVideo(const QString &path, const QString &title) {
+  if (!control_) {
+    return notLoaded();
+  }
+  bool started = false;
+  const bool invoked = QMetaObject::invokeMethod(control_, "StartVideo", Qt::DirectConnection,
+                                                 Q_RETURN_ARG(bool, started), Q_ARG(QString, path),
+                                                 Q_ARG(QString, title));
+  const ControlResult result = finishCall("StartVideo", invoked);
+  if (result.ok() && !started) {
+    return {ControlResult::Code::ControlError, QStringLiteral("The streaming control did not start %1.").arg(path)};
+  }
+  return result;
+}
+
+ControlResult ControlHost::setPacingMode(const QString &mode) {
+  if (!control_) {
+    return notLoaded();
+  }
+  const bool set = control_->setProperty("PacingMode", mode);
+  return finishCall("PacingMode", set);
+}
+
+QString ControlHost::pacingMode() const { return control_ ? control_->property("PacingMode").toString() : QString(); }
+
+int ControlHost::lateMs() const { return control_ ? control_->property("LateMs").toInt() : 0; }

@@ -2,6 +2,7 @@
 
 #include <station_settings.h>
 
+#include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -36,13 +37,16 @@ struct ControlResult {
 // its programmatic name next to the executable, creates one instance and
 // calls its members by name through the meta-object system. This is the one
 // place that knows those names; every call reads the control's LastError, so
-// an error the control raises becomes a result here instead of a crash.
-class ControlHost {
+// an error the control raises becomes a result here instead of a crash. The
+// control's signals come out as this host's own.
+class ControlHost : public QObject {
+  Q_OBJECT
+
 public:
   static constexpr const char *kProgId = "PelloxProject.Pellox";
 
   ControlHost() = default;
-  ~ControlHost();
+  ~ControlHost() override;
   ControlHost(const ControlHost &) = delete;
   ControlHost &operator=(const ControlHost &) = delete;
 
@@ -65,10 +69,29 @@ public:
   ControlResult disconnectFromServer();
   ControlResult stopStream();
   // sent_whole_file is the control's answer; the result says whether the
-  // call itself went through without an error.
+  // call itself went through without an error. Waits until the file is sent.
   ControlResult streamVideo(const QString &path, const QString &title, bool *sent_whole_file);
+  // Starts a video and returns at once; videoFinished follows.
+  ControlResult startVideo(const QString &path, const QString &title);
+  // "hold" or "real-time".
+  ControlResult setPacingMode(const QString &mode);
+  QString pacingMode() const;
+  // How far the stream is behind its schedule.
+  int lateMs() const;
+
+signals:
+  void stateChanged(ControlState state);
+  void videoFinished(bool sent, const QString &error);
+  // The server has taken the first block of the video: it is on the air.
+  void videoTaken();
+
+private slots:
+  void onStateChanged();
+  void onVideoFinished(bool sent, const QString &error);
+  void onVideoTaken();
 
 private:
+  void connectSignals();
   ControlResult invokeNoArguments(const char *member);
   ControlResult finishCall(const char *member, bool invoked) const;
 

@@ -5,7 +5,7 @@
 #include "play_queue.h"
 
 #include <session.h>
-#include <yield_clock.h>
+#include <station_clock.h>
 
 #include <memory>
 
@@ -14,7 +14,7 @@
 // looked for next to the executable unless control_folder names a folder.
 class Station {
 public:
-  explicit Station(std::shared_ptr<YieldClock> clock = nullptr, const QString &control_folder = QString())
+  explicit Station(std::shared_ptr<StationClock> clock = nullptr, const QString &control_folder = QString())
       : driver(session, queue, control, std::move(clock)) {
     control.create(nullptr, QString::fromLatin1(ControlHost::kProgId), control_folder);
     QObject::connect(&driver, &BroadcastDriver::saveNeeded, &session, &session::Session::save);

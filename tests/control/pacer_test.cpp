@@ -1,6 +1,6 @@
-// The send loop on its own: a recording sink and the fake clock, no sockets.
+// The pacer on its own: a recording sink and a clock that the test moves,
+// no sockets and no threads. Time jumps to the end of every wait.
 
-#include "fake_clock.h"
 #include "nsv_fixtures.h"
 
 #include <nsv_pacer.h>
@@ -10,11 +10,14 @@
 #include <QBuffer>
 #include <QRandomGenerator>
 
+#include <cmath>
 #include <functional>
 #include <vector>
 
 using pellox::NsvPacer;
 using pellox::PaceOutcome;
+using pellox::PaceStep;
+using pellox::PacingMode;
 
 namespace {
 
@@ -25,23 +28,18 @@ struct SentBlock {
 
 class RecordingSink : public pellox::PacerSink {
 public:
-  explicit RecordingSink(FakePacingClock &clock) : clock_(clock) {}
+  explicit RecordingSink(const std::uint32_t &now_ms) : now_ms_(now_ms) {}
 
   bool isConnected() const override { return connected; }
   bool sendBlock(const QByteArray &block) override {
-    sent.push_back({clock_.now_ms, block});
+    sent.push_back({now_ms_, block});
     queued_bytes += block.size();
     if (after_send) {
-      after_send(static_cast<int>(sent.size()));
+      after_send();
     }
     return send_succeeds;
   }
-  qint64 queuedBytes() const override { return queued_bytes; }
-  bool takeStopRequest() override {
-    const bool requested = stop_requested;
-    stop_requested = false;
-    return requested;
-  }
+  qint64 bytesNotTaken() const override { return queued_bytes; }
   void setProgress(int percent) override { progress.push_back(percent); }
 
   QByteArray allBytes() const {
@@ -51,56 +49,69 @@ public:
     }
     return bytes;
   }
-
-  bool connected = true;
-  bool send_succeeds = true;
-  bool stop_requested = false;
-  // What the connection still holds; tests drain it as a server would.
-  qint64 queued_bytes = 0;
-  std::vector<SentBlock> sent;
-  std::vector<int> progress;
-  std::function<void(int)> after_send;
-
-private:
-  FakePacingClock &clock_;
-};
-
-// One run of the pacer on bytes in memory, for grouped cases.
-struct PacerRun {
-  PaceOutcome run(const QByteArray &bytes, double frames_per_second) {
-    QBuffer file;
-    file.setData(bytes);
-    file.open(QIODevice::ReadOnly);
-    NsvPacer pacer(clock);
-    return pacer.run(file, 0, frames_per_second, sink);
-  }
-
-  FakePacingClock clock;
-  RecordingSink sink{clock};
-};
-
-class PacerTest : public ::testing::Test {
-protected:
-  PaceOutcome run(const QByteArray &file_bytes, double frames_per_second, qint64 start = 0) {
-    file_.setData(file_bytes);
-    file_.open(QIODevice::ReadOnly);
-    NsvPacer pacer(clock_);
-    return pacer.run(file_, start, frames_per_second, sink_);
-  }
-
-  // The moments at which the sink saw each block.
   std::vector<std::uint32_t> sendTimes() const {
     std::vector<std::uint32_t> times;
-    for (const SentBlock &block : sink_.sent) {
+    for (const SentBlock &block : sent) {
       times.push_back(block.at_ms);
     }
     return times;
   }
 
-  FakePacingClock clock_;
-  RecordingSink sink_{clock_};
-  QBuffer file_;
+  bool connected = true;
+  bool send_succeeds = true;
+  // What the connection still holds; tests drain it as a server would.
+  qint64 queued_bytes = 0;
+  std::vector<SentBlock> sent;
+  std::vector<int> progress;
+  std::function<void()> after_send;
+
+private:
+  const std::uint32_t &now_ms_;
 };
+
+// Runs files through the pacer as the sending thread would: the clock jumps
+// to the end of each wait (late_wake_ms later, if set); a wait for room lasts
+// 20 ms. on_wait runs at every wait, as a server's or an operator's action.
+// One schedule carries over from file to file, as on one connection.
+struct PacerRun {
+  PaceOutcome run(const QByteArray &bytes, double frames_per_second, PacingMode mode = PacingMode::HoldRule,
+                  qint64 start_offset = 0) {
+    QBuffer file;
+    file.setData(bytes);
+    file.open(QIODevice::ReadOnly);
+    NsvPacer pacer(file, start_offset, frames_per_second, mode, schedule);
+    pacer.setSecondObserver([this](std::uint32_t interval_ms) { seconds_ms.push_back(interval_ms); });
+    for (int steps = 0; steps < 10'000'000; ++steps) {
+      const PaceStep step = pacer.advance(now_ms, sink);
+      late_ms = pacer.lateMs(now_ms);
+      most_late_ms = std::max(most_late_ms, late_ms);
+      if (step.kind == PaceStep::Kind::Finished) {
+        schedule.advance(pacer.sentVideoMs());
+        return step.outcome;
+      }
+      now_ms = step.kind == PaceStep::Kind::WaitUntil ? step.until_ms + late_wake_ms : now_ms + 20;
+      if (on_wait) {
+        on_wait(step);
+      }
+    }
+    ADD_FAILURE() << "the pacer never finished";
+    return PaceOutcome::SendFailed;
+  }
+
+  std::uint32_t now_ms = 0;
+  std::uint32_t late_wake_ms = 0;
+  std::int64_t late_ms = 0;
+  std::int64_t most_late_ms = 0;
+  pellox::StreamSchedule schedule;
+  RecordingSink sink{now_ms};
+  std::function<void(const PaceStep &)> on_wait;
+  std::vector<std::uint32_t> seconds_ms;
+};
+
+// A server that reads everything at once.
+void readEverything(PacerRun &run) {
+  run.sink.after_send = [&run] { run.sink.queued_bytes = 0; };
+}
 
 } // namespace
 
@@ -175,21 +186,6 @@ TEST(SyncSearch, ChanceMarkersInOtherDataAreNoSyncFrame) {
   EXPECT_EQ(found.rate_byte, 30);
 }
 
-TEST_F(PacerTest, AStretchWithoutFramesStopsTheSend) {
-  // A real stream with megabytes of other data behind it.
-  QRandomGenerator random(11);
-  QByteArray noise(6 * 1024 * 1024, Qt::Uninitialized);
-  random.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-  const QByteArray stream = fixtures::nsvFile(50, 25, 1000);
-  sink_.after_send = [this](int) { sink_.queued_bytes = 0; }; // a server that reads everything
-  EXPECT_EQ(run(stream + noise, 25), PaceOutcome::NoFrames);
-  qint64 sent_bytes = 0;
-  for (const SentBlock &block : sink_.sent) {
-    sent_bytes += block.bytes.size();
-  }
-  EXPECT_LE(sent_bytes, stream.size() + pellox::kFramelessBytes + 2 * pellox::kBlockBytes);
-}
-
 TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
   EXPECT_EQ(pellox::roundHalfEven(0.5), 0.0);
   EXPECT_EQ(pellox::roundHalfEven(1.5), 2.0);
@@ -199,142 +195,111 @@ TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
   EXPECT_EQ(pellox::roundHalfEven(1.03), 1.0);
 }
 
-TEST_F(PacerTest, SendsWholeFileFromStartOffsetWithPartialLastBlock) {
+TEST(HoldRule, SendsFromTheStartOffsetInWholeBlocksAndTheFilesOwnLastBytes) {
   const QByteArray file = fixtures::filler(100) + fixtures::nsvFile(40, 25, 100);
-  ASSERT_EQ(run(file, 25.0, 100), PaceOutcome::Completed);
-  EXPECT_EQ(sink_.allBytes(), file.mid(100));
-  ASSERT_FALSE(sink_.sent.empty());
-  for (size_t index = 0; index + 1 < sink_.sent.size(); ++index) {
-    EXPECT_EQ(sink_.sent[index].bytes.size(), 1024);
+  PacerRun run;
+  readEverything(run);
+  ASSERT_EQ(run.run(file, 25.0, PacingMode::HoldRule, 100), PaceOutcome::Completed);
+  EXPECT_EQ(run.sink.allBytes(), file.mid(100));
+  for (size_t index = 0; index + 1 < run.sink.sent.size(); ++index) {
+    EXPECT_EQ(run.sink.sent[index].bytes.size(), 1024);
   }
-  EXPECT_EQ(sink_.sent.back().bytes.size(), (file.size() - 100) % 1024);
+  EXPECT_EQ(run.sink.sent.back().bytes.size(), (file.size() - 100) % 1024);
+
+  // Shorter than one block: one send of the file as it is.
+  const QByteArray tiny = fixtures::nsvFile(2, 25, 50);
+  PacerRun tiny_run;
+  ASSERT_EQ(tiny_run.run(tiny, 25.0), PaceOutcome::Completed);
+  ASSERT_EQ(tiny_run.sink.sent.size(), 1u);
+  EXPECT_EQ(tiny_run.sink.sent[0].bytes, tiny);
 }
 
-TEST_F(PacerTest, FileShorterThanOneBlockIsSentAsItIs) {
-  const QByteArray file = fixtures::nsvFile(2, 25, 50);
-  ASSERT_LT(file.size(), 1024);
-  ASSERT_EQ(run(file, 25.0), PaceOutcome::Completed);
-  ASSERT_EQ(sink_.sent.size(), 1u);
-  EXPECT_EQ(sink_.sent[0].bytes, file);
-}
-
-TEST_F(PacerTest, HoldsAfterOneSecondOfFramesUntilMoreThan950ms) {
+TEST(HoldRule, HoldsAfterOneSecondOfFramesUntilMoreThan950ms) {
   // r = 25, five frames per block: a hold after every fifth block.
-  ASSERT_EQ(run(fixtures::framesPerBlock(std::vector<int>(12, 5)), 25.0), PaceOutcome::Completed);
-  const std::vector<std::uint32_t> times = sendTimes();
+  PacerRun run;
+  readEverything(run);
+  ASSERT_EQ(run.run(fixtures::framesPerBlock(std::vector<int>(12, 5)), 25.0), PaceOutcome::Completed);
+  const std::vector<std::uint32_t> times = run.sink.sendTimes();
   ASSERT_EQ(times.size(), 12u);
-  for (int block = 0; block < 5; ++block) {
-    EXPECT_EQ(times[block], 0u) << block;
+  for (int block = 0; block < 12; ++block) {
+    EXPECT_EQ(times[block], static_cast<std::uint32_t>(block / 5) * 951u) << block;
   }
-  // Sleeps of 10 ms until the elapsed time exceeds 950: 960.
-  for (int block = 5; block < 10; ++block) {
-    EXPECT_EQ(times[block], 960u) << block;
-  }
-  EXPECT_EQ(times[10], 1920u);
-  EXPECT_EQ(times[11], 1920u);
   // Progress at each hold: (bytes read + 1) / length, rounded.
-  ASSERT_EQ(sink_.progress.size(), 2u);
-  EXPECT_EQ(sink_.progress[0], 42); // 5121 / 12288 = 41.67 %
-  EXPECT_EQ(sink_.progress[1], 83); // 10241 / 12288 = 83.34 %
+  EXPECT_EQ(run.sink.progress, (std::vector<int>{42, 83})); // 5121 and 10241 of 12288
+  EXPECT_EQ(run.seconds_ms, (std::vector<std::uint32_t>{951, 951}));
+
+  // Measured across the wrap of the millisecond counter.
+  PacerRun wrapping;
+  wrapping.now_ms = 0xFFFFFF00u;
+  ASSERT_EQ(wrapping.run(fixtures::framesPerBlock({25, 0}), 25.0), PaceOutcome::Completed);
+  const std::vector<std::uint32_t> wrapped = wrapping.sink.sendTimes();
+  ASSERT_EQ(wrapped.size(), 2u);
+  EXPECT_EQ(static_cast<std::uint32_t>(wrapped[1] - wrapped[0]), 951u);
 }
 
-TEST_F(PacerTest, FrameCounterRoundsNonIntegerRates) {
-  // r = 29.97003. 30 frames hold and leave 0, so 29 more do not hold yet.
+TEST(HoldRule, FrameCounterKeepsWholeFramesRoundedHalfToEven) {
   const double ntsc = 90000.0 / 3003.0;
-  ASSERT_EQ(run(fixtures::framesPerBlock({30, 29, 1, 0}), ntsc), PaceOutcome::Completed);
-  EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 960, 1920}));
+  const struct {
+    const char *what;
+    double rate;
+    std::vector<int> frames_per_block;
+    std::vector<std::uint32_t> send_times;
+  } cases[] = {
+      // 30 frames at 29.97003 hold and leave 0, so 29 more do not hold yet.
+      {"non-integer rate rounds away", ntsc, {30, 29, 1, 0}, {0, 951, 951, 1902}},
+      // 31 leave 1, so the next 29 reach 30 and hold.
+      {"whole remainder kept", ntsc, {31, 29, 0}, {0, 951, 1902}},
+      // r = 12.5: 13 leaves 0.5 -> 0; 12 more stay below 12.5.
+      {"half to even", 12.5, {13, 12, 0}, {0, 951, 951}},
+      // 14 leaves 1.5 -> 2; 11 more make 13 and hold.
+      {"one and a half to two", 12.5, {14, 11, 0}, {0, 951, 1902}},
+  };
+  for (const auto &entry : cases) {
+    SCOPED_TRACE(entry.what);
+    PacerRun run;
+    ASSERT_EQ(run.run(fixtures::framesPerBlock(entry.frames_per_block), entry.rate), PaceOutcome::Completed);
+    EXPECT_EQ(run.sink.sendTimes(), entry.send_times);
+  }
 }
 
-TEST_F(PacerTest, FrameCounterKeepsWholeRemainder) {
-  // 31 frames at 29.97003 leave 1, so the next 29 reach 30 and hold.
-  const double ntsc = 90000.0 / 3003.0;
-  ASSERT_EQ(run(fixtures::framesPerBlock({31, 29, 0}), ntsc), PaceOutcome::Completed);
-  EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 1920}));
-}
-
-TEST_F(PacerTest, HalfFramesRoundToEven) {
-  // r = 12.5: 13 leaves 0.5 -> 0; 12 more stay below 12.5.
-  ASSERT_EQ(run(fixtures::framesPerBlock({13, 12, 0}), 12.5), PaceOutcome::Completed);
-  EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 960}));
-}
-
-TEST_F(PacerTest, OneAndAHalfFramesRoundUpToTwo) {
-  // r = 12.5: 14 leaves 1.5 -> 2; 11 more make 13 and hold.
-  ASSERT_EQ(run(fixtures::framesPerBlock({14, 11, 0}), 12.5), PaceOutcome::Completed);
-  EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 1920}));
-}
-
-TEST_F(PacerTest, FramesAtBlockStartsAndAcrossBlocksCount) {
+TEST(HoldRule, FramesAtBlockStartsAndAcrossBlocksCount) {
   // At one frame per second every counted frame holds: the sync frame at 0,
   // a frame whose sync word straddles blocks 0 and 1 (counted in block 1)
   // and one that starts block 2.
   const QByteArray file = fixtures::frameOfSize(1023, true, 1) + fixtures::frameOfSize(1025, false) +
                           fixtures::frameOfSize(1024, false);
-  ASSERT_EQ(run(file, 1.0), PaceOutcome::Completed);
-  EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 1920}));
-  EXPECT_EQ(clock_.now_ms, 2880u);
+  PacerRun run;
+  readEverything(run);
+  ASSERT_EQ(run.run(file, 1.0), PaceOutcome::Completed);
+  EXPECT_EQ(run.sink.sendTimes(), (std::vector<std::uint32_t>{0, 951, 1902}));
+  EXPECT_EQ(run.now_ms, 2853u);
 }
 
-TEST_F(PacerTest, YieldsTwicePerBlockAndOncePerFrame) {
-  ASSERT_EQ(run(fixtures::framesPerBlock({5}), 100.0), PaceOutcome::Completed);
-  EXPECT_EQ(clock_.yield_count, 7);
-}
+TEST(HoldRule, EndsOnAClosedConnectionOrARefusedSendOrAFramelessStretch) {
+  // The connection closes during the first hold: the next block is not sent.
+  PacerRun closed;
+  closed.on_wait = [&closed](const PaceStep &) { closed.sink.connected = false; };
+  ASSERT_EQ(closed.run(fixtures::framesPerBlock(std::vector<int>(4, 25)), 25.0), PaceOutcome::ConnectionLost);
+  EXPECT_EQ(closed.sink.sendTimes(), (std::vector<std::uint32_t>{0}));
 
-TEST_F(PacerTest, RateZeroHoldsAfterEveryBlock) {
-  ASSERT_EQ(run(fixtures::filler(3 * 1024), 0.0), PaceOutcome::Completed);
-  EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960, 1920}));
-}
+  PacerRun refused;
+  refused.sink.send_succeeds = false;
+  ASSERT_EQ(refused.run(fixtures::filler(3 * 1024), 25.0), PaceOutcome::SendFailed);
+  EXPECT_EQ(refused.sink.sent.size(), 1u);
 
-TEST_F(PacerTest, HoldMeasuresAcrossTickCounterWrap) {
-  clock_.now_ms = 0xFFFFFF00u; // wraps 256 ms into the hold
-  ASSERT_EQ(run(fixtures::framesPerBlock({25, 0}), 25.0), PaceOutcome::Completed);
-  const std::vector<std::uint32_t> times = sendTimes();
-  ASSERT_EQ(times.size(), 2u);
-  EXPECT_EQ(static_cast<std::uint32_t>(times[1] - times[0]), 960u);
-}
-
-TEST_F(PacerTest, StopDuringHoldSendsOneMoreBlock) {
-  clock_.on_sleep = [this] {
-    if (clock_.now_ms == 500) {
-      sink_.stop_requested = true;
-    }
-  };
-  ASSERT_EQ(run(fixtures::framesPerBlock(std::vector<int>(6, 25)), 25.0), PaceOutcome::Stopped);
-  // The hold finished (960), the next block went out, then the loop ended.
-  EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0, 960}));
-}
-
-TEST_F(PacerTest, DisconnectDuringHoldEndsBeforeTheNextSend) {
-  clock_.on_sleep = [this] {
-    if (clock_.now_ms == 500) {
-      sink_.connected = false;
-    }
-  };
-  ASSERT_EQ(run(fixtures::framesPerBlock(std::vector<int>(4, 25)), 25.0), PaceOutcome::ConnectionLost);
-  EXPECT_EQ(sendTimes(), (std::vector<std::uint32_t>{0}));
-  // Block 1 counted (25 frames + 2 yields), the hold (96 rounds of 10 ms),
-  // block 2 read and counted (27 yields) but not sent.
-  EXPECT_EQ(clock_.yield_count, 27 + 96 + 27);
-}
-
-TEST_F(PacerTest, SendErrorEndsTheLoop) {
-  sink_.send_succeeds = false;
-  ASSERT_EQ(run(fixtures::filler(3 * 1024), 25.0), PaceOutcome::SendFailed);
-  EXPECT_EQ(sink_.sent.size(), 1u);
-}
-
-TEST_F(PacerTest, HoldObserverSeesIntervalsBetweenMarks) {
-  std::vector<std::uint32_t> intervals;
-  file_.setData(fixtures::framesPerBlock(std::vector<int>(3, 25)));
-  file_.open(QIODevice::ReadOnly);
-  NsvPacer pacer(clock_);
-  pacer.setHoldObserver([&intervals](std::uint32_t interval_ms) { intervals.push_back(interval_ms); });
-  ASSERT_EQ(pacer.run(file_, 0, 25.0, sink_), PaceOutcome::Completed);
-  EXPECT_EQ(intervals, (std::vector<std::uint32_t>{960, 960, 960}));
+  // A real stream with megabytes of other data behind it.
+  QRandomGenerator random(11);
+  QByteArray noise(6 * 1024 * 1024, Qt::Uninitialized);
+  random.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+  const QByteArray stream = fixtures::nsvFile(50, 25, 1000);
+  PacerRun frameless;
+  readEverything(frameless);
+  EXPECT_EQ(frameless.run(stream + noise, 25), PaceOutcome::NoFrames);
+  EXPECT_LE(frameless.sink.allBytes().size(), stream.size() + pellox::kFramelessBytes + 2 * pellox::kBlockBytes);
 }
 
 TEST(PacerQueue, FullQueueWaitsAndGivesUpAfter15sWithoutProgress) {
-  // Nothing drains: the loop stops sending once the queue is full, then waits.
+  // Nothing drains: the pacer stops sending once the queue is full, then waits.
   // One frame per block at 25 fps is 25 KiB/s, so the floor of 256 KiB
   // applies; at 40 KiB frames two seconds of stream (about 2 MB) do.
   const struct {
@@ -349,56 +314,120 @@ TEST(PacerQueue, FullQueueWaitsAndGivesUpAfter15sWithoutProgress) {
     for (int frame = 0; frame < entry.frame_count; ++frame) {
       file += fixtures::frameOfSize(entry.frame_bytes, frame % 25 == 0);
     }
-    PacerRun pacer_run;
-    ASSERT_EQ(pacer_run.run(file, 25.0), PaceOutcome::ServerStoppedReading);
-    const RecordingSink &sink = pacer_run.sink;
-    EXPECT_GE(sink.queued_bytes, entry.min_queue_bytes);
-    EXPECT_LE(sink.queued_bytes, entry.max_queue_bytes);
-    EXPECT_LT(sink.queued_bytes * 2, file.size());
-    // The wait may follow a hold of at most 960 ms.
-    const std::uint32_t after_last_send_ms = pacer_run.clock.now_ms - sink.sent.back().at_ms;
+    PacerRun run;
+    ASSERT_EQ(run.run(file, 25.0), PaceOutcome::ServerStoppedReading);
+    EXPECT_GE(run.sink.queued_bytes, entry.min_queue_bytes);
+    EXPECT_LE(run.sink.queued_bytes, entry.max_queue_bytes);
+    EXPECT_LT(run.sink.queued_bytes * 2, file.size());
+    // The wait may follow a hold of at most 951 ms.
+    const std::uint32_t after_last_send_ms = run.now_ms - run.sink.sent.back().at_ms;
     EXPECT_GE(after_last_send_ms, pellox::kStalledServerMs);
-    EXPECT_LE(after_last_send_ms, pellox::kStalledServerMs + 960);
+    EXPECT_LE(after_last_send_ms, pellox::kStalledServerMs + 951);
   }
 }
 
-TEST(PacerQueue, ServerPausingThreeSecondsIsWaitedFor) {
+TEST(PacerQueue, AServerPausingThreeSecondsIsWaitedForAndAClosedOneEndsTheWait) {
   // The server reads nothing until the queue has been full for 3 s, then
   // everything as it comes.
-  PacerRun pacer_run;
+  PacerRun run;
   std::uint32_t full_since_ms = 0;
   bool reading = false;
-  pacer_run.clock.on_sleep = [&] {
-    RecordingSink &sink = pacer_run.sink;
+  run.on_wait = [&](const PaceStep &step) {
     if (reading) {
-      sink.queued_bytes = 0;
-    } else if (sink.queued_bytes + 1024 > pellox::kMinQueueBytes) {
-      full_since_ms = full_since_ms == 0 ? pacer_run.clock.now_ms : full_since_ms;
-      reading = pacer_run.clock.now_ms - full_since_ms >= 3000;
+      run.sink.queued_bytes = 0;
+    } else if (step.kind == PaceStep::Kind::WaitForRoom) {
+      full_since_ms = full_since_ms == 0 ? run.now_ms : full_since_ms;
+      reading = run.now_ms - full_since_ms >= 3000;
     }
   };
   const QByteArray file = fixtures::framesPerBlock(std::vector<int>(500, 1));
-  ASSERT_EQ(pacer_run.run(file, 25.0), PaceOutcome::Completed);
+  ASSERT_EQ(run.run(file, 25.0), PaceOutcome::Completed);
   EXPECT_TRUE(reading);
-  EXPECT_EQ(pacer_run.sink.allBytes(), file);
+  EXPECT_EQ(run.sink.allBytes(), file);
+
+  // A connection that closes while the pacer waits for room ends the wait
+  // without the block that waited.
+  PacerRun closing;
+  closing.on_wait = [&closing](const PaceStep &) {
+    if (closing.now_ms >= 12000) {
+      closing.sink.connected = false;
+    }
+  };
+  ASSERT_EQ(closing.run(file, 25.0), PaceOutcome::ConnectionLost);
+  EXPECT_EQ(closing.sink.sent.size(), 256u);
 }
 
-TEST(PacerQueue, WaitForRoomEndsOnStopOrClosedConnection) {
-  for (const bool stop : {true, false}) {
-    SCOPED_TRACE(stop);
-    PacerRun pacer_run;
-    RecordingSink &sink = pacer_run.sink;
-    pacer_run.clock.on_sleep = [&] {
-      if (pacer_run.clock.now_ms == 12000) {
-        (stop ? sink.stop_requested : sink.connected) = stop;
-      }
-    };
-    // 256 KiB go out in the first 10.24 s of video, by 9600 ms; the wait then
-    // lasts until 12 s.
-    const QByteArray file = fixtures::framesPerBlock(std::vector<int>(500, 1));
-    ASSERT_EQ(pacer_run.run(file, 25.0), stop ? PaceOutcome::Stopped : PaceOutcome::ConnectionLost);
-    EXPECT_EQ(pacer_run.clock.now_ms, 12000u);
-    // A stop sends the block that waited; a closed connection does not.
-    EXPECT_EQ(sink.sent.size(), stop ? 257u : 256u);
+// Real time: frame n of a 25 fps video is due at n * 40 ms, two seconds
+// early; a block leaves when the first frame that begins in it is due.
+TEST(RealTime, EachFrameLeavesAtItsTimeLessTheLeadAndALateWakeUpIsMadeUp) {
+  const QByteArray file = fixtures::framesPerBlock(std::vector<int>(150, 1)); // 6 s
+  for (const std::uint32_t late_wake_ms : {0u, 30u}) {
+    SCOPED_TRACE(late_wake_ms);
+    PacerRun run;
+    run.late_wake_ms = late_wake_ms;
+    readEverything(run);
+    ASSERT_EQ(run.run(file, 25.0, PacingMode::RealTime), PaceOutcome::Completed);
+    const std::vector<std::uint32_t> times = run.sink.sendTimes();
+    ASSERT_EQ(times.size(), 150u);
+    for (int frame = 0; frame < 150; ++frame) {
+      const std::uint32_t due_ms = static_cast<std::uint32_t>(std::max(0, frame * 40 - 2000));
+      // A late wake-up sends what is due at once; the next frame keeps its own time.
+      const std::uint32_t latest_ms = frame * 40 <= 2000 ? 0 : due_ms + late_wake_ms;
+      EXPECT_GE(times[frame], due_ms) << frame;
+      EXPECT_LE(times[frame], latest_ms) << frame;
+    }
+    EXPECT_LE(run.most_late_ms, 0);
   }
+}
+
+TEST(RealTime, OneScheduleRunsOnAcrossAHundredVideosOfMixedRatesWithoutDrift) {
+  // Alternating 25 fps (10 s) and 29.97 fps (301 frames, 10.0434 s) videos:
+  // the first block of video k leaves exactly when the frames before it
+  // have played, less the lead, though no video lasts a whole number of
+  // milliseconds.
+  const double ntsc = 90000.0 / 3003.0;
+  const QByteArray pal_video = fixtures::framesPerBlock(std::vector<int>(50, 5));
+  std::vector<int> ntsc_blocks(60, 5);
+  ntsc_blocks.push_back(1);
+  const QByteArray ntsc_video = fixtures::framesPerBlock(ntsc_blocks, 0x81);
+  PacerRun run;
+  readEverything(run);
+  double stream_ms = 0.0;
+  for (int video = 0; video < 100; ++video) {
+    const bool pal = video % 2 == 0;
+    const size_t first_block = run.sink.sent.size();
+    ASSERT_EQ(run.run(pal ? pal_video : ntsc_video, pal ? 25.0 : ntsc, PacingMode::RealTime), PaceOutcome::Completed);
+    if (video > 0) {
+      EXPECT_NEAR(static_cast<double>(run.sink.sent[first_block].at_ms), stream_ms - 2000.0, 1.0) << video;
+    }
+    stream_ms += pal ? 10000.0 : 301 * 1000.0 / ntsc;
+  }
+  // Over 16.7 minutes, the stream ends where its frames say, to the millisecond.
+  EXPECT_NEAR(static_cast<double>(run.sink.sent.back().at_ms), stream_ms - 2000.0 - 1000.0 / ntsc, 1.0);
+  EXPECT_LE(run.most_late_ms, 0);
+}
+
+TEST(RealTime, AServerSlowerThanTheStreamIsCaughtUpWithinTheQueuesBound) {
+  // 1 frame of 4 KiB per 40 ms: 100 KiB/s, so the queue's floor of 256 KiB
+  // holds 2.56 s. The server reads nothing from 4 s to 12 s of the clock.
+  QByteArray file;
+  for (int frame = 0; frame < 500; ++frame) {
+    file += fixtures::frameOfSize(4096, frame % 25 == 0);
+  }
+  PacerRun run;
+  run.on_wait = [&run](const PaceStep &) {
+    if (run.now_ms < 4000 || run.now_ms >= 12000) {
+      run.sink.queued_bytes = 0;
+    }
+  };
+  qint64 most_queued_bytes = 0;
+  run.sink.after_send = [&] { most_queued_bytes = std::max(most_queued_bytes, run.sink.queued_bytes); };
+  ASSERT_EQ(run.run(file, 25.0, PacingMode::RealTime), PaceOutcome::Completed);
+  EXPECT_LE(most_queued_bytes, pellox::kMinQueueBytes);
+  // Late by about the pause less the lead and what the queue held ...
+  EXPECT_GT(run.most_late_ms, 500);
+  EXPECT_LT(run.most_late_ms, 5000);
+  // ... and on time again at the end: the last frame left at its own time.
+  EXPECT_EQ(run.late_ms, 0);
+  EXPECT_NEAR(static_cast<double>(run.sink.sent.back().at_ms), 499 * 40 - 2000, 40.0);
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QMetaMethod>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 TEST(PluginHost, FindsTheControlByNameAndExposesItsMembers) {
@@ -24,10 +25,20 @@ TEST(PluginHost, FindsTheControlByNameAndExposesItsMembers) {
   const QMetaObject *meta = control->metaObject();
   for (const char *signature :
        {"Setup(QString,int,QString,QString,QString,int,QString,QString,QString,QString,QString)", "Connect()",
-        "Disconnect()", "StopStream()", "StreamVideo(QString,QString)", "StreamVideo(QString)"}) {
+        "Disconnect()", "StopStream()", "StreamVideo(QString,QString)", "StreamVideo(QString)",
+        "StartVideo(QString,QString)", "StateChanged(QString)", "VideoFinished(bool,QString)", "VideoTaken()"}) {
     EXPECT_GE(meta->indexOfMethod(signature), 0) << signature;
   }
-  EXPECT_GE(meta->indexOfProperty("State"), 0);
+  for (const char *property : {"State", "LastError", "PacingMode", "LateMs"}) {
+    EXPECT_GE(meta->indexOfProperty(property), 0) << property;
+  }
+  // Hold by default, for hosts that know nothing of pacing modes.
+  EXPECT_EQ(host.pacingMode(), QStringLiteral("hold"));
+  EXPECT_TRUE(host.setPacingMode(QStringLiteral("real-time")).ok());
+  EXPECT_EQ(host.pacingMode(), QStringLiteral("real-time"));
+  const ControlResult unknown = host.setPacingMode(QStringLiteral("fast"));
+  EXPECT_EQ(unknown.code, ControlResult::Code::ControlError);
+  EXPECT_TRUE(unknown.text.contains(QStringLiteral("fast")));
 }
 
 TEST(PluginHost, UnknownNameIsAClearError) {
@@ -57,7 +68,8 @@ TEST(PluginHost, StreamsAVideoThroughCallsByName) {
   ASSERT_TRUE(setup.ok()) << setup.text.toStdString();
   ASSERT_TRUE(host.connectToServer().ok());
   ASSERT_TRUE(waitUntil([&] { return host.state() == ControlState::Ready; }));
-  EXPECT_TRUE(server.sourceBytes().startsWith("pw\r\nicy-name:Name\r\nicy-genre:Genre\r\nicy-pub:1\r\n"));
+  ASSERT_TRUE(waitUntil(
+      [&] { return server.sourceBytes().startsWith("pw\r\nicy-name:Name\r\nicy-genre:Genre\r\nicy-pub:1\r\n"); }));
 
   QTemporaryDir temp;
   const QByteArray video = fixtures::nsvFile(3, 25, 50);
@@ -70,6 +82,15 @@ TEST(PluginHost, StreamsAVideoThroughCallsByName) {
   ASSERT_TRUE(waitUntil([&] { return server.sourceBytes().endsWith(video); }));
   ASSERT_TRUE(waitUntil([&] { return server.closedTitleConnections() == 1; }));
   EXPECT_TRUE(server.titleRequests().value(0).contains("song=Hello HTTP/1.0"));
+
+  // Started without waiting: the host's signals tell the outcome.
+  QSignalSpy taken(&host, &ControlHost::videoTaken);
+  QSignalSpy finished(&host, &ControlHost::videoFinished);
+  ASSERT_TRUE(host.startVideo(path, QStringLiteral("Again")).ok());
+  EXPECT_EQ(host.startVideo(path, QStringLiteral("Twice")).code, ControlResult::Code::ControlError);
+  ASSERT_TRUE(finished.wait(5000));
+  EXPECT_TRUE(finished.first().value(0).toBool());
+  EXPECT_TRUE(taken.count() == 1 || taken.wait(5000));
 
   ASSERT_TRUE(host.stopStream().ok());
   ASSERT_TRUE(host.disconnectFromServer().ok());

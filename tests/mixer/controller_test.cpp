@@ -8,20 +8,28 @@
 
 #include <controller_window.h>
 #include <mixer_app.h>
+#include <player_options_dialog.h>
 #include <video_window.h>
 
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -65,6 +73,14 @@ protected:
 
   MixerApp app_;
 };
+
+QStringList listed(const QListWidget *list) {
+  QStringList texts;
+  for (int index = 0; index < list->count(); ++index) {
+    texts << list->item(index)->text();
+  }
+  return texts;
+}
 
 // Accepts HTTP requests on loopback and keeps their request lines.
 class RequestListener {
@@ -153,20 +169,16 @@ TEST_F(MixerTest, ExpanderFollowsItsCaption) {
 
 TEST_F(MixerTest, BrowsingListsPlayableFilesAndOpensThem) {
   QTemporaryDir temp;
-  for (const char *name : {"a.avi", "B.MPG", "c.m3u", "notes.txt", "d.nsv"}) {
+  for (const char *name : {"a.avi", "B.MPG", "c.m3u", "notes.txt", "d.nsv", "e.mp4", "F.WebM", "g.MOV", "h.ogv"}) {
     fixtures::writeFile(temp.filePath(QLatin1String(name)), "x");
   }
   QDir(temp.path()).mkdir(QStringLiteral("sub"));
   ASSERT_TRUE(controller().setFolder(temp.path()));
   auto *files = child<QListWidget>("File");
-  QStringList shown;
-  for (int index = 0; index < files->count(); ++index) {
-    shown << files->item(index)->text();
-  }
-  EXPECT_EQ(shown, (QStringList{"a.avi", "B.MPG", "c.m3u"}));
+  EXPECT_EQ(listed(files), (QStringList{"a.avi", "B.MPG", "c.m3u", "e.mp4", "F.WebM", "g.MOV", "h.ogv"}));
   EXPECT_FALSE(child<QListWidget>("Dir")->findItems(QStringLiteral("sub"), Qt::MatchExactly).isEmpty());
   EXPECT_FALSE(controller().setFolder(temp.filePath(QStringLiteral("gone"))));
-  EXPECT_EQ(files->count(), 3);
+  EXPECT_EQ(files->count(), 7);
 
   // ">" with nothing selected hands over the folder and a separator.
   click("PlayFile");
@@ -192,6 +204,107 @@ TEST_F(MixerTest, BrowsingListsPlayableFilesAndOpensThem) {
   files->clearSelection();
   click("PlayFile");
   EXPECT_EQ(player().opened.last(), "/");
+}
+
+namespace {
+
+// Where a caption is cut off, with the room it has and the room it needs.
+QString cutCaption(QWidget *widget) {
+  QString text;
+  QRect room;
+  if (auto *label = qobject_cast<QLabel *>(widget)) {
+    text = label->text();
+    room = label->contentsRect();
+    if (label->wordWrap()) {
+      // A wrapping label needs its wrapped height.
+      const int needed = label->fontMetrics().boundingRect(room, Qt::TextWordWrap, text).height();
+      return needed <= room.height() ? QString()
+                                     : QStringLiteral("%1: %2 px high, has %3").arg(text).arg(needed).arg(room.height());
+    }
+  } else if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+    text = button->text();
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = text;
+    const QStyle::SubElement contents = qobject_cast<QPushButton *>(widget) != nullptr ? QStyle::SE_PushButtonContents
+                                        : qobject_cast<QRadioButton *>(widget) != nullptr
+                                            ? QStyle::SE_RadioButtonContents
+                                            : QStyle::SE_CheckBoxContents;
+    room = button->style()->subElementRect(contents, &option, button);
+  }
+  const QFontMetrics metrics = widget->fontMetrics();
+  const int width = metrics.horizontalAdvance(text);
+  if (text.isEmpty() || (width <= room.width() && metrics.height() <= room.height())) {
+    return QString();
+  }
+  return QStringLiteral("%1: %2 x %3 px, has %4 x %5")
+      .arg(text)
+      .arg(width)
+      .arg(metrics.height())
+      .arg(room.width())
+      .arg(room.height());
+}
+
+} // namespace
+
+TEST_F(MixerTest, NoCaptionIsCutOff) {
+  QTemporaryDir temp; // a long path in the folder label
+  const QString deep = temp.filePath(QStringLiteral("a folder with a rather long name/and another one below it"));
+  ASSERT_TRUE(QDir().mkpath(deep));
+  ASSERT_TRUE(controller().setFolder(deep));
+  auto cutOnScreen = [this] {
+    QStringList cut;
+    for (QWidget *widget : controller().findChildren<QWidget *>()) {
+      const bool captioned = qobject_cast<QLabel *>(widget) || qobject_cast<QAbstractButton *>(widget);
+      if (captioned && widget->isVisible()) {
+        const QString problem = cutCaption(widget);
+        if (!problem.isEmpty()) {
+          cut << widget->objectName() + " " + problem;
+        }
+      }
+    }
+    return cut.join(QStringLiteral("; ")).toStdString();
+  };
+  EXPECT_EQ(cutOnScreen(), "");
+  click("MoreOptions");
+  auto *tabs = child<QTabWidget>("TabStrip");
+  for (int index = 0; index < tabs->count(); ++index) {
+    tabs->setCurrentIndex(index);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(cutOnScreen(), "") << tabs->tabText(index).toStdString();
+  }
+}
+
+TEST_F(MixerTest, FileListFollowsTheFolder) {
+  QTemporaryDir temp;
+  const QString folder = temp.filePath(QStringLiteral("videos"));
+  ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/inner")));
+  for (const char *name : {"a.mp4", "b.avi"}) {
+    ASSERT_TRUE(fixtures::writeFile(folder + "/" + QLatin1String(name), "x"));
+  }
+  ASSERT_TRUE(controller().setFolder(folder));
+  auto *files = child<QListWidget>("File");
+  auto *path = child<QLabel>("lblFolder");
+  EXPECT_EQ(path->toolTip(), QDir::toNativeSeparators(folder));
+  EXPECT_TRUE(path->text().endsWith(QStringLiteral("videos"))) << path->text().toStdString();
+  files->setCurrentRow(1);
+
+  // A file that comes, whatever the case of its type, and one that goes;
+  // the selected file stays selected.
+  ASSERT_TRUE(fixtures::writeFile(folder + QStringLiteral("/Late.MKV"), "x"));
+  ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/a.mp4")));
+  ASSERT_TRUE(waitUntil([&] { return listed(files) == QStringList{"b.avi", "Late.MKV"}; }, 10000))
+      << listed(files).join(' ').toStdString();
+  EXPECT_EQ(controller().selectedFilePath(), QDir::toNativeSeparators(folder + QStringLiteral("/b.avi")));
+  ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/b.avi")));
+  ASSERT_TRUE(waitUntil([&] { return listed(files) == QStringList{"Late.MKV"}; }, 10000));
+  EXPECT_EQ(controller().selectedFilePath(), QDir::toNativeSeparators(folder + "/"));
+
+  // The folder itself goes: the browser steps out to what is left.
+  ASSERT_TRUE(controller().setFolder(folder + QStringLiteral("/inner")));
+  ASSERT_TRUE(QDir(folder).removeRecursively());
+  ASSERT_TRUE(waitUntil([&] { return controller().currentFolder() == temp.path(); }, 10000));
+  EXPECT_EQ(listed(child<QListWidget>("Dir")), QStringList{".."});
 }
 
 TEST_F(MixerTest, AspectSizeAndCentreMoveThePicture) {
@@ -380,6 +493,41 @@ TEST_F(MixerTest, ClosedControllerComesBackWithItsStartValues) {
   EXPECT_EQ(child<QPushButton>("MoreOptions")->text(), "\\/ More");
   EXPECT_TRUE(child<QRadioButton>("Aspect169")->isChecked());
   EXPECT_EQ(child<QSlider>("Slider")->value(), 3);
+}
+
+TEST_F(MixerTest, RightClickOnThePictureOpensTheOptions) {
+  auto chooseInOptions = [this](VideoAcceleration acceleration, QDialogButtonBox::StandardButton button) {
+    QContextMenuEvent right_click(QContextMenuEvent::Mouse, QPoint(10, 10), QPoint(10, 10));
+    QCoreApplication::sendEvent(player().widget.get(), &right_click);
+    auto *menu = video().findChild<QMenu *>(QStringLiteral("PlayerMenu"));
+    ASSERT_TRUE(menu != nullptr && menu->isVisible());
+    auto *options = menu->findChild<QAction *>(QStringLiteral("actionOptions"));
+    ASSERT_NE(options, nullptr);
+    EXPECT_EQ(options->text(), "Options...");
+    options->trigger();
+    menu->hide();
+    auto *dialog = video().findChild<PlayerOptionsDialog *>(QStringLiteral("Options"));
+    ASSERT_TRUE(dialog != nullptr && dialog->isVisible());
+    EXPECT_EQ(dialog->chosenAcceleration(), player().acceleration); // opens at the current setting
+    dialog->findChild<QSlider *>(QStringLiteral("Acceleration"))->setValue(static_cast<int>(acceleration));
+    dialog->findChild<QDialogButtonBox *>()->button(button)->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  };
+  chooseInOptions(VideoAcceleration::None, QDialogButtonBox::Cancel);
+  EXPECT_EQ(player().acceleration, VideoAcceleration::Full);
+  chooseInOptions(VideoAcceleration::None, QDialogButtonBox::Ok);
+  EXPECT_EQ(player().acceleration, VideoAcceleration::None);
+  EXPECT_EQ(video().findChild<PlayerOptionsDialog *>(), nullptr);
+
+  // The player's setting holds for the next run.
+  {
+    MixerApp next_run(std::make_unique<FakePlayer>());
+    EXPECT_EQ(next_run.player().videoAcceleration(), VideoAcceleration::None);
+  }
+  chooseInOptions(VideoAcceleration::Full, QDialogButtonBox::Ok);
+  EXPECT_EQ(player().acceleration, VideoAcceleration::Full);
+  MixerApp after_that(std::make_unique<FakePlayer>());
+  EXPECT_EQ(after_that.player().videoAcceleration(), VideoAcceleration::Full);
 }
 
 TEST_F(MixerTest, ExitStopsThePlayerAndAsksToQuit) {

@@ -37,11 +37,14 @@ public:
     return loaded ? std::optional<QString>(attributes.value(attribute)) : std::nullopt;
   }
   QWidget *videoWidget() override { return widget.get(); }
+  VideoAcceleration videoAcceleration() const override { return acceleration; }
+  void setVideoAcceleration(VideoAcceleration level) override { acceleration = level; }
 
   bool loaded = false;
   QString name;
   QMap<QString, QString> attributes;
   QString status_text = QStringLiteral("Ready");
+  VideoAcceleration acceleration = VideoAcceleration::Full;
   QStringList opened;
   QStringList commands;
   std::unique_ptr<QWidget> widget = std::make_unique<QWidget>();

@@ -122,6 +122,9 @@ void FakeShoutcastServer::onSourceConnection() {
         answered_ = true;
         answerLogin();
       }
+      if (answer_ == LoginAnswer::MountInUse && source_bytes_.contains("\r\n\r\n\r\n\r\n")) {
+        socket->disconnectFromHost();
+      }
     });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
   }
@@ -134,6 +137,10 @@ void FakeShoutcastServer::answerLogin() {
     return;
   case LoginAnswer::HangUp:
     socket->disconnectFromHost();
+    return;
+  case LoginAnswer::MountInUse:
+    socket->write("OK2\r\nicy-caps:11\r\n\r\n");
+    socket->flush();
     return;
   case LoginAnswer::Reply:
     break;

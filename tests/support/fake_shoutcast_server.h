@@ -18,6 +18,9 @@ public:
     Reply,  // send reply_chunks, each as its own arrival
     HangUp, // close without a word
     Silent, // say nothing, stay connected
+    // Say OK2, then close once the header block is in, as a server does
+    // whose mount has a source already.
+    MountInUse,
   };
 
   explicit FakeShoutcastServer(QObject *parent = nullptr);

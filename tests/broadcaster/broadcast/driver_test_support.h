@@ -2,9 +2,11 @@
 
 // The broadcast driver on a station of its own, with no window: the real
 // control plugin against the fake server on loopback. The driver's own waits
-// run on a fake clock; the control sends tiny videos that need no pacing holds.
+// run on a clock twenty times faster than real time; the control sends short
+// videos in real time.
 
 #include "fake_shoutcast_server.h"
+#include "fast_clock.h"
 #include "nsv_fixtures.h"
 #include "session_files.h"
 #include "wait_until.h"
@@ -17,6 +19,7 @@
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -25,23 +28,12 @@
 
 namespace broadcaster_testing {
 
-class FakeDriverClock : public YieldClock {
-public:
-  std::uint32_t nowMs() override { return now_ms; }
-  void sleepMs(std::uint32_t duration_ms) override { now_ms += duration_ms; }
-  void yieldToEvents() override {
-    QCoreApplication::processEvents();
-    if (on_yield) {
-      on_yield();
-    }
-  }
-  std::uint32_t now_ms = 0;
-  std::function<void()> on_yield;
-};
+using FastStationClock = FastClock<StationClock>;
 
 const QString kConnectionFailed =
     QStringLiteral("You either entered an incorrect password, or the server couldn't be reached!");
 const QString kStreamingFailed = QStringLiteral("An error occured when streaming.");
+const QString kStreamStopped = QStringLiteral("Stream stopped.");
 
 class DriverTest : public ::testing::Test {
 protected:
@@ -78,6 +70,15 @@ protected:
   }
 
   void selectMode(PlayQueue::Mode mode) { station_.queue.setMode(mode); }
+
+  // Presses Start and lets the event loop run until the broadcast has ended.
+  void runBroadcast() {
+    QSignalSpy ended(&driver_, &BroadcastDriver::ended);
+    driver_.RunBroadcast();
+    if (ended.isEmpty()) {
+      ASSERT_TRUE(ended.wait(60000)) << "the broadcast did not end";
+    }
+  }
 
   // Manual mode with "Video 0" and "Video 1" queued. started_ gets the key of
   // each video as it starts; then on_start, if given, runs.
@@ -126,7 +127,7 @@ protected:
 
   QTemporaryDir temp_;
   FakeShoutcastServer server_;
-  std::shared_ptr<FakeDriverClock> clock_ = std::make_shared<FakeDriverClock>();
+  std::shared_ptr<FastStationClock> clock_ = std::make_shared<FastStationClock>();
   Station station_{clock_};
   BroadcastDriver &driver_ = station_.driver;
   QString session_path_;

@@ -73,6 +73,9 @@ TEST(CommandLine, VersionHelpAndMisuse) {
   const ProgramRun unknown = runTarvik({QStringLiteral("--frobnicate")});
   EXPECT_NE(unknown.exit_code, 0);
   EXPECT_TRUE(unknown.output.contains("frobnicate")) << unknown.output.toStdString();
+  const ProgramRun pace = runTarvik({QStringLiteral("--pace"), QStringLiteral("fast")});
+  EXPECT_EQ(pace.exit_code, 1);
+  EXPECT_TRUE(pace.output.contains("--pace \"fast\"")) << pace.output.toStdString();
   // Options that only go with --import say so, on a dated line.
   const ProgramRun stray = runTarvik({QStringLiteral("--folder"), QStringLiteral("News"), QStringLiteral("a.xml")});
   EXPECT_EQ(stray.exit_code, 1);
