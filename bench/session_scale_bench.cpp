@@ -4,6 +4,8 @@
 //
 //   session-scale-bench [--videos N] [--folders N]
 
+#include "large_session.h"
+
 #include <library_importer.h>
 #include <main_window.h>
 #include <queue_fill.h>
@@ -26,25 +28,6 @@ long peakMemoryKib() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;
-}
-
-QByteArray largeSession(int videos, int folders) {
-  QByteArray xml = "<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp>"
-                   "<date>bench</date></info><shoutcast><host>127.0.0.1</host><port>8000</port><pass>setmenow</pass>"
-                   "<name>Bench</name><genre>Video</genre><public>0</public><bitrate>128</bitrate><url/><irc/><icq/>"
-                   "<aim/></shoutcast><library>";
-  for (int folder = 0; folder < folders; ++folder) {
-    xml += "<parent>Folder " + QByteArray::number(folder) + "</parent>";
-  }
-  for (int video = 0; video < videos; ++video) {
-    const QByteArray number = QByteArray::number(video);
-    xml += "<nsv><key>" + number + "</key><path>/srv/videos/folder" + QByteArray::number(video % folders) +
-           "/video" + number + ".nsv</path><title>Video number " + number + "</title><playcount>" +
-           QByteArray::number(video % 17) + "</playcount><parent>Folder " + QByteArray::number(video % folders) +
-           "</parent></nsv>";
-  }
-  xml += "</library></tarvik>";
-  return xml;
 }
 
 // count NSV files (a few bytes each: the import looks at names, not contents).
@@ -84,27 +67,13 @@ int main(int argc, char *argv[]) {
     qputenv("QT_LOGGING_RULES", "tarvik.*.info=false");
   }
   QApplication app(argc, argv);
-  QCommandLineParser parser;
-  parser.addHelpOption();
-  const QCommandLineOption videos_option(QStringLiteral("videos"), QStringLiteral("Videos (default 100000)."),
-                                         QStringLiteral("N"), QStringLiteral("100000"));
-  const QCommandLineOption folders_option(QStringLiteral("folders"), QStringLiteral("Folders (default 100)."),
-                                          QStringLiteral("N"), QStringLiteral("100"));
-  parser.addOptions({videos_option, folders_option});
-  parser.process(app);
-  const int videos = std::max(1, parser.value(videos_option).toInt());
-  const int folders = std::max(1, parser.value(folders_option).toInt());
+  const LargeSessionSize size = parseLargeSessionSize(app);
+  const int videos = size.videos;
 
   QTemporaryDir temp;
-  const QString path = temp.filePath(QStringLiteral("large.xml"));
-  {
-    QFile file(path);
-    const QByteArray xml = largeSession(videos, folders);
-    if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size()) {
-      std::fprintf(stderr, "session-scale-bench: cannot write %s\n", qPrintable(path));
-      return 1;
-    }
-    std::printf("session: %d videos in %d folders, %.1f MB\n", videos, folders, xml.size() / 1e6);
+  const QString path = writeLargeSession(temp.path(), size);
+  if (path.isEmpty()) {
+    return 1;
   }
   const long memory_before_kib = peakMemoryKib();
 

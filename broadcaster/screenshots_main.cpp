@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QTabBar>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -29,9 +28,10 @@ int main(int argc, char *argv[]) {
 
   Station station;
   MainWindow window(station);
-  window.commonDialog().setChooser([&temp](CommonDialog::Mode, const QString &, const QString &) {
-    return temp.filePath(QStringLiteral("station.xml"));
-  });
+  window.commonDialog().setChooser(
+      [&temp](CommonDialog::Mode, const QString &, const QString &, const CommonDialog::Answer &answer) {
+        answer(temp.filePath(QStringLiteral("station.xml")));
+      });
   window.show();
   window.fileNew();
   session::Library &library = station.session.library();
@@ -41,7 +41,7 @@ int main(int argc, char *argv[]) {
   }
   library.addVideo(QStringLiteral("Promos"), QStringLiteral("/srv/promos/Station ID.nsv"), QStringLiteral("Station ID"));
   window.SaveSession();
-  window.library().view()->expandAll();
+  window.library().expandAll();
   window.queue().append(QStringLiteral("Weather"), QStringLiteral("K1"));
   window.queue().append(QStringLiteral("Station ID"), QStringLiteral("K3"));
 
@@ -51,8 +51,7 @@ int main(int argc, char *argv[]) {
     MainWindow::selectTab(tabs, tab);
     window.ShowTabPanel();
     if (tab == QLatin1String("Library")) {
-      QTreeWidget *tree = window.library().view();
-      tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+      window.library().select(QStringLiteral("K0"));
       emit window.library().nodeClicked(QStringLiteral("K0"), true);
     }
     QApplication::processEvents();

@@ -155,7 +155,17 @@ bool sameFile(const QString &a, const QString &b) {
                                      std::filesystem::path(QFile::encodeName(b).toStdString()), ignored);
 }
 
-bool summarize(const QString &path, InputSummary *summary, QString *error) {
+bool cancelRequested(const std::atomic_bool *cancel) { return cancel != nullptr && cancel->load(); }
+
+JoinOutcome cancelledOutcome() {
+  JoinOutcome outcome;
+  outcome.cancelled = true;
+  outcome.error = QStringLiteral("The join was cancelled; no file was written.");
+  return outcome;
+}
+
+// False with an error, or with nothing when cancelled.
+bool summarize(const QString &path, const std::atomic_bool *cancel, InputSummary *summary, QString *error) {
   QFile file(path);
   if (!openInput(file, error)) {
     return false;
@@ -164,7 +174,7 @@ bool summarize(const QString &path, InputSummary *summary, QString *error) {
   FrameReader::RawFrame frame;
   Mp3Duration audio;
   bool has_format = false;
-  while (reader.next(&frame)) {
+  while (!cancelRequested(cancel) && reader.next(&frame)) {
     if (frame.sync && !has_format) {
       summary->format = frame.format;
       has_format = true;
@@ -180,6 +190,9 @@ bool summarize(const QString &path, InputSummary *summary, QString *error) {
     *error = readFailure(file);
     return false;
   }
+  if (cancelRequested(cancel)) {
+    return false;
+  }
   if (!has_format || summary->frames == 0) {
     *error = QStringLiteral("%1 holds no NSV video.").arg(path);
     return false;
@@ -191,8 +204,8 @@ bool summarize(const QString &path, InputSummary *summary, QString *error) {
 
 } // namespace
 
-JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
-                      const std::function<void(qint64, qint64)> &progress) {
+JoinOutcome joinFiles(const QStringList &inputs, const QString &output, const JoinProgress &progress,
+                      const std::atomic_bool *cancel) {
   JoinOutcome outcome;
   if (inputs.isEmpty()) {
     outcome.error = QStringLiteral("There are no videos to join.");
@@ -208,8 +221,8 @@ JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
   QVector<InputSummary> summaries;
   for (const QString &input : inputs) {
     InputSummary summary;
-    if (!summarize(input, &summary, &outcome.error)) {
-      return outcome;
+    if (!summarize(input, cancel, &summary, &outcome.error)) {
+      return cancelRequested(cancel) ? cancelledOutcome() : outcome;
     }
     if (!summaries.isEmpty() && !sameFormat(summaries.first().format, summary.format)) {
       outcome.error = QStringLiteral("%1 differs from %2 in its video or audio format, picture size or frame rate, "
@@ -274,7 +287,7 @@ JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
     FrameReader reader(input);
     FrameReader::RawFrame frame;
     const qint64 shift_ms = std::llround(overhang_ms);
-    while (written && reader.next(&frame)) {
+    while (written && !cancelRequested(cancel) && reader.next(&frame)) {
       if (frame.sync && shift_ms != 0) {
         const qint64 shifted = std::clamp<qint64>(frame.sync_offset_ms + shift_ms, -32768, 32767);
         frame.bytes[17] = static_cast<char>(shifted & 0xFF);
@@ -290,6 +303,10 @@ JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
       outcome.error = readFailure(input);
       file.cancelWriting();
       return outcome;
+    }
+    if (cancelRequested(cancel)) {
+      file.cancelWriting();
+      return cancelledOutcome();
     }
     const InputSummary &summary = summaries[index];
     if (summary.audio_measured && rate > 0) {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 
 class QIODevice;
@@ -44,6 +45,8 @@ private:
 
 struct JoinOutcome {
   bool ok = false;
+  // Stopped on request; error says so.
+  bool cancelled = false;
   QString error;
   int frames = 0;
   quint32 length_ms = 0;
@@ -57,8 +60,11 @@ struct JoinOutcome {
 // is written through a temporary file: a failed join leaves no output.
 // Inputs must be files the joiner can seek in (no pipes or devices), and the
 // output must not be one of them under any name.
-// progress(done, total) is called as bytes go out; it may run the event loop.
-JoinOutcome joinFiles(const QStringList &inputs, const QString &output,
-                      const std::function<void(qint64 done_bytes, qint64 total_bytes)> &progress = {});
+// progress(done, total) is called on the calling thread as bytes go out.
+// Once *cancel turns true the join stops within a frame and, as a failed
+// one does, leaves no output; it may be set from any thread.
+using JoinProgress = std::function<void(qint64 done_bytes, qint64 total_bytes)>;
+JoinOutcome joinFiles(const QStringList &inputs, const QString &output, const JoinProgress &progress = {},
+                      const std::atomic_bool *cancel = nullptr);
 
 } // namespace nsv

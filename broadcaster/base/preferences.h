@@ -9,6 +9,11 @@ inline constexpr char kReconnect[] = "broadcast/reconnect";
 // "real-time" or "hold".
 inline constexpr char kPacing[] = "broadcast/pacing";
 inline constexpr char kPacingDefault[] = "real-time";
+// The main window's size when it was last closed; the first size, which is
+// also the smallest, is the layout's own.
+inline constexpr char kWindowSize[] = "window/size";
+inline constexpr int kWindowWidthPx = 720;
+inline constexpr int kWindowHeightPx = 520;
 // Where converted videos go, and how they are encoded.
 inline constexpr char kConvertOutputFolder[] = "convert/output_folder";
 inline constexpr char kConvertFrameSize[] = "convert/frame_size";

@@ -1,6 +1,6 @@
 #include "play_queue.h"
 
-#include <utility>
+#include <algorithm>
 
 std::uint64_t PlayQueue::append(const QString &title, const QString &node_key) {
   const std::uint64_t id = next_id_++;
@@ -9,35 +9,79 @@ std::uint64_t PlayQueue::append(const QString &title, const QString &node_key) {
   return id;
 }
 
-void PlayQueue::removeAt(int index) {
-  if (index < 0 || index >= count()) {
-    return;
-  }
+void PlayQueue::takeAt(int index) {
+  const bool was_on_air = items_[index].id == on_air_id_;
   items_.remove(index);
   emit removed(index);
+  if (was_on_air) {
+    on_air_id_ = 0;
+    emit onAirChanged(0);
+  }
+}
+
+bool PlayQueue::removeAt(int index) {
+  if (index < 0 || index >= count() || items_[index].id == on_air_id_) {
+    return false;
+  }
+  takeAt(index);
+  return true;
 }
 
 bool PlayQueue::removeItem(std::uint64_t id) {
-  for (int index = 0; index < count(); ++index) {
-    if (items_[index].id == id) {
-      removeAt(index);
-      return true;
-    }
+  const int index = indexOf(id);
+  if (index < 0) {
+    return false;
   }
-  return false;
+  takeAt(index);
+  return true;
 }
 
-void PlayQueue::moveUp(int index) {
-  if (index <= 0 || index >= count()) {
-    return;
+bool PlayQueue::move(int from, int to) {
+  if (from < 0 || from >= count() || to < 0 || to >= count() || from == to) {
+    return false;
   }
-  std::swap(items_[index], items_[index - 1]);
-  emit movedUp(index);
+  // The on-air item neither moves nor is passed: it may not lie between the two ends.
+  const int on_air = onAirIndex();
+  if (on_air >= 0 && std::min(from, to) <= on_air && on_air <= std::max(from, to)) {
+    return false;
+  }
+  items_.move(from, to);
+  emit moved(from, to);
+  return true;
 }
 
 void PlayQueue::clear() {
-  items_.clear();
+  const int on_air = onAirIndex();
+  if (on_air >= 0) {
+    const Item kept = items_[on_air];
+    items_ = {kept};
+  } else {
+    items_.clear();
+  }
   emit cleared();
+}
+
+void PlayQueue::setOnAir(std::uint64_t id) {
+  if (indexOf(id) < 0) {
+    id = 0;
+  }
+  if (id == on_air_id_) {
+    return;
+  }
+  on_air_id_ = id;
+  emit onAirChanged(id);
+}
+
+int PlayQueue::indexOf(std::uint64_t id) const {
+  if (id == 0) {
+    return -1;
+  }
+  for (int index = 0; index < count(); ++index) {
+    if (items_[index].id == id) {
+      return index;
+    }
+  }
+  return -1;
 }
 
 PlayQueue::Item PlayQueue::itemAt(int index) const {

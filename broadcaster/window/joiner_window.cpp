@@ -1,9 +1,9 @@
 #include "joiner_window.h"
 
-#include <nsv_joiner.h>
-#include <scoped_value.h>
+#include "widget_names.h"
 
-#include <QApplication>
+#include <station_log.h>
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -16,20 +16,19 @@
 #include <QPushButton>
 #include <QStorageInfo>
 #include <QVBoxLayout>
+#include <QtConcurrentRun>
 
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 
-template <typename Widget> Widget *named(Widget *widget, const char *name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
 } // namespace
 
-JoinerWindow::JoinerWindow(ErrorReporter report_error, std::shared_ptr<YieldClock> clock, QWidget *parent)
-    : QWidget(parent, Qt::Window), report_error_(std::move(report_error)), clock_(std::move(clock)) {
+JoinerWindow::JoinerWindow(ErrorReporter report_error, QWidget *parent, JoinFunction join_files)
+    : QWidget(parent, Qt::Window), report_error_(std::move(report_error)), join_files_(std::move(join_files)) {
+  if (!join_files_) {
+    join_files_ = nsv::joinFiles;
+  }
   setObjectName(QStringLiteral("frmJoiner"));
   setWindowTitle(QStringLiteral("NSV Joiner"));
   setAttribute(Qt::WA_DeleteOnClose);
@@ -52,6 +51,8 @@ JoinerWindow::JoinerWindow(ErrorReporter report_error, std::shared_ptr<YieldCloc
   list_ = named(new QListWidget(this), "List");
   list_->installEventFilter(this);
   join_button_ = named(new QPushButton(QStringLiteral("Join these videos"), this), "btnJoin");
+  cancel_button_ = named(new QPushButton(QStringLiteral("Cancel"), this), "btnCancelJoin");
+  cancel_button_->setEnabled(false);
   progress_ = named(new QProgressBar(this), "ProgressBar");
   progress_->setRange(0, 100);
   progress_->setValue(0);
@@ -62,7 +63,10 @@ JoinerWindow::JoinerWindow(ErrorReporter report_error, std::shared_ptr<YieldCloc
   layout->addWidget(browser, 2);
   layout->addWidget(heading);
   layout->addWidget(list_, 1);
-  layout->addWidget(join_button_);
+  auto *join_row = new QHBoxLayout;
+  join_row->addWidget(join_button_, 1);
+  join_row->addWidget(cancel_button_);
+  layout->addLayout(join_row);
   layout->addWidget(progress_);
   layout->addWidget(result_label_);
   resize(520, 560);
@@ -72,9 +76,19 @@ JoinerWindow::JoinerWindow(ErrorReporter report_error, std::shared_ptr<YieldCloc
           [this](QListWidgetItem *item) { setFolder(item->data(kPathRole).toString()); });
   connect(file_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) { addFile(item->text()); });
   connect(join_button_, &QPushButton::clicked, this, &JoinerWindow::join);
+  connect(cancel_button_, &QPushButton::clicked, this, &JoinerWindow::cancelJoin);
+  progress_timer_.setInterval(50);
+  connect(&progress_timer_, &QTimer::timeout, this, [this] { progress_->setValue(join_->percent); });
+  connect(&watcher_, &QFutureWatcher<nsv::JoinOutcome>::finished, this, &JoinerWindow::onJoinFinished);
 
   fillDrives();
   setFolder(QDir::homePath());
+}
+
+JoinerWindow::~JoinerWindow() {
+  if (isJoining()) {
+    join_->cancel = true;
+  }
 }
 
 void JoinerWindow::fillDrives() {
@@ -140,7 +154,7 @@ QStringList JoinerWindow::filesToJoin() const {
 
 bool JoinerWindow::eventFilter(QObject *watched, QEvent *event) {
   if (watched == list_ && event->type() == QEvent::KeyPress &&
-      static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete && !joining_) {
+      static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete && !isJoining()) {
     delete list_->currentItem();
     return true;
   }
@@ -148,7 +162,7 @@ bool JoinerWindow::eventFilter(QObject *watched, QEvent *event) {
 }
 
 void JoinerWindow::join() {
-  if (joining_) {
+  if (isJoining()) {
     return;
   }
   const QStringList inputs = filesToJoin();
@@ -159,44 +173,72 @@ void JoinerWindow::join() {
   }
   dialog_.setFilter(QStringLiteral("Nullsoft Streaming Video (*.nsv)|*.nsv"));
   // A cancelled dialog joins nothing and needs no message.
-  if (!dialog_.showSave()) {
+  dialog_.showSave([this, inputs](bool chosen) {
+    if (chosen && !isJoining()) {
+      startJoin(inputs, dialog_.fileName());
+    }
+  });
+}
+
+void JoinerWindow::startJoin(const QStringList &inputs, const QString &output) {
+  output_ = output;
+  input_count_ = static_cast<int>(inputs.size());
+  join_ = std::make_shared<RunningJoin>();
+  join_button_->setEnabled(false);
+  cancel_button_->setEnabled(true);
+  result_label_->setText(QStringLiteral("Joining %1 videos into %2…").arg(inputs.size()).arg(QDir::toNativeSeparators(output)));
+  progress_->setValue(0);
+  qCInfo(lcWindow).noquote() << result_label_->text();
+  progress_timer_.start();
+  watcher_.setFuture(QtConcurrent::run([join_files = join_files_, inputs, output, join = join_] {
+    const auto progress = [&join](qint64 done, qint64 total) {
+      join->percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+    };
+    return join_files(inputs, output, progress, &join->cancel);
+  }));
+}
+
+void JoinerWindow::cancelJoin() {
+  if (!isJoining()) {
     return;
   }
-  nsv::JoinOutcome outcome;
-  {
-    ScopedValue<bool> joining(joining_, true);
-    join_button_->setEnabled(false);
-    result_label_->clear();
-    progress_->setValue(0);
-    std::uint32_t last_yield_ms = clock_->nowMs();
-    outcome = nsv::joinFiles(inputs, dialog_.fileName(), [&](qint64 done, qint64 total) {
-      progress_->setValue(total > 0 ? static_cast<int>(done * 100 / total) : 100);
-      // Keep the windows alive without paying for a pass per frame.
-      if (clock_->nowMs() - last_yield_ms >= 30) {
-        clock_->yieldToEvents();
-        last_yield_ms = clock_->nowMs();
-      }
-    });
-  }
+  join_->cancel = true;
+  cancel_button_->setEnabled(false);
+  result_label_->setText(QStringLiteral("Cancelling the join…"));
+}
+
+void JoinerWindow::onJoinFinished() {
+  const nsv::JoinOutcome outcome = watcher_.future().resultCount() > 0 ? watcher_.result() : nsv::JoinOutcome{};
+  progress_timer_.stop();
+  join_.reset();
   join_button_->setEnabled(true);
-  if (!outcome.ok) {
+  cancel_button_->setEnabled(false);
+  if (outcome.cancelled) {
     progress_->setValue(0);
+    result_label_->setText(outcome.error);
+    qCInfo(lcWindow).noquote() << outcome.error;
+  } else if (!outcome.ok) {
+    progress_->setValue(0);
+    result_label_->clear();
     report_error_(outcome.error);
-    return;
+  } else {
+    progress_->setValue(100);
+    result_label_->setText(QStringLiteral("Joined %1 videos into %2: %3 frames, %4 s.")
+                               .arg(input_count_)
+                               .arg(QDir::toNativeSeparators(output_))
+                               .arg(outcome.frames)
+                               .arg(outcome.length_ms / 1000.0, 0, 'f', 1));
+    qCInfo(lcWindow).noquote() << result_label_->text();
   }
-  progress_->setValue(100);
-  result_label_->setText(QStringLiteral("Joined %1 videos into %2: %3 frames, %4 s.")
-                             .arg(inputs.size())
-                             .arg(QDir::toNativeSeparators(dialog_.fileName()))
-                             .arg(outcome.frames)
-                             .arg(outcome.length_ms / 1000.0, 0, 'f', 1));
+  emit joinFinished(outcome);
 }
 
 void JoinerWindow::closeEvent(QCloseEvent *event) {
-  // The join runs inside this window's click handler; it must finish first.
-  if (joining_) {
-    event->ignore();
-    return;
+  // The worker keeps what it needs; cancelled, it ends soon and writes nothing.
+  if (isJoining()) {
+    join_->cancel = true;
+    qCInfo(lcWindow).noquote() << QStringLiteral("The joiner was closed during a join: the join was cancelled and no "
+                                                 "file was written.");
   }
   event->accept();
 }

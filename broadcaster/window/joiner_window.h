@@ -2,10 +2,13 @@
 
 #include "common_dialog.h"
 
-#include <yield_clock.h>
+#include <nsv_joiner.h>
 
+#include <QFutureWatcher>
+#include <QTimer>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -16,15 +19,20 @@ class QProgressBar;
 class QPushButton;
 
 // "NSV Joiner": browse the mounted volumes for NSV files, collect them in a
-// list, and join them into one file.
+// list, and join them into one file. The join runs on a worker thread, so
+// this window and a broadcast go on meanwhile; Cancel stops it and leaves
+// no file.
 class JoinerWindow : public QWidget {
   Q_OBJECT
 
 public:
   using ErrorReporter = std::function<void(const QString &message)>;
+  // Runs on the worker thread; nsv::joinFiles unless a test waits inside it.
+  using JoinFunction = std::function<nsv::JoinOutcome(const QStringList &inputs, const QString &output,
+                                                      const nsv::JoinProgress &progress, const std::atomic_bool *cancel)>;
 
-  // The clock keeps the program's events moving while a join runs.
-  JoinerWindow(ErrorReporter report_error, std::shared_ptr<YieldClock> clock, QWidget *parent = nullptr);
+  explicit JoinerWindow(ErrorReporter report_error, QWidget *parent = nullptr, JoinFunction join_files = {});
+  ~JoinerWindow() override;
 
   QString currentFolder() const { return current_folder_; }
   // Shows the folders and NSV files of path; an unreadable folder changes nothing.
@@ -34,7 +42,13 @@ public:
   QStringList filesToJoin() const;
   CommonDialog &commonDialog() { return dialog_; }
 
+  // Asks for the output file, then starts the join.
   void join();
+  void cancelJoin();
+  bool isJoining() const { return join_ != nullptr; }
+
+signals:
+  void joinFinished(const nsv::JoinOutcome &outcome);
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -42,12 +56,25 @@ protected:
 
 private:
   void fillDrives();
+  void startJoin(const QStringList &inputs, const QString &output);
+  void onJoinFinished();
+
+  // What the window and the worker share; the worker may outlive the window.
+  struct RunningJoin {
+    std::atomic_bool cancel{false};
+    std::atomic_int percent{0};
+  };
 
   ErrorReporter report_error_;
-  std::shared_ptr<YieldClock> clock_;
+  JoinFunction join_files_;
   CommonDialog dialog_;
   QString current_folder_;
-  bool joining_ = false;
+  QString output_;
+  int input_count_ = 0;
+  std::shared_ptr<RunningJoin> join_;
+  QFutureWatcher<nsv::JoinOutcome> watcher_;
+  // Shows the worker's progress while a join runs.
+  QTimer progress_timer_;
   QComboBox *drive_ = nullptr;
   QListWidget *dir_ = nullptr;
   QListWidget *file_ = nullptr;
@@ -55,5 +82,6 @@ private:
   QLabel *path_label_ = nullptr;
   QLabel *result_label_ = nullptr;
   QPushButton *join_button_ = nullptr;
+  QPushButton *cancel_button_ = nullptr;
   QProgressBar *progress_ = nullptr;
 };

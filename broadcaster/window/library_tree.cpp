@@ -1,114 +1,106 @@
 #include "library_tree.h"
 
-#include <library.h>
+#include "library_model.h"
 
 #include <QKeyEvent>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
-constexpr int kKeyRole = Qt::UserRole;
-constexpr int kVideoRole = Qt::UserRole + 1;
+// Folders open by themselves when the search shows no more videos than
+// this; a longer list is no answer to look through, and laying it out
+// would cost every keystroke.
+constexpr int kOpenFoldersUpToVideos = 2000;
 } // namespace
 
-LibraryTree::LibraryTree(const session::Library &library, QTreeWidget *view, QObject *parent)
-    : QObject(parent), library_(library), view_(view) {
+LibraryTree::LibraryTree(const session::Library &library, QTreeView *view, QObject *parent)
+    : QObject(parent), model_(new LibraryModel(library, this)), view_(view) {
   view_->setObjectName(QStringLiteral("Library"));
   view_->setHeaderHidden(true);
-  view_->setColumnCount(1);
+  view_->setUniformRowHeights(true);
+  view_->setModel(model_);
   view_->setSelectionMode(QAbstractItemView::SingleSelection);
   view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view_->installEventFilter(this);
-  connect(view_, &QTreeWidget::itemClicked, this,
-          [this](QTreeWidgetItem *item) { emit nodeClicked(keyOf(item), isVideo(item)); });
-  connect(view_, &QTreeWidget::itemDoubleClicked, this,
-          [this](QTreeWidgetItem *item) { emit nodeDoubleClicked(keyOf(item), isVideo(item)); });
-  connect(&library_, &session::Library::reset, this, &LibraryTree::rebuild);
-  connect(&library_, &session::Library::folderAdded, this, &LibraryTree::addFolder);
-  connect(&library_, &session::Library::videoAdded, this, &LibraryTree::addVideo);
-  connect(&library_, &session::Library::nodeRemoved, this, &LibraryTree::removeNode);
-  rebuild();
+  connect(view_, &QTreeView::clicked, this,
+          [this](const QModelIndex &index) { emit nodeClicked(keyOf(index), isVideo(index)); });
+  connect(view_, &QTreeView::doubleClicked, this,
+          [this](const QModelIndex &index) { emit nodeDoubleClicked(keyOf(index), isVideo(index)); });
 }
 
-QString LibraryTree::keyOf(const QTreeWidgetItem *item) { return item->data(0, kKeyRole).toString(); }
+QString LibraryTree::keyOf(const QModelIndex &index) { return index.data(LibraryModel::kKeyRole).toString(); }
 
-bool LibraryTree::isVideo(const QTreeWidgetItem *item) { return item->data(0, kVideoRole).toBool(); }
+bool LibraryTree::isVideo(const QModelIndex &index) { return index.data(LibraryModel::kIsVideoRole).toBool(); }
 
-void LibraryTree::rebuild() {
-  view_->clear();
-  folders_.clear();
-  videos_.clear();
-  // A folder always comes before its videos in the library's order.
-  for (int position = 1; position <= library_.nodeCount(); ++position) {
-    const session::Library::Node &node = library_.nodeAt(position);
-    if (node.is_video) {
-      addVideo(library_.folderOf(node.key), node.key, node.text);
-    } else {
-      addFolder(node.key);
+bool LibraryTree::hasFolder(const QString &name) const { return model_->hasFolder(name); }
+
+bool LibraryTree::hasVideo(const QString &node_key) const { return model_->hasVideo(node_key); }
+
+int LibraryTree::nodeCount() const { return model_->nodeCount(); }
+
+QStringList LibraryTree::folderTexts() const { return model_->shownFolders(); }
+
+QStringList LibraryTree::childTexts(const QString &folder) const { return model_->shownTitles(folder); }
+
+int LibraryTree::shownVideoCount() const { return model_->shownVideoCount(); }
+
+void LibraryTree::expandFolders(const QSet<QString> &names) {
+  // Folder by folder: expandAll() would also visit every video.
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const QModelIndex folder = model_->index(row, 0);
+    if (names.contains(keyOf(folder))) {
+      view_->expand(folder);
     }
   }
 }
 
-void LibraryTree::addFolder(const QString &name) {
-  auto *item = new QTreeWidgetItem(view_, QStringList{name});
-  item->setData(0, kKeyRole, name);
-  item->setData(0, kVideoRole, false);
-  folders_.insert(name, item);
+void LibraryTree::expandAll() {
+  const QStringList shown = model_->shownFolders();
+  expandFolders(QSet<QString>(shown.cbegin(), shown.cend()));
 }
 
-void LibraryTree::addVideo(const QString &folder, const QString &node_key, const QString &title) {
-  QTreeWidgetItem *parent = folders_.value(folder);
-  if (parent == nullptr) {
+void LibraryTree::setFilter(const QString &text) {
+  if (text == model_->filter()) {
     return;
   }
-  auto *item = new QTreeWidgetItem(parent, QStringList{title});
-  item->setData(0, kKeyRole, node_key);
-  item->setData(0, kVideoRole, true);
-  videos_.insert(node_key, item);
-}
-
-void LibraryTree::removeNode(const QString &key, bool is_video) {
-  QTreeWidgetItem *item = is_video ? videos_.take(key) : folders_.take(key);
-  if (item == nullptr) {
-    return;
-  }
-  for (int child = 0; child < item->childCount(); ++child) {
-    videos_.remove(keyOf(item->child(child)));
-  }
-  delete item;
-}
-
-QStringList LibraryTree::folderTexts() const {
-  QStringList texts;
-  for (int index = 0; index < view_->topLevelItemCount(); ++index) {
-    texts << view_->topLevelItem(index)->text(0);
-  }
-  return texts;
-}
-
-QStringList LibraryTree::childTexts(const QString &folder) const {
-  QStringList texts;
-  if (QTreeWidgetItem *item = folders_.value(folder)) {
-    for (int child = 0; child < item->childCount(); ++child) {
-      texts << item->child(child)->text(0);
+  if (model_->filter().isEmpty()) {
+    open_before_filter_.clear();
+    for (int row = 0; row < model_->rowCount(); ++row) {
+      const QModelIndex folder = model_->index(row, 0);
+      if (view_->isExpanded(folder)) {
+        open_before_filter_.insert(keyOf(folder));
+      }
     }
   }
-  return texts;
+  const QString selected = selectedKey();
+  model_->setFilter(text);
+  if (text.isEmpty()) {
+    expandFolders(open_before_filter_);
+  } else if (model_->shownVideoCount() <= kOpenFoldersUpToVideos) {
+    expandAll();
+  }
+  select(selected);
 }
 
 QString LibraryTree::selectedKey() const {
-  const QList<QTreeWidgetItem *> selected = view_->selectedItems();
+  const QModelIndexList selected = view_->selectionModel()->selectedIndexes();
   return selected.isEmpty() ? QString() : keyOf(selected.first());
 }
 
 bool LibraryTree::selectedIsVideo() const {
-  const QList<QTreeWidgetItem *> selected = view_->selectedItems();
+  const QModelIndexList selected = view_->selectionModel()->selectedIndexes();
   return !selected.isEmpty() && isVideo(selected.first());
 }
 
-void LibraryTree::selectFolder(const QString &name) {
-  if (QTreeWidgetItem *item = folders_.value(name)) {
-    view_->setCurrentItem(item);
+void LibraryTree::select(const QString &key) {
+  const QModelIndex index = model_->indexOfNode(key);
+  if (index.isValid()) {
+    view_->setCurrentIndex(index);
   }
+}
+
+void LibraryTree::clearSelection() {
+  // Without a current node the view selects no neighbour of a removed one.
+  view_->selectionModel()->clear();
 }
 
 bool LibraryTree::eventFilter(QObject *watched, QEvent *event) {

@@ -1,38 +1,50 @@
 #pragma once
 
-#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
-class QTreeWidget;
-class QTreeWidgetItem;
+class LibraryModel;
+class QModelIndex;
+class QTreeView;
 namespace session {
 class Library;
 }
 
 // Shows the library as a two-level tree: folders at the top, their videos
-// under them, in the library's order. It follows the library's signals and
-// reports the operator's clicks, double-clicks and the typed full stop.
+// under them, in the library's order. It follows the library's signals,
+// filters by title, and reports the operator's clicks, double-clicks and
+// the typed full stop.
 class LibraryTree : public QObject {
   Q_OBJECT
 
 public:
-  LibraryTree(const session::Library &library, QTreeWidget *view, QObject *parent = nullptr);
+  LibraryTree(const session::Library &library, QTreeView *view, QObject *parent = nullptr);
 
-  QTreeWidget *view() const { return view_; }
+  QTreeView *view() const { return view_; }
 
+  // What the tree holds, shown or filtered out.
+  bool hasFolder(const QString &name) const;
+  bool hasVideo(const QString &node_key) const;
+  int nodeCount() const;
   // What the tree shows.
-  bool hasFolder(const QString &name) const { return folders_.contains(name); }
-  bool hasVideo(const QString &node_key) const { return videos_.contains(node_key); }
-  int nodeCount() const { return static_cast<int>(folders_.size() + videos_.size()); }
   QStringList childTexts(const QString &folder) const;
   QStringList folderTexts() const;
+  int shownVideoCount() const;
+
+  // Shows only the videos whose title holds text (ignoring case) and their
+  // folders, opened when the videos are few; empty text shows everything
+  // and opens the folders that were open before.
+  void setFilter(const QString &text);
 
   // The selected node: its key and kind; empty key when none is selected.
   QString selectedKey() const;
   bool selectedIsVideo() const;
-  void selectFolder(const QString &name);
+  // Selects a shown node; a node not shown leaves the selection as it is.
+  void select(const QString &key);
+  void clearSelection();
+  void expandAll();
 
 signals:
   void nodeClicked(const QString &key, bool is_video);
@@ -43,15 +55,12 @@ protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-  static QString keyOf(const QTreeWidgetItem *item);
-  static bool isVideo(const QTreeWidgetItem *item);
-  void rebuild();
-  void addFolder(const QString &name);
-  void addVideo(const QString &folder, const QString &node_key, const QString &title);
-  void removeNode(const QString &key, bool is_video);
+  static QString keyOf(const QModelIndex &index);
+  static bool isVideo(const QModelIndex &index);
+  void expandFolders(const QSet<QString> &names);
 
-  const session::Library &library_;
-  QTreeWidget *view_;
-  QHash<QString, QTreeWidgetItem *> folders_;
-  QHash<QString, QTreeWidgetItem *> videos_;
+  LibraryModel *model_;
+  QTreeView *view_;
+  // The folders open before a filter was typed, opened again when it is cleared.
+  QSet<QString> open_before_filter_;
 };

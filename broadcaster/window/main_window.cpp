@@ -26,15 +26,15 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace {
 
-constexpr int kWindowWidthPx = 720;
-constexpr int kWindowHeightPx = 520;
+constexpr int kLibraryWidthPx = 250;
 
 const QString kNoSessionText = QStringLiteral("No session loaded\n\nEither load a session or create a new one to continue.");
 const QString kFolderRefused =
@@ -49,32 +49,54 @@ QString shownText(QString text) { return text.replace(QStringLiteral("\r\n"), QS
 MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent), station_(station) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Tarvik+"));
-  setFixedSize(kWindowWidthPx, kWindowHeightPx);
+  const QSize first_size(preference::kWindowWidthPx, preference::kWindowHeightPx);
+  setMinimumSize(first_size);
+  resize(QSettings().value(QLatin1String(preference::kWindowSize), first_size).toSize().expandedTo(first_size));
   dialog_.setParentWindow(this);
 
   auto *central = new QWidget(this);
   setCentralWidget(central);
 
-  library_ = new LibraryTree(station_.session.library(), new QTreeWidget(central), this);
-  library_->view()->setFixedWidth(250);
+  auto *library_pane = new QWidget(central);
+  library_ = new LibraryTree(station_.session.library(), new QTreeView(library_pane), this);
+  auto *search = named(new QLineEdit(library_pane), "txtSearch");
+  search->setPlaceholderText(QStringLiteral("Search titles"));
+  search->setClearButtonEnabled(true);
+  connect(search, &QLineEdit::textChanged, library_, &LibraryTree::setFilter);
+  auto *library_layout = new QVBoxLayout(library_pane);
+  library_layout->setContentsMargins(0, 0, 0, 0);
+  library_layout->addWidget(search);
+  library_layout->addWidget(library_->view(), 1);
 
-  auto *queue_list = new QListWidget(central);
-  auto *key_list = new QListWidget(central);
+  auto *right_pane = new QWidget(central);
+  auto *queue_list = new QListWidget(right_pane);
+  auto *key_list = new QListWidget(right_pane);
   queue_view_ = new QueueView(station_.queue, queue_list, key_list, this);
-  auto *up = named(new QPushButton(QStringLiteral("Up"), central), "btnUp");
-  up->setToolTip(QStringLiteral("Move selected video up in the queue"));
-  auto *remove = named(new QPushButton(QStringLiteral("Remove"), central), "btnDelete");
-  remove->setToolTip(QStringLiteral("Remove selected video from queue"));
-  connect(up, &QPushButton::clicked, queue_view_, &QueueView::moveSelectedUp);
-  connect(remove, &QPushButton::clicked, queue_view_, &QueueView::removeSelected);
+  auto *queue_buttons = new QVBoxLayout;
+  const auto addQueueButton = [&](const QString &caption, const char *name, const QString &tip,
+                                  void (QueueView::*action)()) {
+    auto *button = named(new QPushButton(caption, right_pane), name);
+    button->setToolTip(tip);
+    connect(button, &QPushButton::clicked, queue_view_, action);
+    queue_buttons->addWidget(button);
+  };
+  addQueueButton(QStringLiteral("Up"), "btnUp", QStringLiteral("Move selected video up in the queue"),
+                 &QueueView::moveSelectedUp);
+  addQueueButton(QStringLiteral("Down"), "btnDown", QStringLiteral("Move selected video down in the queue"),
+                 &QueueView::moveSelectedDown);
+  addQueueButton(QStringLiteral("Remove"), "btnDelete", QStringLiteral("Remove selected video from queue"),
+                 &QueueView::removeSelected);
+  addQueueButton(QStringLiteral("Clear"), "btnClear",
+                 QStringLiteral("Remove every video from the queue but the one on the air"), &QueueView::clearQueue);
+  queue_buttons->addStretch(1);
 
   // Hidden for good: a start weight nothing reads.
-  auto *start_weight_label = named(new QLabel(QStringLiteral("New videos start with a weight of:"), central), "lblStartWeight");
-  auto *start_weight_box = named(new QLineEdit(QStringLiteral("1000"), central), "txtStartWeight");
+  auto *start_weight_label = named(new QLabel(QStringLiteral("New videos start with a weight of:"), right_pane), "lblStartWeight");
+  auto *start_weight_box = named(new QLineEdit(QStringLiteral("1000"), right_pane), "txtStartWeight");
   start_weight_label->hide();
   start_weight_box->hide();
 
-  auto *panel_frame = named(new QFrame(central), "fraPanels");
+  auto *panel_frame = named(new QFrame(right_pane), "fraPanels");
   panel_frame->setFrameShape(QFrame::StyledPanel);
   tab_strip_ = named(new QTabBar(panel_frame), "TabStrip");
   for (const QString &key : kTabKeys) {
@@ -95,19 +117,21 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
     panel_layout->addWidget(panel, 1);
   }
 
-  auto *queue_buttons = new QVBoxLayout;
-  queue_buttons->addWidget(up);
-  queue_buttons->addWidget(remove);
-  queue_buttons->addStretch(1);
   auto *queue_row = new QHBoxLayout;
   queue_row->addWidget(queue_list, 1);
   queue_row->addLayout(queue_buttons);
-  auto *right = new QVBoxLayout;
+  auto *right = new QVBoxLayout(right_pane);
+  right->setContentsMargins(0, 0, 0, 0);
   right->addLayout(queue_row, 2);
   right->addWidget(panel_frame, 5);
+  auto *splitter = named(new QSplitter(Qt::Horizontal, central), "splLibrary");
+  splitter->addWidget(library_pane);
+  splitter->addWidget(right_pane);
+  splitter->setChildrenCollapsible(false);
+  splitter->setStretchFactor(1, 1);
+  splitter->setSizes({kLibraryWidthPx, width() - kLibraryWidthPx});
   auto *main_layout = new QHBoxLayout(central);
-  main_layout->addWidget(library_->view());
-  main_layout->addLayout(right, 1);
+  main_layout->addWidget(splitter);
 
   auto *status = named(new QStatusBar(this), "StatusBar");
   setStatusBar(status);
@@ -198,8 +222,7 @@ void MainWindow::showAbout() {
 
 void MainWindow::showJoiner() {
   if (joiner_window_.isNull()) {
-    joiner_window_ = new JoinerWindow([this](const QString &message) { tellError(lcWindow, message); },
-                                      std::make_shared<SystemYieldClock>(), this);
+    joiner_window_ = new JoinerWindow([this](const QString &message) { tellError(lcWindow, message); }, this);
   }
   joiner_window_->show();
   joiner_window_->raise();
@@ -207,8 +230,9 @@ void MainWindow::showJoiner() {
 
 void MainWindow::showConvert() {
   if (convert_window_.isNull()) {
-    const QString target = importTarget();
-    if (target.isEmpty()) {
+    // The window has its own folder choice: the tree's selection stays.
+    const QString target = importFolder();
+    if (refuseWithoutFolder(target)) {
       return;
     }
     convert_window_ = new ConvertWindow(station_.session.library(), target, station_.session.path(), this);
@@ -228,73 +252,100 @@ void MainWindow::closeSessionWindows() {
   }
 }
 
-QString MainWindow::importTarget() {
-  QString target;
-  if (hasSession()) {
-    if (!library_->selectedKey().isEmpty() && !library_->selectedIsVideo()) {
-      target = library_->selectedKey();
-    } else {
-      target = station_.session.library().firstFolder();
-      library_->selectFolder(target);
-    }
+QString MainWindow::importFolder() const {
+  if (!hasSession()) {
+    return QString();
   }
-  if (target.isEmpty()) {
-    tellError(lcLibrary, QStringLiteral("There is no folder to import into. Open a session and make a folder in the library "
-                             "first."));
+  if (!library_->selectedKey().isEmpty() && !library_->selectedIsVideo()) {
+    return library_->selectedKey();
+  }
+  return station_.session.library().firstFolder();
+}
+
+bool MainWindow::refuseWithoutFolder(const QString &folder) {
+  if (!folder.isEmpty()) {
+    return false;
+  }
+  tellError(lcLibrary, QStringLiteral("There is no folder to import into. Open a session and make a folder in the library "
+                                      "first."));
+  return true;
+}
+
+QString MainWindow::importTarget() {
+  const QString target = importFolder();
+  if (!refuseWithoutFolder(target)) {
+    library_->select(target);
   }
   return target;
 }
 
 void MainWindow::loadVideo() {
-  if (importTarget().isEmpty()) {
+  if (refuseWithoutFolder(importFolder())) {
     return;
   }
   const QString remembered = dialog_.fileName();
   dialog_.setFilter(QStringLiteral("Nullsoft Streaming Video (*.nsv)|*.nsv|Playlists (*.m3u, *.pls)|*.m3u;*.pls|"
                                    "All (*.nsv, *.m3u, *.pls)|*.nsv;*.m3u;*.pls"));
-  dialog_.showOpen();
-  if (dialog_.fileName() == remembered) {
+  dialog_.showOpen([this, remembered](bool chosen) {
+    // The file the dialog already held (the one imported last) is not imported again.
+    if (chosen && dialog_.fileName() != remembered) {
+      importChosenFile(dialog_.fileName(), dialog_.fileTitle());
+    }
+  });
+}
+
+void MainWindow::importChosenFile(const QString &path, const QString &file_title) {
+  const QString kind = LibraryImporter::kindOf(file_title);
+  if (kind != QLatin1String("nsv") && kind != QLatin1String("m3u") && kind != QLatin1String("pls")) {
     return;
   }
-  const QString kind = LibraryImporter::kindOf(dialog_.fileTitle());
+  const QString target = importTarget();
+  if (target.isEmpty()) {
+    return;
+  }
   LibraryImporter importer(station_.session.library());
   if (kind == QLatin1String("nsv")) {
-    if (!importer.importVideo(dialog_.fileName(), importTarget())) {
-      tellError(lcLibrary, QStringLiteral("%1 was not imported: its name holds characters a session file cannot keep.")
-                               .arg(dialog_.fileName()));
+    if (!importer.importVideo(path, target)) {
+      tellError(lcLibrary,
+                QStringLiteral("%1 was not imported: its name holds characters a session file cannot keep.").arg(path));
       return;
     }
     SaveSession();
-  } else if (kind == QLatin1String("m3u") || kind == QLatin1String("pls")) {
-    const LibraryImporter::Summary summary = importer.importPlaylist(dialog_.fileName(), importTarget());
-    if (!summary.error.isEmpty()) {
-      tellError(lcLibrary, summary.error);
-      return;
-    }
-    if (summary.imported > 0) {
-      SaveSession();
-    }
-    tellStatus(lcLibrary, QStringLiteral("Imported %1 video(s) from %2; skipped %3.")
-                      .arg(summary.imported)
-                      .arg(dialog_.fileTitle())
-                      .arg(summary.skipped));
-  }
-}
-
-void MainWindow::loadFolder() {
-  if (importTarget().isEmpty()) {
     return;
   }
-  const QString folder = dialog_.chooseFolder(QFileInfo(dialog_.fileName()).absolutePath());
-  if (folder.isEmpty()) {
+  const LibraryImporter::Summary summary = importer.importPlaylist(path, target);
+  if (!summary.error.isEmpty()) {
+    tellError(lcLibrary, summary.error);
     return;
   }
-  LibraryImporter importer(station_.session.library());
-  const LibraryImporter::Summary summary = importer.importFolder(folder, importTarget());
   if (summary.imported > 0) {
     SaveSession();
   }
-  tellStatus(lcLibrary, QStringLiteral("Imported %1 video(s) from %2.").arg(summary.imported).arg(folder));
+  tellStatus(lcLibrary, QStringLiteral("Imported %1 video(s) from %2; skipped %3.")
+                            .arg(summary.imported)
+                            .arg(file_title)
+                            .arg(summary.skipped));
+}
+
+void MainWindow::loadFolder() {
+  if (refuseWithoutFolder(importFolder())) {
+    return;
+  }
+  dialog_.chooseFolder(QFileInfo(dialog_.fileName()).absolutePath(), [this](const QString &folder) {
+    if (folder.isEmpty()) {
+      return;
+    }
+    const QString target = importTarget();
+    if (target.isEmpty()) {
+      return;
+    }
+    LibraryImporter importer(station_.session.library());
+    const LibraryImporter::Summary summary = importer.importFolder(folder, target);
+    if (summary.imported > 0) {
+      SaveSession();
+    }
+    tellStatus(lcLibrary, QStringLiteral("Imported %1 video(s) from %2.").arg(summary.imported).arg(folder));
+  });
 }
 
 void MainWindow::enterNoSessionState() {
@@ -328,17 +379,24 @@ void MainWindow::runSessionCommand(CommonDialog::Mode mode) {
   if (refuseDuringBroadcast()) {
     return;
   }
-  // A cancelled dialog, or the name it already held, changes nothing.
   const QString remembered = dialog_.fileName();
   dialog_.setFilter(QStringLiteral("Session files (*.xml)|*.xml"));
-  mode == CommonDialog::Mode::Save ? dialog_.showSave() : dialog_.showOpen();
-  if (dialog_.fileName() == remembered) {
-    return;
-  }
+  auto chosen = [this, mode, remembered](bool chosen) {
+    // The name the dialog already held changes nothing either; and what
+    // started while it was open still refuses.
+    if (!chosen || dialog_.fileName() == remembered || refuseDuringBroadcast()) {
+      return;
+    }
+    if (mode == CommonDialog::Mode::Save) {
+      NewSession(dialog_.fileName());
+    } else {
+      LoadSession(dialog_.fileName());
+    }
+  };
   if (mode == CommonDialog::Mode::Save) {
-    NewSession(dialog_.fileName());
+    dialog_.showSave(chosen);
   } else {
-    LoadSession(dialog_.fileName());
+    dialog_.showOpen(chosen);
   }
 }
 
@@ -426,12 +484,27 @@ void MainWindow::onFullStopTyped(const QString &key, bool is_video) {
   }
   session::Library &library = station_.session.library();
   const QString shown = is_video ? library.videoTitle(key) : key;
+  const QString kind = is_video ? QStringLiteral("video") : QStringLiteral("folder");
+  // Nothing stays selected, so a second full stop removes nothing more.
+  library_->clearSelection();
+  clearVideoInfo();
   const bool removed = is_video ? library.removeVideo(key) : library.removeFolder(key);
   SaveSession();
   if (!removed) {
     tellError(lcLibrary, QStringLiteral("The %1 \"%2\" was not found in the session file, so nothing was removed from the file.")
-                  .arg(is_video ? QStringLiteral("video") : QStringLiteral("folder"), shown));
+                             .arg(kind, shown));
+    return;
   }
+  // The library has logged the removal.
+  setStatusText(is_video ? QStringLiteral("Removed the video \"%1\".").arg(shown)
+                         : QStringLiteral("Removed the folder \"%1\" and the videos in it.").arg(shown));
+}
+
+void MainWindow::clearVideoInfo() {
+  for (QLineEdit *box : {video_title_box_, video_path_box_, video_playcount_box_}) {
+    box->clear();
+  }
+  video_info_->setEnabled(false);
 }
 
 void MainWindow::makeFolder() {
@@ -463,6 +536,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
   if (!exiting_) {
     prepareExit();
   }
+  QSettings().setValue(QLatin1String(preference::kWindowSize), isMaximized() || isFullScreen() ? normalGeometry().size() : size());
   if (error_window_) {
     error_window_->close();
   }

@@ -104,12 +104,20 @@ private:
   void showConvert();
   // A window made for the session that was open closes when another opens.
   void closeSessionWindows();
+  // The imports ask first and choose their folder once a file was chosen:
+  // a cancelled dialog leaves the selection alone.
   void loadVideo();
   void loadFolder();
+  void importChosenFile(const QString &path, const QString &file_title);
   // The selected folder; with nothing or a video selected, the first
-  // folder, which then becomes the selection. Refuses (with a message) when
-  // there is none.
+  // folder. Empty without a session or a folder.
+  QString importFolder() const;
+  // Says so when there is no folder to import into.
+  bool refuseWithoutFolder(const QString &folder);
+  // importFolder(), which then becomes the selection; refuses when empty.
   QString importTarget();
+  // Empties the File Information boxes and disables the frame.
+  void clearVideoInfo();
 
   Station &station_;
   CommonDialog dialog_;

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,8 @@
 #include <QSettings>
 #include <QTabBar>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 const QString kStatsHeadings = QStringLiteral("Session name:\nCreated on:\nVersion used:\n\nTotal videos:");
@@ -29,11 +32,17 @@ void MainWindow::buildMenus() {
   file->setObjectName(QStringLiteral("mnuFile"));
   QAction *file_new = file->addAction(QStringLiteral("New"), this, &MainWindow::fileNew);
   file_new->setObjectName(QStringLiteral("mnuFileNew"));
+  file_new->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
   QAction *file_open = file->addAction(QStringLiteral("Open"), this, &MainWindow::fileOpen);
   file_open->setObjectName(QStringLiteral("mnuFileOpen"));
+  file_open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  QAction *file_save = file->addAction(QStringLiteral("Save"), this, &MainWindow::SaveSession);
+  file_save->setObjectName(QStringLiteral("mnuFileSave"));
+  file_save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   file->addSeparator()->setObjectName(QStringLiteral("mnuSpacer1"));
   QAction *exit = file->addAction(QStringLiteral("Exit"), this, &MainWindow::exitProgram);
   exit->setObjectName(QStringLiteral("mnuExit"));
+  exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
   QMenu *actions = menuBar()->addMenu(QStringLiteral("Actions"));
   actions->setObjectName(QStringLiteral("mnuActions"));
@@ -121,16 +130,22 @@ QWidget *MainWindow::buildLibraryPanel() {
 
   video_info_ = named(new QGroupBox(QStringLiteral("File Information"), panel), "fraVideoInfo");
   auto *info_layout = new QGridLayout(video_info_);
+  // The boxes show the entry; nothing typed there would be stored.
   auto addInfoRow = [this, info_layout](int row, const QString &caption, const char *name) {
-    info_layout->addWidget(new QLabel(caption, video_info_), row, 0);
+    auto *label = new QLabel(caption, video_info_);
+    info_layout->addWidget(label, row, 0);
     auto *box = named(new QLineEdit(video_info_), name);
+    box->setReadOnly(true);
     info_layout->addWidget(box, row, 1);
-    return box;
+    return std::make_pair(label, box);
   };
-  video_title_box_ = addInfoRow(0, QStringLiteral("Title"), "txtVideoTitle");
-  video_path_box_ = addInfoRow(1, QStringLiteral("Path"), "txtVideoPath");
-  addInfoRow(2, QStringLiteral("Weight"), "txtVideoWeight");
-  video_playcount_box_ = addInfoRow(3, QStringLiteral("Playcount"), "txtVideoPlaycount");
+  video_title_box_ = addInfoRow(0, QStringLiteral("Title"), "txtVideoTitle").second;
+  video_path_box_ = addInfoRow(1, QStringLiteral("Path"), "txtVideoPath").second;
+  // Hidden until weights mean something: no entry has one.
+  const auto weight = addInfoRow(2, QStringLiteral("Weight"), "txtVideoWeight");
+  weight.first->hide();
+  weight.second->hide();
+  video_playcount_box_ = addInfoRow(3, QStringLiteral("Playcount"), "txtVideoPlaycount").second;
   video_info_->setEnabled(false);
 
   auto *folder_row = new QHBoxLayout;

@@ -2,12 +2,19 @@
 
 #include <play_queue.h>
 
+#include <QApplication>
+#include <QDropEvent>
 #include <QListWidget>
+#include <QStyle>
 
 QueueView::QueueView(PlayQueue &queue, QListWidget *titles, QListWidget *keys, QObject *parent)
     : QObject(parent), queue_(queue), titles_(titles), keys_(keys) {
   titles_->setObjectName(QStringLiteral("lstQueue"));
   titles_->setSelectionMode(QAbstractItemView::SingleSelection);
+  titles_->setDragDropMode(QAbstractItemView::InternalMove);
+  titles_->setDefaultDropAction(Qt::MoveAction);
+  // Drops are the queue's moves: the list itself never rearranges its rows.
+  titles_->viewport()->installEventFilter(this);
   keys_->setObjectName(QStringLiteral("lstKeys"));
   keys_->hide();
   connect(&queue_, &PlayQueue::appended, this, [this](int index) {
@@ -18,14 +25,13 @@ QueueView::QueueView(PlayQueue &queue, QListWidget *titles, QListWidget *keys, Q
     delete keys_->takeItem(index);
     delete titles_->takeItem(index);
   });
-  connect(&queue_, &PlayQueue::movedUp, this, [this](int index) {
+  connect(&queue_, &PlayQueue::moved, this, [this](int from, int to) {
     for (QListWidget *list : {titles_, keys_}) {
-      const QString moving = list->item(index)->text();
-      list->item(index)->setText(list->item(index - 1)->text());
-      list->item(index - 1)->setText(moving);
+      list->insertItem(to, list->takeItem(from));
     }
   });
   connect(&queue_, &PlayQueue::cleared, this, &QueueView::rebuild);
+  connect(&queue_, &PlayQueue::onAirChanged, this, &QueueView::markOnAir);
   rebuild();
 }
 
@@ -34,6 +40,20 @@ void QueueView::rebuild() {
   keys_->clear();
   titles_->addItems(queue_.titles());
   keys_->addItems(queue_.keys());
+  markOnAir();
+}
+
+void QueueView::markOnAir() {
+  const int on_air = queue_.onAirIndex();
+  const QIcon play = QApplication::style()->standardIcon(QStyle::SP_MediaPlay);
+  for (int row = 0; row < titles_->count(); ++row) {
+    QListWidgetItem *item = titles_->item(row);
+    QFont font = item->font();
+    font.setBold(row == on_air);
+    item->setFont(font);
+    item->setIcon(row == on_air ? play : QIcon());
+    item->setToolTip(row == on_air ? QStringLiteral("On the air: it stays in place until it has played") : QString());
+  }
 }
 
 int QueueView::selectedIndex() const {
@@ -48,20 +68,55 @@ void QueueView::select(int index) {
   }
 }
 
-void QueueView::moveSelectedUp() {
-  const int index = selectedIndex();
-  if (index <= 0) {
-    return;
+void QueueView::moveSelectedTo(int index) {
+  const int selected = selectedIndex();
+  if (selected >= 0 && queue_.move(selected, index)) {
+    select(index);
   }
-  queue_.moveUp(index);
-  select(index - 1);
+}
+
+void QueueView::moveSelectedUp() { moveSelectedTo(selectedIndex() - 1); }
+
+void QueueView::moveSelectedDown() {
+  if (selectedIndex() >= 0) {
+    moveSelectedTo(selectedIndex() + 1);
+  }
+}
+
+void QueueView::dropSelectedBefore(int position) {
+  const int selected = selectedIndex();
+  if (selected >= 0) {
+    moveSelectedTo(position > selected ? position - 1 : position);
+  }
 }
 
 void QueueView::removeSelected() {
   const int index = selectedIndex();
-  if (index < 0) {
-    return;
+  if (index >= 0 && queue_.removeAt(index)) {
+    titles_->clearSelection();
   }
-  queue_.removeAt(index);
-  titles_->clearSelection();
+}
+
+void QueueView::clearQueue() { queue_.clear(); }
+
+bool QueueView::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == titles_->viewport() && event->type() == QEvent::Drop) {
+    auto *drop = static_cast<QDropEvent *>(event);
+    const QPoint point = drop->position().toPoint();
+    const QModelIndex target = titles_->indexAt(point);
+    int position = titles_->count();
+    if (target.isValid()) {
+      const QRect rect = titles_->visualRect(target);
+      position = point.y() < rect.center().y() ? target.row() : target.row() + 1;
+    }
+    dropSelectedBefore(position);
+    // Nothing for the drag to remove at its source.
+    drop->setDropAction(Qt::IgnoreAction);
+    drop->accept();
+    // Ends the list's drag state and drop indicator as its own drop would.
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(titles_->viewport(), &leave);
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
 }

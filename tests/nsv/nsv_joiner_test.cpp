@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <cerrno>
 
 #include <sys/stat.h>
@@ -143,6 +144,40 @@ TEST_F(JoinerTest, JoinsFramesUnderOneHeaderWithTableOfContents) {
     EXPECT_EQ(joined.mid(header_bytes + offset, 4), "NSVs") << entry;
   }
   EXPECT_EQ(countFrames(joined), 50);
+}
+
+TEST_F(JoinerTest, ACancelLeavesNoNewFileAndAnOldOneAsItWas) {
+  const QString first = write(QStringLiteral("a.nsv"), fixtures::nsvFile(100, 25, 1000));
+  const QString second = write(QStringLiteral("b.nsv"), fixtures::nsvFile(100, 25, 1000));
+  const QString output = temp_.filePath(QStringLiteral("joined.nsv"));
+  std::atomic_bool cancel{false};
+  qint64 done_at_cancel = 0;
+  qint64 last_done = 0;
+  const auto cancelHalfWay = [&](qint64 done, qint64 total) {
+    last_done = done;
+    if (!cancel && done >= total / 2) {
+      cancel = true;
+      done_at_cancel = done;
+    }
+  };
+  const nsv::JoinOutcome half_way = nsv::joinFiles({first, second}, output, cancelHalfWay, &cancel);
+  EXPECT_FALSE(half_way.ok);
+  EXPECT_TRUE(half_way.cancelled);
+  EXPECT_TRUE(half_way.error.contains("cancelled")) << half_way.error.toStdString();
+  EXPECT_GT(done_at_cancel, 0);
+  EXPECT_EQ(last_done, done_at_cancel); // not one frame more
+  EXPECT_EQ(QDir(temp_.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.nsv", "b.nsv"}));
+
+  // Over an existing file, and while the inputs are still being read.
+  write(QStringLiteral("joined.nsv"), "kept");
+  cancel = false;
+  EXPECT_TRUE(nsv::joinFiles({first, second}, output, cancelHalfWay, &cancel).cancelled);
+  cancel = true;
+  EXPECT_TRUE(nsv::joinFiles({first, second}, output, {}, &cancel).cancelled);
+  QFile kept(output);
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), "kept");
+  EXPECT_EQ(QDir(temp_.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 TEST_F(JoinerTest, LaterInputsAreShiftedByTheAudioOverhang) {

@@ -3,19 +3,22 @@
 
 namespace broadcaster_testing {
 
-void ScriptedDialog::install(MainWindow &window) {
-  window.commonDialog().setChooser([this](CommonDialog::Mode mode, const QString &filter, const QString &current) {
+void ScriptedDialog::install(CommonDialog &dialog) {
+  dialog.setChooser([this](CommonDialog::Mode mode, const QString &filter, const QString &current,
+                           CommonDialog::Answer answer) {
     ++shown_;
     last_filter_ = filter;
     last_current_ = current;
     last_mode_ = mode;
-    if (answers_.empty()) {
-      return QString();
-    }
-    const QString answer = answers_.front();
-    answers_.pop_front();
-    return answer;
+    pending_ = std::move(answer);
   });
+}
+
+void ScriptedDialog::choose(const QString &path) {
+  ASSERT_TRUE(isOpen()) << "no dialog is open";
+  const CommonDialog::Answer answer = std::move(pending_);
+  pending_ = nullptr;
+  answer(path);
 }
 
 QLabel *statsLabel(const MainWindow &window, int index) {

@@ -4,6 +4,7 @@
 #include "session_files.h"
 
 #include <error_window.h>
+#include <library_tree.h>
 #include <main_window.h>
 #include <station.h>
 
@@ -13,7 +14,7 @@
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <QByteArray>
 #include <QLabel>
@@ -22,24 +23,27 @@
 #include <QString>
 #include <QStringList>
 
-#include <deque>
 
 // Helpers for tests that drive the broadcaster's main window.
 namespace broadcaster_testing {
 
-// Answers the window's file dialog from a script: each entry is the path
-// "chosen", an empty entry is a cancel.
+// Stands in for a window's file dialog: each dialog that opens stays open
+// until the test chooses a path or cancels it.
 class ScriptedDialog {
 public:
-  void install(MainWindow &window);
-  void answer(const QString &path) { answers_.push_back(path); }
+  void install(CommonDialog &dialog);
+  void install(MainWindow &window) { install(window.commonDialog()); }
+  bool isOpen() const { return static_cast<bool>(pending_); }
+  // Answers the open dialog; a test with no dialog open fails.
+  void choose(const QString &path);
+  void cancel() { choose(QString()); }
   int shown() const { return shown_; }
   QString lastFilter() const { return last_filter_; }
   QString lastCurrentName() const { return last_current_; }
   CommonDialog::Mode lastMode() const { return last_mode_; }
 
 private:
-  std::deque<QString> answers_;
+  CommonDialog::Answer pending_;
   int shown_ = 0;
   QString last_filter_;
   QString last_current_;
@@ -76,8 +80,8 @@ protected:
   }
 
   void openThroughMenu(const QString &file) {
-    dialog_.answer(file);
     window_.fileOpen();
+    dialog_.choose(file);
   }
 
   QString openSample() {
@@ -91,26 +95,31 @@ protected:
     return file;
   }
 
-  QTreeWidgetItem *node(const QString &text) const {
-    const QList<QTreeWidgetItem *> found =
-        child<QTreeWidget>("Library")->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? nullptr : found.first();
+  QTreeView *tree() const { return child<QTreeView>("Library"); }
+
+  // The shown node with this text; invalid when there is none.
+  QModelIndex node(const QString &text) const {
+    QAbstractItemModel *model = tree()->model();
+    const QModelIndexList found =
+        model->match(model->index(0, 0), Qt::DisplayRole, text, 1, Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? QModelIndex() : found.first();
   }
 
   void clickNode(const QString &text) {
-    QTreeWidget *tree = child<QTreeWidget>("Library");
-    tree->expandAll();
-    QTreeWidgetItem *item = node(text);
-    ASSERT_NE(item, nullptr) << text.toStdString();
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
+    window_.library().expandAll();
+    const QModelIndex item = node(text);
+    ASSERT_TRUE(item.isValid()) << text.toStdString();
+    tree()->scrollTo(item);
+    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualRect(item).center());
   }
 
   void doubleClickNode(const QString &text) {
-    QTreeWidget *tree = child<QTreeWidget>("Library");
-    tree->expandAll();
-    QTreeWidgetItem *item = node(text);
-    ASSERT_NE(item, nullptr) << text.toStdString();
-    const QPoint centre = tree->visualItemRect(item).center();
+    QTreeView *tree = this->tree();
+    window_.library().expandAll();
+    const QModelIndex item = node(text);
+    ASSERT_TRUE(item.isValid()) << text.toStdString();
+    tree->scrollTo(item);
+    const QPoint centre = tree->visualRect(item).center();
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, centre);
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, centre);
   }

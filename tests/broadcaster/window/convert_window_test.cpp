@@ -171,9 +171,9 @@ TEST_F(ConvertWindowTest, CancelKeepsWhatWasImportedAndOpeningWaitsForTheConvers
   });
   convert->findChild<QPushButton *>(QStringLiteral("btnConvert"))->click();
   // A session cannot be swapped under a running conversion.
-  dialog_.answer(path(QStringLiteral("other.xml")));
   window_.fileNew();
   EXPECT_TRUE(errorMessage().contains("being converted")) << errorMessage().toStdString();
+  EXPECT_FALSE(dialog_.isOpen());
   EXPECT_FALSE(QFile::exists(path(QStringLiteral("other.xml"))));
 
   ASSERT_TRUE(waitUntil([&] { return !convert->isRunning(); }, kConversionTimeoutMs));

@@ -2,6 +2,7 @@
 // window, driven through the main window.
 
 #include "broadcaster_test_support.h"
+#include "wait_until.h"
 
 #include <joiner_window.h>
 #include <library_tree.h>
@@ -17,7 +18,11 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QThread>
+#include <QTimer>
+
+#include <memory>
 
 using namespace broadcaster_testing;
 
@@ -33,8 +38,8 @@ protected:
   }
 
   void importFile(const QString &file) {
-    dialog_.answer(file);
     child<QPushButton>("btnLoadVideo")->click();
+    dialog_.choose(file);
   }
 
   void leave(QWidget *field) {
@@ -79,15 +84,17 @@ TEST_F(LibraryToolsTest, ImportGivesKeysTitlesAndFolders) {
   EXPECT_EQ(window_.document().entryCount(), 6);
   // Cancel: nothing either.
   child<QPushButton>("btnLoadVideo")->click();
+  dialog_.cancel();
   EXPECT_EQ(window_.document().entryCount(), 6);
   // File Open now starts from the imported video's name.
   window_.fileOpen();
   EXPECT_EQ(dialog_.lastCurrentName(), twice);
+  dialog_.cancel();
 }
 
 TEST_F(LibraryToolsTest, KeysAfterADeletionStayUnique) {
-  dialog_.answer(path(QStringLiteral("fresh.xml")));
   window_.fileNew();
+  dialog_.choose(path(QStringLiteral("fresh.xml")));
   QStringList files;
   for (const char *name : {"v0.nsv", "v1.nsv", "v2.nsv", "v3.nsv"}) {
     files << makeFile(QLatin1String(name));
@@ -100,7 +107,7 @@ TEST_F(LibraryToolsTest, KeysAfterADeletionStayUnique) {
     EXPECT_TRUE(window_.library().hasVideo(QStringLiteral("K%1").arg(key)));
   }
   clickNode(QStringLiteral("v0"));
-  QTest::keyClick(child<QTreeWidget>("Library"), '.');
+  QTest::keyClick(tree(), '.');
   importFile(files[3]);
   // Two entries, but key 2 is in use: the new one takes 3.
   EXPECT_TRUE(window_.library().hasVideo(QStringLiteral("K3")));
@@ -152,14 +159,15 @@ TEST_F(LibraryToolsTest, FolderImportTakesItsNsvFilesByName) {
   makeFile(QStringLiteral("batch/alpha.NSV"));
   makeFile(QStringLiteral("batch/readme.txt"), "x");
   makeFile(QStringLiteral("batch/sub/deep.nsv"));
-  dialog_.answer(path(QStringLiteral("batch")));
   clickNode(QStringLiteral("A"));
   child<QPushButton>("btnLoadFolder")->click();
   EXPECT_EQ(dialog_.lastMode(), CommonDialog::Mode::Folder);
+  dialog_.choose(path(QStringLiteral("batch")));
   EXPECT_EQ(window_.library().childTexts(QStringLiteral("A")), (QStringList{"Two", "alpha.NSV", "zeta"}));
   EXPECT_TRUE(window_.statusText().startsWith("Imported 2 video(s)"));
   // Cancelling the folder choice does nothing.
   child<QPushButton>("btnLoadFolder")->click();
+  dialog_.cancel();
   EXPECT_EQ(window_.document().entryCount(), 5);
 }
 
@@ -167,11 +175,12 @@ TEST_F(LibraryToolsTest, ImportWithoutAFolderIsRefused) {
   openSample();
   for (const QString &folder : {QStringLiteral("A"), QStringLiteral("B")}) {
     clickNode(folder);
-    QTest::keyClick(child<QTreeWidget>("Library"), '.');
+    QTest::keyClick(tree(), '.');
   }
   ASSERT_EQ(window_.library().nodeCount(), 0);
-  importFile(makeFile(QStringLiteral("v.nsv")));
+  child<QPushButton>("btnLoadVideo")->click();
   EXPECT_TRUE(errorMessage().contains("no folder")) << errorMessage().toStdString();
+  EXPECT_FALSE(dialog_.isOpen());
   EXPECT_EQ(dialog_.shown(), 1); // only the File Open of openSample
 }
 
@@ -363,20 +372,80 @@ TEST_F(LibraryToolsTest, JoinerBrowsesCollectsAndJoins) {
   EXPECT_EQ(joiner->filesToJoin(), (QStringList{first, second}));
 
   ScriptedDialog output_dialog;
-  joiner->commonDialog().setChooser([&](CommonDialog::Mode, const QString &filter, const QString &) {
-    EXPECT_EQ(filter, "Nullsoft Streaming Video (*.nsv)|*.nsv");
-    return output_dialog.shown() == 0 ? QString() : path(QStringLiteral("joined.nsv"));
-  });
+  output_dialog.install(joiner->commonDialog());
   const QString message_before = errorMessage();
-  joiner->join(); // cancelled: nothing happens, no message
+  joiner->join();
+  EXPECT_EQ(output_dialog.lastFilter(), "Nullsoft Streaming Video (*.nsv)|*.nsv");
+  output_dialog.cancel(); // nothing happens, no message
+  EXPECT_FALSE(joiner->isJoining());
   EXPECT_EQ(errorMessage(), message_before);
   EXPECT_FALSE(QFile::exists(path(QStringLiteral("joined.nsv"))));
-  output_dialog.answer(QString());
-  joiner->commonDialog().setChooser(
-      [&](CommonDialog::Mode, const QString &, const QString &) { return path(QStringLiteral("joined.nsv")); });
+
   joiner->join();
+  output_dialog.choose(path(QStringLiteral("joined.nsv")));
+  ASSERT_TRUE(waitUntil([joiner] { return !joiner->isJoining(); }, 30000));
   EXPECT_EQ(joiner->findChild<QProgressBar *>(QStringLiteral("ProgressBar"))->value(), 100);
   const QByteArray joined = readFile(path(QStringLiteral("joined.nsv")));
   EXPECT_TRUE(joined.startsWith("NSVf"));
   EXPECT_TRUE(joiner->findChild<QLabel *>(QStringLiteral("lblResult"))->text().contains("50 frames"));
+}
+
+TEST_F(LibraryToolsTest, JoinRunsBesideTheWindowAndACancelHalfWayLeavesNoFile) {
+  // The join waits half-way until the test has seen the window's timer
+  // fire and pressed Cancel, so no machine is too fast for the check.
+  struct Gate {
+    QSemaphore half_way;
+    QSemaphore go_on;
+  };
+  const auto gate = std::make_shared<Gate>();
+  auto held_join = [gate](const QStringList &inputs, const QString &output, const nsv::JoinProgress &progress,
+                          const std::atomic_bool *cancel) {
+    bool held = false;
+    return nsv::joinFiles(inputs, output,
+                          [&](qint64 done, qint64 total) {
+                            progress(done, total);
+                            if (!held && done >= total / 2) {
+                              held = true;
+                              gate->half_way.release();
+                              gate->go_on.tryAcquire(1, 30000);
+                            }
+                          },
+                          cancel);
+  };
+  QString reported;
+  auto joiner = std::make_unique<JoinerWindow>([&reported](const QString &message) { reported = message; }, nullptr,
+                                               held_join);
+  ScriptedDialog output_dialog;
+  output_dialog.install(joiner->commonDialog());
+  makeFile(QStringLiteral("clips/first.nsv"), fixtures::nsvFile(200, 25, 2000));
+  makeFile(QStringLiteral("clips/second.nsv"), fixtures::nsvFile(200, 25, 2000));
+  ASSERT_TRUE(joiner->setFolder(path(QStringLiteral("clips"))));
+  joiner->addFile(QStringLiteral("first.nsv"));
+  joiner->addFile(QStringLiteral("second.nsv"));
+  const QString output = path(QStringLiteral("clips/joined.nsv"));
+
+  int ticks = 0;
+  QTimer timer;
+  timer.setInterval(1);
+  QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+  timer.start();
+  joiner->join();
+  output_dialog.choose(output);
+  ASSERT_TRUE(joiner->isJoining());
+  ASSERT_TRUE(waitUntil([&] { return gate->half_way.available() > 0; }, 30000));
+  const int ticks_at_half_way = ticks;
+  auto *progress = joiner->findChild<QProgressBar *>(QStringLiteral("ProgressBar"));
+  EXPECT_TRUE(waitUntil([&] { return ticks >= ticks_at_half_way + 3 && progress->value() >= 50; }));
+  EXPECT_TRUE(joiner->isJoining());
+  QTest::mouseClick(joiner->findChild<QPushButton *>(QStringLiteral("btnCancelJoin")), Qt::LeftButton);
+  gate->go_on.release();
+  ASSERT_TRUE(waitUntil([&] { return !joiner->isJoining(); }, 30000));
+
+  EXPECT_FALSE(QFile::exists(output));
+  EXPECT_EQ(QDir(path(QStringLiteral("clips"))).entryList(QDir::Files | QDir::Hidden),
+            (QStringList{"first.nsv", "second.nsv"}));
+  EXPECT_TRUE(joiner->findChild<QLabel *>(QStringLiteral("lblResult"))->text().contains("cancelled"));
+  EXPECT_EQ(progress->value(), 0);
+  EXPECT_TRUE(joiner->findChild<QPushButton *>(QStringLiteral("btnJoin"))->isEnabled());
+  EXPECT_TRUE(reported.isEmpty()) << reported.toStdString();
 }

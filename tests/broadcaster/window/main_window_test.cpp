@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,7 +22,7 @@
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using namespace broadcaster_testing;
 
@@ -33,7 +34,9 @@ const QString kNoSession = QStringLiteral("No session loaded\n\nEither load a se
 
 TEST_F(MainWindowTest, StartsWithoutSession) {
   EXPECT_EQ(window_.windowTitle(), "Tarvik+");
-  EXPECT_EQ(window_.minimumSize(), window_.maximumSize());
+  EXPECT_EQ(window_.minimumSize(), QSize(720, 520));
+  EXPECT_EQ(window_.size(), QSize(720, 520));
+  EXPECT_GT(window_.maximumWidth(), 720);
   EXPECT_EQ(statsLabel(window_, 2)->text(), "Session name:\nCreated on:\nVersion used:\n\nTotal videos:");
   EXPECT_EQ(statsLabel(window_, 0)->text(), kNoSession);
   EXPECT_TRUE(statsLabel(window_, 0)->isVisible());
@@ -59,9 +62,9 @@ TEST_F(MainWindowTest, StartsWithoutSession) {
 
 TEST_F(MainWindowTest, FileNewWritesExactlyTheChosenName) {
   const QString file = path(QStringLiteral("station"));
-  dialog_.answer(file);
   window_.fileNew();
   EXPECT_EQ(dialog_.lastMode(), CommonDialog::Mode::Save);
+  dialog_.choose(file);
   EXPECT_EQ(dialog_.lastFilter(), "Session files (*.xml)|*.xml");
   const QByteArray written = readFile(file);
   EXPECT_TRUE(written.startsWith("<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version>"));
@@ -75,8 +78,10 @@ TEST_F(MainWindowTest, FileNewWritesExactlyTheChosenName) {
 }
 
 TEST_F(MainWindowTest, CancelledOrRepeatedDialogDoesNothing) {
-  window_.fileNew(); // cancelled
-  window_.fileOpen(); // cancelled
+  window_.fileNew();
+  dialog_.cancel();
+  window_.fileOpen();
+  dialog_.cancel();
   EXPECT_FALSE(window_.hasSession());
   EXPECT_EQ(statsLabel(window_, 0)->text(), kNoSession);
 
@@ -89,7 +94,8 @@ TEST_F(MainWindowTest, CancelledOrRepeatedDialogDoesNothing) {
   openThroughMenu(file);
   EXPECT_EQ(dialog_.lastCurrentName(), file);
   EXPECT_TRUE(window_.library().hasFolder(QStringLiteral("Fresh")));
-  window_.fileOpen(); // cancelled again
+  window_.fileOpen();
+  dialog_.cancel();
   EXPECT_TRUE(window_.library().hasFolder(QStringLiteral("Fresh")));
 }
 
@@ -225,7 +231,7 @@ TEST_F(MainWindowTest, ClicksShowVideosAndDoubleClicksQueueThem) {
 
 TEST_F(MainWindowTest, FullStopDeletesVideosAndFolders) {
   const QString file = openSample();
-  QTreeWidget *tree = child<QTreeWidget>("Library");
+  QTreeView *tree = this->tree();
   doubleClickNode(QStringLiteral("Three"));
   clickNode(QStringLiteral("Three"));
   QTest::keyClick(tree, Qt::Key_Delete);
@@ -233,7 +239,7 @@ TEST_F(MainWindowTest, FullStopDeletesVideosAndFolders) {
   EXPECT_TRUE(readFile(file).contains("<title>Three</title>"));
   QTest::keyClick(tree, '.');
   EXPECT_FALSE(readFile(file).contains("<title>Three</title>"));
-  EXPECT_EQ(node(QStringLiteral("Three")), nullptr);
+  EXPECT_FALSE(node(QStringLiteral("Three")).isValid());
   EXPECT_EQ(window_.queue().titles(), QStringList{"Three"});
   EXPECT_TRUE(statsLabel(window_, 0)->text().endsWith("\n\n2"));
 
@@ -243,7 +249,7 @@ TEST_F(MainWindowTest, FullStopDeletesVideosAndFolders) {
   EXPECT_FALSE(written.contains("<parent>B</parent><parent>"));
   EXPECT_TRUE(written.contains("<title>One</title>"));
   EXPECT_EQ(window_.library().folderTexts(), QStringList{"A"});
-  EXPECT_EQ(node(QStringLiteral("One")), nullptr);
+  EXPECT_FALSE(node(QStringLiteral("One")).isValid());
 }
 
 TEST_F(MainWindowTest, FolderMakingRefusesBadNamesAndWaitsForTheNextSave) {
@@ -280,7 +286,7 @@ TEST_F(MainWindowTest, FolderMakingRefusesBadNamesAndWaitsForTheNextSave) {
               readFile(file).contains("<parent>Don't Miss</parent>"));
   // It can be deleted again.
   clickNode(QStringLiteral("Don't Miss"));
-  QTest::keyClick(child<QTreeWidget>("Library"), '.');
+  QTest::keyClick(tree(), '.');
   EXPECT_FALSE(readFile(file).contains("Miss"));
 }
 
@@ -292,9 +298,9 @@ TEST_F(MainWindowTest, ClickOnVideoWhoseEntryIsGoneFailsInNoWay) {
   clickNode(QStringLiteral("Two"));
   EXPECT_FALSE(child<QGroupBox>("fraVideoInfo")->isEnabled());
   // Deleting it finds nothing to remove from the file, and says so.
-  QTest::keyClick(child<QTreeWidget>("Library"), '.');
+  QTest::keyClick(tree(), '.');
   EXPECT_TRUE(errorMessage().contains("\"Two\" was not found in the session file")) << errorMessage().toStdString();
-  EXPECT_EQ(node(QStringLiteral("Two")), nullptr);
+  EXPECT_FALSE(node(QStringLiteral("Two")).isValid());
 }
 
 TEST_F(MainWindowTest, OneErrorWindowKeepsTheNewestMessage) {
@@ -329,7 +335,7 @@ TEST_F(MainWindowTest, UnwritableSessionKeepsTheProgramRunning) {
   ASSERT_TRUE(QDir(temp_.filePath(QStringLiteral("sub"))).removeRecursively());
 
   clickNode(QStringLiteral("Alpha"));
-  QTest::keyClick(child<QTreeWidget>("Library"), '.');
+  QTest::keyClick(tree(), '.');
   EXPECT_TRUE(errorMessage().contains(file)) << errorMessage().toStdString();
   EXPECT_TRUE(window_.hasSession());
   EXPECT_EQ(window_.library().childTexts(QStringLiteral("A")), QStringList{"Beta"});
@@ -381,4 +387,46 @@ TEST_F(MainWindowTest, StatusTextStaysWhileTheMenusAreBrowsed) {
   QCoreApplication::processEvents();
   EXPECT_EQ(window_.statusText(), status);
   EXPECT_TRUE(child<QLabel>("lblStatus")->isVisible());
+}
+
+TEST(CommonDialogTest, OpensWithoutALoopAndTellsACancelByItsResult) {
+  QWidget owner;
+  owner.show();
+  QTemporaryDir temp;
+  const QString file = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(file, "<tarvik/>"));
+  CommonDialog dialog;
+  dialog.setParentWindow(&owner);
+  dialog.setFilter(QStringLiteral("Session files (*.xml)|*.xml"));
+  QList<bool> answers;
+  const auto openDialog = [&owner]() -> QFileDialog * {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return owner.findChild<QFileDialog *>();
+  };
+
+  dialog.showSave([&](bool chosen) { answers << chosen; });
+  QFileDialog *shown = openDialog();
+  ASSERT_NE(shown, nullptr);
+  EXPECT_TRUE(answers.isEmpty()); // returned before any answer
+  EXPECT_TRUE(shown->isVisible());
+  EXPECT_EQ(shown->windowModality(), Qt::WindowModal);
+  EXPECT_EQ(shown->nameFilters(), QStringList{"Session files (*.xml)"});
+  dialog.showOpen([&](bool chosen) { answers << chosen; }); // ignored while one is open
+  shown->selectFile(file);
+  static_cast<QDialog *>(shown)->accept();
+  EXPECT_EQ(answers, QList<bool>{true});
+  EXPECT_EQ(dialog.fileName(), file);
+
+  // It opens on the name it returned; a cancel keeps that name.
+  dialog.showOpen([&](bool chosen) { answers << chosen; });
+  shown = openDialog();
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown->selectedFiles(), QStringList{file});
+  shown->reject();
+  EXPECT_EQ(answers, (QList<bool>{true, false}));
+  EXPECT_EQ(dialog.fileName(), file);
+
+  EXPECT_EQ(CommonDialog::toQtFilter(QStringLiteral("Nullsoft Streaming Video (*.nsv)|*.nsv|Playlists (*.m3u, *.pls)|"
+                                                    "*.m3u;*.pls|All|*.nsv;*.m3u;*.pls")),
+            "Nullsoft Streaming Video (*.nsv);;Playlists (*.m3u *.pls);;All (*.nsv *.m3u *.pls)");
 }
