@@ -222,6 +222,8 @@ void BroadcastDriver::playNext() {
     setStatus(QStringLiteral("Streaming ") + head.title);
     playing_ = head;
     playing_key_ = entry_key;
+    // The operator cannot move or remove it from under the broadcast.
+    queue_.setOnAir(head.id);
     emit videoStarting(entry_key);
     // A handler of videoStarting may have pressed Stop or Exit.
     if (phase_ != Phase::Playing) {
@@ -260,6 +262,7 @@ void BroadcastDriver::onVideoFinished(bool sent, const QString &error_text) {
   const QString entry_key = playing_key_;
   playing_ = PlayQueue::Item();
   playing_key_.clear();
+  queue_.setOnAir(0);
   if (sent) {
     skipped_in_a_row_ = 0;
     if (session_.document().raisePlayCount(entry_key)) {
@@ -383,6 +386,7 @@ void BroadcastDriver::endBroadcast(bool by_error) {
   }
   playing_ = PlayQueue::Item();
   playing_key_.clear();
+  queue_.setOnAir(0);
   if (!broadcast_running_) {
     return;
   }

@@ -238,26 +238,35 @@ TEST_F(DriverTest, ConnectionLostDuringAVideoIsClosedSoTheNextStartLogsIn) {
   EXPECT_EQ(plays_, 1);
 }
 
-TEST_F(DriverTest, APlayTakesOutTheItemThatPlayedWhereverTheOperatorMovedIt) {
+TEST_F(DriverTest, TheVideoOnTheAirStaysAtTheHeadWhateverTheOperatorDoes) {
   openSession(3);
   QList<QStringList> queued_at_start;
+  QList<std::uint64_t> on_air_at_start;
   queueVideosZeroAndOne([&](const QString &) {
     queued_at_start << queue().keys();
+    on_air_at_start << queue().onAirId();
     if (started_.size() == 1) {
-      // Another video queued and moved above the one playing.
+      // Another video queued and moved up: it stops below the one playing.
       queue().append(QStringLiteral("Video 2"), QStringLiteral("K2"));
-      queue().moveUp(1);
-    } else if (started_.size() == 2) {
-      // The playing item itself taken out by hand.
-      queue().removeAt(0);
+      EXPECT_TRUE(queue().moveUp(2));
+      EXPECT_FALSE(queue().moveUp(1));
+      // Nor can the playing item be taken out, or cleared away.
+      EXPECT_FALSE(queue().removeAt(0));
+      queue().clear();
+      EXPECT_EQ(queue().keys(), QStringList{"K0"});
+      queue().append(QStringLiteral("Video 2"), QStringLiteral("K2"));
     }
   });
   stopAfterPlays(2);
   runBroadcast();
-  EXPECT_EQ(started_.mid(0, 3), (QStringList{"0", "1", "2"}));
-  ASSERT_EQ(queued_at_start.size(), 3);
-  EXPECT_EQ(queued_at_start[1], (QStringList{"K1", "K2"}));
-  EXPECT_EQ(queued_at_start[2], QStringList{"K2"});
+  EXPECT_EQ(started_.mid(0, 2), (QStringList{"0", "2"}));
+  ASSERT_GE(queued_at_start.size(), 2);
+  EXPECT_EQ(queued_at_start[1], (QStringList{"K2"}));
+  // Marked on the air from the moment it starts.
+  EXPECT_NE(on_air_at_start[0], 0u);
+  EXPECT_NE(on_air_at_start[1], on_air_at_start[0]);
+  // Off the air once the broadcast has ended.
+  EXPECT_EQ(queue().onAirId(), 0u);
 }
 
 TEST_F(DriverTest, RandomModePlaysWhatIsQueuedWhenTheLibraryHasNoVideosLeft) {
