@@ -124,6 +124,19 @@ TEST(PlayerPage, PlaysFollowsTheStationLetsViewersJoinAndRecoversAfterADrop) {
     pumpEvents(1700);
   }
 
+  // A viewer who paused falls behind: "Live" appears and brings the newest
+  // frames back.
+  EXPECT_FALSE(readPage(browser).live_button);
+  browser.run(QStringLiteral("document.getElementById('video').pause();"));
+  EXPECT_TRUE(waitUntil([&] { return readPage(browser).live_button; }, 10000));
+  browser.run(QStringLiteral("document.getElementById('live').click();"));
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        const PageState page = readPage(browser);
+        return !page.paused && page.current_s > 0.5 && page.behind_s < 5.0 && !page.live_button;
+      },
+      15000));
+
   // Icecast drops the station; the station logs in again by itself, and the
   // page, not reloaded, plays again within 10 s of that.
   browser.run(QStringLiteral("window.testMarker = 42;"));
