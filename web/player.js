@@ -89,7 +89,7 @@
   }
 
   video.addEventListener("playing", () => {
-    showState("Live", true);
+    showState("On air", true);
     showNotice("");
     clearTimeout(healthyTimer);
     healthyTimer = setTimeout(() => { retryDelay_ms = retryFirst_ms; }, healthyAfter_ms);
@@ -97,7 +97,10 @@
   video.addEventListener("waiting", () => showState("Buffering", false));
   video.addEventListener("ended", () => retryLater("The stream ended."));
   video.addEventListener("error", () => retryLater("The stream is not available."));
-  video.addEventListener("pause", () => { pausedAt_ms = performance.now(); });
+  video.addEventListener("pause", () => {
+    pausedAt_ms = performance.now();
+    showState("Paused", false);
+  });
   video.addEventListener("play", () => { pausedAt_ms = 0; });
 
   soundButton.addEventListener("click", () => {
