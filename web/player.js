@@ -18,7 +18,9 @@
   // playback does not stall at once.
   const liveMargin_s = 0.5;
   const retryFirst_ms = 1000;
-  const retryMax_ms = 5000;
+  // Short: a missing mount costs Icecast little to refuse, and the gateway
+  // is back within seconds of the station.
+  const retryMax_ms = 3000;
   // Playing this long counts as recovered: the next failure retries quickly.
   const healthyAfter_ms = 10000;
   // A picture that stands still this long while it should play is a dead
@@ -169,6 +171,10 @@
         }
       } else {
         titleText.textContent = "Off the air";
+      }
+      // The mount is back while we wait to retry: no need to wait longer.
+      if (viewers && retryTimer) {
+        connect();
       }
       if (viewers && Number.isInteger(viewers.listeners)) {
         listenersText.textContent = viewers.listeners === 1 ? "1 watching" : viewers.listeners + " watching";

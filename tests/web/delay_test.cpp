@@ -118,7 +118,7 @@ TEST(PlayerPageDelay, StaysFlatOverThreeMinutesOfShortVideosWithRealTimePacing) 
 
   WebDriver browser;
   ASSERT_TRUE(browser.start(&reason)) << reason.toStdString();
-  ASSERT_TRUE(waitUntil([&] { return station.server().status().contains("/live.webm\""); }, 60000))
+  ASSERT_TRUE(waitUntil([&] { return station.mountOnAir(QStringLiteral("/live.webm")); }, 60000))
       << station.gatewayLog().toStdString();
   LiveEdge edge(QStringLiteral("http://127.0.0.1:%1/live.webm").arg(station.server().port()));
   ASSERT_TRUE(browser.open(station.pageUrl())) << browser.lastError().toStdString();

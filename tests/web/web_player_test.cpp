@@ -10,10 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QJsonDocument>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -25,14 +22,6 @@ namespace {
 const ColourVideo kRed{QStringLiteral("Red Card"), QStringLiteral("red"), QStringLiteral("320x240"), 8};
 const ColourVideo kBlue{QStringLiteral("Blue Card"), QStringLiteral("blue"), QStringLiteral("640x360"), 8};
 
-Colour colourOfTitle(const QString &title) {
-  return title == kRed.title ? Colour::Red : title == kBlue.title ? Colour::Blue : Colour::Unknown;
-}
-
-bool mountOnAir(const IcecastServer &server, const QString &mount) {
-  return server.status().contains(mount.toUtf8() + "\"");
-}
-
 // currentTime gained over duration_ms of wall time.
 double playedDuring(WebDriver &browser, int duration_ms) {
   const double start_s = readPage(browser).current_s;
@@ -41,17 +30,6 @@ double playedDuring(WebDriver &browser, int duration_ms) {
 }
 
 bool processExists(qint64 pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH; }
-
-// Pictures for the README, when asked for.
-void saveScreenshot(WebDriver &browser, const char *name) {
-  const QString folder = qEnvironmentVariable("STATION_WEB_SCREENSHOTS");
-  if (!folder.isEmpty()) {
-    QFile file(QDir(folder).filePath(QLatin1String(name)));
-    if (file.open(QIODevice::WriteOnly)) {
-      file.write(browser.screenshot());
-    }
-  }
-}
 
 } // namespace
 
@@ -64,7 +42,7 @@ TEST(PlayerPage, PlaysFollowsTheStationLetsViewersJoinAndRecoversAfterADrop) {
   ASSERT_TRUE(waitUntil([&] { return station.gatewayLog().contains("starting it again"); }, 20000))
       << station.gatewayLog().toStdString();
   ASSERT_TRUE(station.startStation({kRed, kBlue}, {}, &reason)) << reason.toStdString();
-  ASSERT_TRUE(waitUntil([&] { return mountOnAir(station.server(), QStringLiteral("/live.webm")); }, 60000))
+  ASSERT_TRUE(waitUntil([&] { return station.mountOnAir(QStringLiteral("/live.webm")); }, 60000))
       << station.gatewayLog().toStdString() << station.stationLog().toStdString();
 
   WebDriver browser;
@@ -104,15 +82,11 @@ TEST(PlayerPage, PlaysFollowsTheStationLetsViewersJoinAndRecoversAfterADrop) {
     const Colour colour = drawnColour(browser);
     seen_red = seen_red || colour == Colour::Red;
     seen_blue = seen_blue || colour == Colour::Blue;
-    if (colour == Colour::Blue) {
-      saveScreenshot(browser, "web-player.png");
-    }
     pumpEvents(300);
   }
   EXPECT_TRUE(seen_red && seen_blue) << "the picture did not follow the videos";
   EXPECT_TRUE(title_followed) << "the page's title never caught up with the station's";
   EXPECT_FALSE(title_late) << "the page's title lagged the station's by more than 10 s";
-  EXPECT_NE(colourOfTitle(station_title), Colour::Unknown);
 
   // Viewers who join mid-stream play from the first frame they get.
   for (int join = 0; join < 2; ++join) {
@@ -150,22 +124,23 @@ TEST(PlayerPage, PlaysFollowsTheStationLetsViewersJoinAndRecoversAfterADrop) {
     return !start.isEmpty() && start != stream_start;
   };
   ASSERT_TRUE(waitUntil(stationBack, 30000)) << station.stationLog().toStdString();
-  // New pictures: past what the page had received before the drop, or from
-  // a new connection of its own.
+  // Within 10 s the page plays on steadily, with new pictures: past what it
+  // had received before the drop, or from a new connection of its own (when
+  // the gateway's ffmpeg gave up waiting for the station and was restarted).
+  QElapsedTimer recovery;
+  recovery.start();
   auto playingNewPictures = [&] {
     const PageState page = readPage(browser);
     const bool reconnected = page.connections > before_drop.connections && page.current_s > 0.5;
-    return !page.paused && (reconnected || page.current_s > before_drop.buffered_end_s + 1.0);
+    return !page.paused && (reconnected || page.current_s > before_drop.buffered_end_s + 1.0) &&
+           playedDuring(browser, 2000) >= 1.5;
   };
-  QElapsedTimer recovery;
-  recovery.start();
   EXPECT_TRUE(waitUntil(playingNewPictures, 10000)) << station.gatewayLog().toStdString();
   // What a viewer saw: the picture stood still for the wall time the media
-  // time did not advance (none if the page did not reconnect).
-  std::cout << "After the station came back the page played new pictures in " << recovery.elapsed()
+  // time did not advance (less when the page reconnected and skipped ahead).
+  std::cout << "After the station came back the page played on steadily in " << recovery.elapsed()
             << " ms; the picture stood still for about "
             << since_drop.elapsed() - 1000 * (readPage(browser).current_s - before_drop.current_s) << " ms\n";
-  EXPECT_GE(playedDuring(browser, 3000), 2.0);
   EXPECT_EQ(readPage(browser).marker, 42) << "the page was reloaded";
 
   // The WebM mount itself goes: the gateway starts ffmpeg again and the
@@ -183,7 +158,6 @@ TEST(PlayerPage, PlaysFollowsTheStationLetsViewersJoinAndRecoversAfterADrop) {
   std::cout << "After the WebM mount was dropped the page played again in " << recovery.elapsed() << " ms\n";
   EXPECT_GE(playedDuring(browser, 3000), 2.0);
   EXPECT_EQ(readPage(browser).marker, 42) << "the page was reloaded";
-  saveScreenshot(browser, "web-player-after-drop.png");
 
   // SIGTERM ends the gateway and its ffmpeg; its lines are dated and never
   // show the password.

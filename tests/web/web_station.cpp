@@ -5,10 +5,10 @@
 #include "station_session.h"
 #include "wait_until.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QUrl>
 

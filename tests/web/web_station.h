@@ -36,6 +36,7 @@ public:
   bool startStation(const QList<ColourVideo> &videos, const QStringList &extra_arguments, QString *reason);
 
   QString pageUrl() const;
+  bool mountOnAir(const QString &mount) const { return server_.status().contains(mount.toUtf8() + "\""); }
   // The /stream source in Icecast's status page (empty when off the air).
   QJsonObject streamStatus() const;
   // Icecast's admin drops the source of that mount.
