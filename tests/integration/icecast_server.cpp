@@ -67,7 +67,7 @@ QString sourcePart(quint16 port, quint16 master_port, int retry_s) {
 }
 
 QString configText(const QString &source_part, const QString &password, const QString &folder,
-                   const QString &location, bool as_root) {
+                   const QString &location, bool as_root, const QString &webroot) {
   const QString security =
       as_root ? QStringLiteral("<security><chroot>0</chroot><changeowner><user>nobody</user>"
                                "<group>nogroup</group></changeowner></security>")
@@ -82,10 +82,10 @@ QString configText(const QString &source_part, const QString &password, const QS
              "<hostname>127.0.0.1</hostname>%1"
              "<fileserve>1</fileserve>"
              "<paths><basedir>/usr/share/icecast2</basedir><logdir>%3</logdir>"
-             "<webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot>"
+             "<webroot>%6</webroot><adminroot>/usr/share/icecast2/admin</adminroot>"
              "</paths><logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>"
              "<loglevel>3</loglevel></logging>%4</icecast>")
-      .arg(source_part, password.toHtmlEscaped(), folder, security, location);
+      .arg(source_part, password.toHtmlEscaped(), folder, security, location, webroot.toHtmlEscaped());
 }
 
 } // namespace
@@ -173,7 +173,7 @@ bool IcecastServer::launch(const QString &program, const QString &source_passwor
   QFile config(config_path);
   if (!config.open(QIODevice::WriteOnly) ||
       config.write(configText(sourcePart(port_, master_port_, relay_retry_s_), source_password, folder_->path(),
-                              location, as_root)
+                              location, as_root, webroot_)
                        .toUtf8()) < 0) {
     *reason = QStringLiteral("cannot write the config");
     return false;

@@ -20,6 +20,10 @@ public:
   // trying again every retry_s while the master has none. Before start().
   void relayFrom(quint16 master_port, int retry_s = 1);
 
+  // Serves the files of this folder (readable by everyone) in place of
+  // Icecast's own web root. Before start().
+  void serveWebroot(const QString &folder) { webroot_ = folder; }
+
   // False with a reason when icecast2 cannot be started here. The first start
   // picks free ports; a start after stop() takes the same ports again.
   bool start(const QString &source_password, QString *reason);
@@ -44,4 +48,5 @@ private:
   quint16 port_ = 0;
   quint16 master_port_ = 0;
   int relay_retry_s_ = 1;
+  QString webroot_ = QStringLiteral("/usr/share/icecast2/web");
 };
