@@ -48,6 +48,7 @@ Pellox::Pellox(QWidget *parent)
   connect(source_, &pellox::SourceConnection::videoFinished, this, &Pellox::onVideoFinished);
   connect(source_, &pellox::SourceConnection::videoTaken, this, &Pellox::onVideoTaken);
   connect(source_, &pellox::SourceConnection::progressChanged, this, &Pellox::showProgress);
+  connect(source_, &pellox::SourceConnection::secondSent, this, &Pellox::SecondSent);
   sender_thread_.setObjectName(QStringLiteral("Pellox sender"));
   sender_thread_.start(QThread::TimeCriticalPriority);
 }
@@ -85,6 +86,8 @@ void Pellox::SetPacingMode(const QString &mode) {
 }
 
 int Pellox::LateMs() const { return source_->lateMs(); }
+
+qint64 Pellox::BytesSent() const { return source_->bytesSent(); }
 
 qint64 Pellox::framesCounted() const { return source_->framesCounted(); }
 

@@ -47,6 +47,8 @@ class PELLOX_EXPORT Pellox : public QWidget {
   Q_PROPERTY(QString PacingMode READ PacingMode WRITE SetPacingMode)
   // How far the stream is behind its schedule, in milliseconds.
   Q_PROPERTY(int LateMs READ LateMs)
+  // Video bytes handed to the source connection since the control was made.
+  Q_PROPERTY(qint64 BytesSent READ BytesSent)
 
 public:
   explicit Pellox(QWidget *parent = nullptr);
@@ -57,6 +59,7 @@ public:
   QString PacingMode() const;
   void SetPacingMode(const QString &mode);
   int LateMs() const;
+  qint64 BytesSent() const;
 
   Q_INVOKABLE void Setup(QString Address, int Port, QString Password, QString StreamName,
                          QString Genre, int YP, QString Bitrate, QString URL, QString IRC,
@@ -88,6 +91,9 @@ signals:
   // The server has taken the video's first block: it is on the air, and its
   // title goes out now.
   void VideoTaken();
+  // One second of video left in IntervalMs of wall time (about 951 in the
+  // hold rule, about 1000 in real time).
+  void SecondSent(int IntervalMs);
 
 protected:
   void paintEvent(QPaintEvent *event) override;

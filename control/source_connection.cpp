@@ -230,7 +230,12 @@ void SourceConnection::startVideo(const VideoRequest &request) {
   connected_at_start_ = socket_.state() == QAbstractSocket::ConnectedState;
   sink_ = std::make_unique<Sink>(*this);
   pacer_ = std::make_unique<NsvPacer>(file_, sync.start_offset, frames_per_second, request.mode, schedule_);
-  pacer_->setSecondObserver(second_observer_);
+  pacer_->setSecondObserver([this](std::uint32_t interval_ms) {
+    if (second_observer_) {
+      second_observer_(interval_ms);
+    }
+    emit secondSent(static_cast<int>(interval_ms));
+  });
   // A newer video's title supersedes an older one not yet on the air.
   taken_check_serial_ = request.serial;
   first_block_end_bytes_ = -1;

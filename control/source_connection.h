@@ -74,6 +74,8 @@ signals:
   // The server has taken the video's first block: it is on the air.
   void videoTaken(quint64 serial);
   void progressChanged(int percent);
+  // The wall time one second of video took to leave.
+  void secondSent(int interval_ms);
 
 private:
   class Sink;

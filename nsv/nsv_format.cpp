@@ -138,6 +138,15 @@ QByteArray fileHeader(quint32 body_bytes, quint32 length_ms, const QVector<quint
   return header;
 }
 
+qint64 fileLengthMs(const QByteArray &first_bytes) {
+  if (first_bytes.size() < kFileHeaderFixedBytes || !first_bytes.startsWith(kFileHeaderMagic)) {
+    return -1;
+  }
+  const quint32 length_ms = readLe32(first_bytes.constData() + 12);
+  // 0xFFFFFFFF: written by a muxer that did not know the length.
+  return length_ms == 0 || length_ms == 0xFFFFFFFFu ? -1 : static_cast<qint64>(length_ms);
+}
+
 Writer::Writer(StreamFormat format, QIODevice *body_sink) : format_(std::move(format)), body_sink_(body_sink) {}
 
 bool Writer::addFrame(const Frame &frame) {

@@ -69,6 +69,10 @@ QByteArray fileHeader(quint32 body_bytes, quint32 length_ms,
                       const QVector<quint32> &sync_offsets,
                       const QByteArray &metadata = QByteArray());
 
+// The play length an NSVf file header gives, from the file's first bytes;
+// -1 when they hold no such header or it gives no length.
+qint64 fileLengthMs(const QByteArray &first_bytes);
+
 // Collects frames into a whole file in memory, or writes them to body_sink
 // as they come (the NSVf header, which counts them, is then asked for last).
 class Writer {

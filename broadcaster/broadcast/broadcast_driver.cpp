@@ -164,6 +164,7 @@ bool BroadcastDriver::scheduleRetry(const QString &reason) {
 bool BroadcastDriver::skipItem(const PlayQueue::Item &item, const QString &status_note) {
   queue_.removeItem(item.id);
   setStatus(status_note);
+  emit videoSkipped(session::entryKeyFromNodeKey(item.node_key), item.title, status_note);
   ++skipped_in_a_row_;
   if (skipped_in_a_row_ >= kSkipLimit) {
     report(Problem::TooManySkipped, QStringLiteral("%1 videos in a row could not be played, so the broadcast has "
@@ -263,6 +264,11 @@ void BroadcastDriver::onVideoFinished(bool sent, const QString &error_text) {
   playing_ = PlayQueue::Item();
   playing_key_.clear();
   queue_.setOnAir(0);
+  if (skip_requested_) {
+    skip_requested_ = false;
+    onSkipped(item);
+    return;
+  }
   if (sent) {
     skipped_in_a_row_ = 0;
     if (session_.document().raisePlayCount(entry_key)) {
@@ -358,6 +364,23 @@ void BroadcastDriver::onWaitOver() {
   }
 }
 
+bool BroadcastDriver::skip() {
+  if (phase_ != Phase::Playing || playing_.id == 0 || skip_requested_) {
+    return false;
+  }
+  skip_requested_ = true;
+  control_.stopStream();
+  return true;
+}
+
+void BroadcastDriver::onSkipped(const PlayQueue::Item &item) {
+  queue_.removeItem(item.id);
+  const QString note = QStringLiteral("Skipped \"%1\" at the operator's request.").arg(item.title);
+  setStatus(note);
+  emit videoSkipped(session::entryKeyFromNodeKey(item.node_key), item.title, note);
+  playNext();
+}
+
 void BroadcastDriver::stop() {
   // A second click on Stop while this one settles has nothing to add.
   if (exit_requested_ || phase_ == Phase::StopSettling) {
@@ -365,6 +388,7 @@ void BroadcastDriver::stop() {
   }
   qCInfo(lcBroadcast) << "Stop pressed";
   wait_timer_.stop();
+  skip_requested_ = false;
   control_.stopStream();
   startWait(Phase::StopSettling, kSettleMs);
 }
@@ -381,6 +405,7 @@ void BroadcastDriver::endForExit() {
 
 void BroadcastDriver::endBroadcast(bool by_error) {
   wait_timer_.stop();
+  skip_requested_ = false;
   if (phase_ != Phase::ExitSettling && phase_ != Phase::ExitClosing) {
     phase_ = Phase::Idle;
   }

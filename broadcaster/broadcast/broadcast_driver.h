@@ -68,6 +68,9 @@ public:
 public slots:
   void RunBroadcast();
   void stop();
+  // Ends the video on the air without counting it and goes on with the
+  // next; false when no video is being sent.
+  bool skip();
   // Stops the control for good before the program ends; no broadcast starts
   // after it. exitFinished follows once the control has let go.
   void endForExit();
@@ -85,6 +88,9 @@ signals:
   void videoOnAir(const QString &entry_key);
   // A video was sent to its end and its play count raised.
   void videoPlayed(const QString &entry_key);
+  // A queue item was taken out without a play: it cannot be played, or the
+  // operator skipped it. entry_key may be empty (no entry).
+  void videoSkipped(const QString &entry_key, const QString &title, const QString &reason);
   // The document changed (a play count) and should reach the file now.
   void saveNeeded();
   // With reconnect: the next login is tried in wait_ms.
@@ -118,6 +124,7 @@ private:
   // Tops the queue up as the play mode asks; false when there is nothing to play.
   bool topUpQueue();
   bool skipItem(const PlayQueue::Item &item, const QString &status_note);
+  void onSkipped(const PlayQueue::Item &item);
   void startWait(Phase phase, std::uint32_t duration_ms);
   void endBroadcast(bool by_error);
   void report(Problem problem, const QString &message);
@@ -140,6 +147,7 @@ private:
   std::uint32_t retry_wait_ms_ = kFirstRetryWaitMs;
   // Off the air by itself since the last video the server took.
   bool connection_lost_ = false;
+  bool skip_requested_ = false;
   QString server_name_;
   PlayQueue::Item playing_;
   QString playing_key_;

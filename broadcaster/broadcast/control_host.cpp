@@ -144,6 +144,7 @@ void ControlHost::connectSignals() {
   connect(control_, SIGNAL(StateChanged(QString)), this, SLOT(onStateChanged()));
   connect(control_, SIGNAL(VideoFinished(bool,QString)), this, SLOT(onVideoFinished(bool,QString)));
   connect(control_, SIGNAL(VideoTaken()), this, SLOT(onVideoTaken()));
+  connect(control_, SIGNAL(SecondSent(int)), this, SIGNAL(secondSent(int)));
 }
 
 void ControlHost::onStateChanged() { emit stateChanged(state()); }
@@ -178,3 +179,5 @@ ControlResult ControlHost::setPacingMode(const QString &mode) {
 QString ControlHost::pacingMode() const { return control_ ? control_->property("PacingMode").toString() : QString(); }
 
 int ControlHost::lateMs() const { return control_ ? control_->property("LateMs").toInt() : 0; }
+
+qint64 ControlHost::bytesSent() const { return control_ ? control_->property("BytesSent").toLongLong() : 0; }

@@ -78,12 +78,16 @@ public:
   QString pacingMode() const;
   // How far the stream is behind its schedule.
   int lateMs() const;
+  // Video bytes the control has sent since it was made.
+  qint64 bytesSent() const;
 
 signals:
   void stateChanged(ControlState state);
   void videoFinished(bool sent, const QString &error);
   // The server has taken the first block of the video: it is on the air.
   void videoTaken();
+  // One second of video left in interval_ms.
+  void secondSent(int interval_ms);
 
 private slots:
   void onStateChanged();

@@ -2,6 +2,7 @@
 
 #include "broadcast_driver.h"
 #include "control_host.h"
+#include "on_air_model.h"
 #include "play_queue.h"
 
 #include <session.h>
@@ -10,12 +11,13 @@
 #include <memory>
 
 // What a broadcaster runs on, windows aside: the session, the play queue,
-// the streaming control and the driver that joins them. The control is
-// looked for next to the executable unless control_folder names a folder.
+// the streaming control, the driver that joins them, and the model of what
+// the air is doing. The control is looked for next to the executable unless
+// control_folder names a folder.
 class Station {
 public:
   explicit Station(std::shared_ptr<StationClock> clock = nullptr, const QString &control_folder = QString())
-      : driver(session, queue, control, std::move(clock)) {
+      : driver(session, queue, control, clock), on_air(driver, queue, session, control, clock) {
     control.create(nullptr, QString::fromLatin1(ControlHost::kProgId), control_folder);
     QObject::connect(&driver, &BroadcastDriver::saveNeeded, &session, &session::Session::save);
   }
@@ -24,4 +26,5 @@ public:
   PlayQueue queue;
   ControlHost control;
   BroadcastDriver driver;
+  OnAirModel on_air;
 };

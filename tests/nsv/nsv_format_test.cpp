@@ -91,6 +91,10 @@ TEST(NsvWriter, FileHeaderCountsSizeLengthAndSyncOffsets) {
   EXPECT_EQ(header_bytes, 28u + 2 * 4);
   EXPECT_EQ(nsv::readLe32(file.constData() + 8), static_cast<quint32>(file.size()));
   EXPECT_EQ(nsv::readLe32(file.constData() + 12), 2000u);
+  // Read back as the file's play length; a file without the header has none.
+  EXPECT_EQ(nsv::fileLengthMs(file.left(64)), 2000);
+  EXPECT_EQ(nsv::fileLengthMs(writer.finish(false).left(64)), -1);
+  EXPECT_EQ(nsv::fileLengthMs(file.left(20)), -1);
   EXPECT_EQ(nsv::readLe32(file.constData() + 24), 2u);
   const quint32 second_sync = nsv::readLe32(file.constData() + 32);
   EXPECT_EQ(file.mid(header_bytes + second_sync, 4), "NSVs");

@@ -157,6 +157,41 @@ void FakeShoutcastServer::answerLogin() {
   }
 }
 
+namespace {
+
+bool isStatusRequest(const QByteArray &request) {
+  return request.startsWith("GET /status-json.xsl") || request.startsWith("GET /7.html");
+}
+
+} // namespace
+
+void FakeShoutcastServer::answerStatusRequest(QTcpSocket *socket, const QByteArray &request) {
+  const QString path = QString::fromLatin1(request.mid(4, request.indexOf(' ', 4) - 4));
+  const QByteArray body = status_pages_.value(path);
+  socket->write(body.isEmpty() ? QByteArray("HTTP/1.0 404 Not Found\r\n\r\n")
+                               : "HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+                                     "\r\n\r\n" + body);
+  socket->disconnectFromHost();
+}
+
+int FakeShoutcastServer::titleConnectionCount() const {
+  int status_requests = 0;
+  for (const QByteArray &request : title_requests_) {
+    status_requests += isStatusRequest(request) ? 1 : 0;
+  }
+  return title_connection_count_ - status_requests;
+}
+
+QList<QByteArray> FakeShoutcastServer::titleRequests() const {
+  QList<QByteArray> requests;
+  for (const QByteArray &request : title_requests_) {
+    if (!isStatusRequest(request)) {
+      requests.append(request);
+    }
+  }
+  return requests;
+}
+
 void FakeShoutcastServer::onTitleConnection() {
   while (QTcpSocket *socket = title_listener_.nextPendingConnection()) {
     if (socket->peerPort() == title_queue_filler_.localPort()) {
@@ -167,10 +202,15 @@ void FakeShoutcastServer::onTitleConnection() {
     title_requests_.append(QByteArray());
     connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] {
       title_requests_[index] += socket->readAll();
+      if (isStatusRequest(title_requests_[index]) && title_requests_[index].contains("\r\n\r\n")) {
+        answerStatusRequest(socket, title_requests_[index]);
+      }
     });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket, index] {
       title_requests_[index] += socket->readAll();
-      ++closed_title_connections_;
+      if (!isStatusRequest(title_requests_[index])) {
+        ++closed_title_connections_;
+      }
       socket->deleteLater();
     });
   }

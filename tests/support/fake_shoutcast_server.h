@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QTcpServer>
@@ -51,14 +52,20 @@ public:
   // Lets the waiting title connections in.
   void answerTitlePort();
 
-  int titleConnectionCount() const { return title_connection_count_; }
+  // Answers GET /status-json.xsl (or /7.html) on the title port with this
+  // page, as a server's status page; an empty one is a 404.
+  void setStatusPage(const QString &path, const QByteArray &body) { status_pages_[path] = body; }
+
+  // Status page requests aside.
+  int titleConnectionCount() const;
   // Bytes of each title connection, complete once the client has closed it.
-  QList<QByteArray> titleRequests() const { return title_requests_; }
+  QList<QByteArray> titleRequests() const;
   int closedTitleConnections() const { return closed_title_connections_; }
 
 private:
   void onSourceConnection();
   void onTitleConnection();
+  void answerStatusRequest(QTcpSocket *socket, const QByteArray &request);
   void answerLogin();
   void applySourceReading(QTcpSocket *socket);
 
@@ -76,4 +83,5 @@ private:
   int title_connection_count_ = 0;
   int closed_title_connections_ = 0;
   QList<QByteArray> title_requests_;
+  QMap<QString, QByteArray> status_pages_;
 };
