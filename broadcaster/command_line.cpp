@@ -30,13 +30,44 @@ bool readEncoding(const QCommandLineParser &parser, const QList<QCommandLineOpti
   return error->isEmpty();
 }
 
+// --http, --http-token-file and --http-allow-origin; false when they do not go together.
+bool readHttp(const QCommandLineParser &parser, const QList<QCommandLineOption> &options,
+              std::optional<http_api::HttpOptions> *http, QString *error) {
+  const QCommandLineOption &listen = options[0];
+  const QCommandLineOption &token_file = options[1];
+  const QCommandLineOption &allow_origin = options[2];
+  if (!parser.isSet(listen)) {
+    if (parser.isSet(token_file) || parser.isSet(allow_origin)) {
+      *error = QStringLiteral("--http-token-file and --http-allow-origin go with --http.");
+      return false;
+    }
+    return true;
+  }
+  http_api::HttpOptions chosen;
+  if (!http_api::parseListenAddress(parser.value(listen), &chosen.address, &chosen.port, error)) {
+    return false;
+  }
+  chosen.token_file = parser.value(token_file);
+  for (const QString &text : parser.values(allow_origin)) {
+    QString origin;
+    if (!http_api::parseOrigin(text, &origin, error)) {
+      return false;
+    }
+    chosen.allowed_origins << origin;
+  }
+  *http = chosen;
+  return true;
+}
+
 } // namespace
 
 bool CommandLine::parse(const QStringList &arguments, QString *error) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
       QStringLiteral("Tarvik+ broadcasts a library of NSV videos to a Shoutcast server.\n\n"
-                     "  tarvik-plus [--start] [--reconnect] [--pace hold|real-time] [--log FILE] [SESSION.xml]\n"
+                     "  tarvik-plus [--start] [--reconnect] [--pace hold|real-time] [--log FILE]\n"
+                     "              [--http [ADDRESS:]PORT [--http-token-file FILE] [--http-allow-origin ORIGIN]...]\n"
+                     "              [SESSION.xml]\n"
                      "  tarvik-plus --import [--folder NAME] [encoding options] SESSION.xml FILE_OR_FOLDER...\n"
                      "  tarvik-plus --new SESSION.xml"));
   const QCommandLineOption help_option = parser.addHelpOption();
@@ -82,9 +113,25 @@ bool CommandLine::parse(const QStringList &arguments, QString *error) {
        QStringLiteral("KBPS")},
       {QStringLiteral("audio-kbps"), QStringLiteral("With --import: audio bit rate (default 128)."),
        QStringLiteral("KBPS")}};
+  const QList<QCommandLineOption> http_options = {
+      {QStringLiteral("http"),
+       QStringLiteral("Serve the HTTP API (status, queue, library, events, metrics, and changes with the token) on "
+                      "ADDRESS:PORT; a PORT alone listens on 127.0.0.1 only. Reads are open to this machine; from "
+                      "other machines they need the token, unless a browser page of an allowed origin asks."),
+       QStringLiteral("[ADDRESS:]PORT")},
+      {QStringLiteral("http-token-file"),
+       QStringLiteral("With --http: the file holding the token that changes need (Authorization: Bearer TOKEN); "
+                      "made with a new random token and mode 0600 when missing, refused when others can read it. "
+                      "Without it the API only reads."),
+       QStringLiteral("FILE")},
+      {QStringLiteral("http-allow-origin"),
+       QStringLiteral("With --http: a web page origin (https://tv.example.org) whose pages may read the API from a "
+                      "browser, such as the player page's \"Up next\". May be given more than once."),
+       QStringLiteral("ORIGIN")}};
   parser.addOptions({start_option, reconnect_option, pace_option, log_option, new_option, import_option, folder_option,
                      output_option});
   parser.addOptions(encoding_options);
+  parser.addOptions(http_options);
   parser.addPositionalArgument(QStringLiteral("SESSION"), QStringLiteral("The session file."),
                                QStringLiteral("[SESSION.xml]"));
   parser.addPositionalArgument(QStringLiteral("FILE_OR_FOLDER"), QStringLiteral("With --import: videos to import."),
@@ -115,8 +162,11 @@ bool CommandLine::parse(const QStringList &arguments, QString *error) {
     return false;
   }
   mode = parser.isSet(import_option) ? Mode::Import : parser.isSet(new_option) ? Mode::NewSession : Mode::Window;
-  if (mode != Mode::Window && (start || reconnect || parser.isSet(pace_option))) {
-    *error = QStringLiteral("--start, --reconnect and --pace go with a broadcast, not with --import or --new.");
+  if (mode != Mode::Window && (start || reconnect || parser.isSet(pace_option) || parser.isSet(http_options[0]))) {
+    *error = QStringLiteral("--start, --reconnect, --pace and --http go with a broadcast, not with --import or --new.");
+    return false;
+  }
+  if (!readHttp(parser, http_options, &http, error)) {
     return false;
   }
   if (mode != Mode::Import) {

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <encoding_settings.h>
+#include <http_options.h>
 
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // What tarvik-plus was asked to do on its command line.
 struct CommandLine {
@@ -24,6 +27,8 @@ struct CommandLine {
   QString folder;
   QString output_folder;
   convert::EncodingSettings settings;
+  // --http and its companions; none when the API is off.
+  std::optional<http_api::HttpOptions> http;
 
   // Reads the arguments (the program's name first). --help and --version
   // print and end the program. Misuse gives false and says why in error.

@@ -1,15 +1,17 @@
 // Tarvik+: the broadcaster.
 //
-//   tarvik-plus [--start] [--reconnect] [--log FILE] [SESSION.xml]
+//   tarvik-plus [--start] [--reconnect] [--log FILE] [--http [ADDRESS:]PORT ...] [SESSION.xml]
 //   tarvik-plus --import [--folder NAME] [encoding options] SESSION FILE_OR_FOLDER...
 //   tarvik-plus --new SESSION.xml
 
 #include "command_line.h"
 
+#include <http_service.h>
 #include <import_command.h>
 #include <main_window.h>
 #include <preferences.h>
 #include <station.h>
+#include <station_api.h>
 #include <station_log.h>
 #include <station_version.h>
 
@@ -159,10 +161,28 @@ int main(int argc, char *argv[]) {
                                          .toString());
   MainWindow window(station);
 
+  std::unique_ptr<http_api::StationApi> api;
+  if (command_line.http) {
+    QString http_error;
+    api = http_api::startHttpApi(station, *command_line.http, &http_error);
+    if (!api) {
+      qCWarning(lcHttp).noquote() << http_error;
+      return 1;
+    }
+  }
+
   // With no screen nobody can close an error window: a broadcast that ends
-  // in an error ends the program, after saving, with status 1.
+  // in an error ends the program, after saving, with status 1. With the
+  // HTTP API the station stays to be looked at and started again.
   int exit_status = 0;
-  if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+  if (QGuiApplication::platformName() == QLatin1String("offscreen") && api) {
+    QObject::connect(&station.driver, &BroadcastDriver::ended, &window, [](bool by_error) {
+      if (by_error) {
+        qCWarning(lcBroadcast) << "The broadcast ended in an error; the HTTP API stays up (POST /api/start starts "
+                                  "it again)";
+      }
+    });
+  } else if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
     QObject::connect(&station.driver, &BroadcastDriver::ended, &window, [&window, &exit_status](bool by_error) {
       if (by_error && exit_status == 0) {
         exit_status = 1;
@@ -184,6 +204,8 @@ int main(int argc, char *argv[]) {
   }
   if (command_line.start) {
     QTimer::singleShot(0, &window, &MainWindow::startRequested);
+  } else if (no_screen && api) {
+    qCInfo(lcWindow) << "No display and no --start: this Tarvik+ waits for POST /api/start on its HTTP API";
   } else if (no_screen) {
     qCWarning(lcWindow) << "No display, and no --start: this Tarvik+ waits to be ended and does nothing else "
                            "(see tarvik-plus --help)";

@@ -14,6 +14,7 @@ Q_LOGGING_CATEGORY(lcSession, "tarvik.session", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcLibrary, "tarvik.library", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcWindow, "tarvik.window", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcConvert, "tarvik.convert", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcHttp, "tarvik.http", QtInfoMsg)
 
 namespace station_log {
 namespace {

@@ -13,6 +13,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcSession)    // tarvik.session: opening and saving t
 Q_DECLARE_LOGGING_CATEGORY(lcLibrary)    // tarvik.library: folders, imports, removals
 Q_DECLARE_LOGGING_CATEGORY(lcWindow)     // tarvik.window: what the window tells the operator
 Q_DECLARE_LOGGING_CATEGORY(lcConvert)    // tarvik.convert: videos turned into NSV files
+Q_DECLARE_LOGGING_CATEGORY(lcHttp)       // tarvik.http: the HTTP API, its changes and refusals
 
 namespace station_log {
 
