@@ -88,10 +88,11 @@ HeaderVerdict judgeHeader(const QByteArray &header) {
 // body are.
 class RequestGuard : public QObject {
 public:
-  RequestGuard(QTcpSocket *socket, GuardedTcpServer *server) : QObject(socket), socket_(socket), server_(server) {
+  RequestGuard(QTcpSocket *socket, GuardedTcpServer *server, int idle_ms)
+      : QObject(socket), socket_(socket), server_(server) {
     setObjectName(QLatin1String(kGuardName));
     idle_.setSingleShot(true);
-    idle_.setInterval(GuardedTcpServer::kIdleMs);
+    idle_.setInterval(idle_ms);
     connect(&idle_, &QTimer::timeout, socket, [socket] { socket->disconnectFromHost(); });
     connect(socket, &QTcpSocket::readyRead, this, &RequestGuard::onReadyRead);
     connect(socket, &QTcpSocket::bytesWritten, this, [this] {
@@ -186,7 +187,7 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor) {
     delete socket;
     return;
   }
-  if (connection_count_ >= kMaxConnections) {
+  if (connection_count_ >= max_connections_) {
     emit refused(QStringLiteral("503 too many connections, from %1").arg(socket->peerAddress().toString()));
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     answerAndClose(socket, 503, "Service Unavailable", "Too many connections; try again later.");
@@ -194,7 +195,7 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor) {
   }
   ++connection_count_;
   connect(socket, &QObject::destroyed, this, [this] { --connection_count_; });
-  new RequestGuard(socket, this);
+  new RequestGuard(socket, this, idle_ms_);
   addPendingConnection(socket);
 }
 

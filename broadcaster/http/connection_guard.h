@@ -13,8 +13,8 @@ namespace http_api {
 // connections forever; so each connection gets a guard that sees every byte
 // first and answers by itself, closing the connection, when a request's
 // header passes 16 KiB (431), its body 64 KiB (413) or it comes in chunks of
-// unknown total (411). It closes connections idle for kIdleMs and refuses
-// connections past kMaxConnections (503). A client that asks with "Expect:
+// unknown total (411). It closes connections idle for kIdleMs (event streams
+// aside) and refuses connections past kMaxConnections (503). A client that asks with "Expect:
 // 100-continue" is told to go on at once.
 class GuardedTcpServer : public QTcpServer {
   Q_OBJECT
@@ -28,6 +28,11 @@ public:
   using QTcpServer::QTcpServer;
 
   int connectionCount() const { return connection_count_; }
+  // For tests: smaller limits than the constants.
+  void setLimits(int max_connections, int idle_ms) {
+    max_connections_ = max_connections;
+    idle_ms_ = idle_ms;
+  }
 
   // From now on the connection carries a stream: no idle limit, and what
   // the client sends is read and dropped.
@@ -47,6 +52,8 @@ protected:
 
 private:
   int connection_count_ = 0;
+  int max_connections_ = kMaxConnections;
+  int idle_ms_ = kIdleMs;
 };
 
 } // namespace http_api

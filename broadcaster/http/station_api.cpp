@@ -81,6 +81,12 @@ bool StationApi::start(const QHostAddress &address, quint16 port, QString *error
 
 quint16 StationApi::port() const { return listener_ ? listener_->serverPort() : 0; }
 
+void StationApi::setConnectionLimits(int max_connections, int idle_ms) {
+  if (listener_) {
+    listener_->setLimits(max_connections, idle_ms);
+  }
+}
+
 bool StationApi::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) {
   bool streaming = false;
   Reply reply = dispatch(request, socket, &streaming);

@@ -43,6 +43,8 @@ public:
   // Listens on address and port (0: any free port); false with the reason.
   bool start(const QHostAddress &address, quint16 port, QString *error);
   quint16 port() const;
+  // For tests: see GuardedTcpServer.
+  void setConnectionLimits(int max_connections, int idle_ms);
   int eventClientCount() { return events_.clientCount(); }
 
 protected:
