@@ -3,58 +3,83 @@
 #include <broadcast_driver.h>
 #include <session.h>
 
+#include <station_log.h>
+
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QStringMatcher>
+
+#include <algorithm>
 
 namespace http_api {
 
 LibraryIndex::LibraryIndex(session::Session &session, BroadcastDriver &driver, QObject *parent)
     : QObject(parent), session_(session) {
   const session::Library &library = session_.library();
-  const auto stale = [this] { built_ = false; };
-  connect(&library, &session::Library::reset, this, stale);
-  connect(&library, &session::Library::folderAdded, this, stale);
-  connect(&library, &session::Library::videoAdded, this, stale);
-  connect(&library, &session::Library::nodeRemoved, this, stale);
-  connect(&driver, &BroadcastDriver::videoPlayed, this, &LibraryIndex::onVideoPlayed);
+  connect(&library, &session::Library::reset, this, &LibraryIndex::build);
+  connect(&library, &session::Library::folderAdded, this, [this](const QString &name) { folders_.append(name); });
+  connect(&library, &session::Library::videoAdded, this,
+          [this](const QString &folder, const QString &node_key, const QString &title) {
+            const QString key = session::entryKeyFromNodeKey(node_key);
+            videos_.append({key, title, folder, title.toCaseFolded()});
+            play_counts_.insert(key, 0.0);
+          });
+  connect(&library, &session::Library::nodeRemoved, this, [this](const QString &node_key, bool is_video) {
+    if (is_video) {
+      const QString key = session::entryKeyFromNodeKey(node_key);
+      removeVideos([&key](const Video &video) { return video.key == key; });
+    } else {
+      folders_.removeAll(node_key);
+      removeVideos([&node_key](const Video &video) { return video.folder == node_key; });
+    }
+  });
+  connect(&driver, &BroadcastDriver::videoPlayed, this, [this](const QString &entry_key) {
+    const auto count = play_counts_.find(entry_key);
+    if (count != play_counts_.end()) {
+      *count += 1.0;
+    }
+  });
+  build();
 }
 
 void LibraryIndex::build() {
-  QHash<QString, double> counts;
+  QElapsedTimer took;
+  took.start();
+  play_counts_.clear();
   for (const session::VideoEntry &entry : session_.document().entries()) {
-    double count = -1.0;
+    double count = 0.0;
     if (session::isNumberText(entry.playcount, &count)) {
-      counts.insert(entry.key, count);
+      play_counts_.insert(entry.key, count);
     }
   }
   const session::Library &library = session_.library();
   videos_.clear();
-  position_of_key_.clear();
-  folders_ = library.folderNames();
   videos_.reserve(library.videoCount());
+  folders_ = library.folderNames();
   for (int position = 1; position <= library.nodeCount(); ++position) {
     const session::Library::Node &node = library.nodeAt(position);
-    if (!node.is_video) {
-      continue;
+    if (node.is_video) {
+      videos_.append(
+          {session::entryKeyFromNodeKey(node.key), node.text, library.folderOf(node.key), node.text.toCaseFolded()});
     }
-    const QString key = session::entryKeyFromNodeKey(node.key);
-    position_of_key_.insert(key, static_cast<int>(videos_.size()));
-    videos_.append({key, node.text, node.text.toCaseFolded(), library.folderOf(node.key), counts.value(key, -1.0)});
   }
-  built_ = true;
+  qCDebug(lcHttp).noquote() << QStringLiteral("Library of %1 video(s) read for the HTTP API in %2 ms")
+                                   .arg(videos_.size())
+                                   .arg(took.elapsed());
 }
 
-void LibraryIndex::onVideoPlayed(const QString &entry_key) {
-  const auto position = position_of_key_.constFind(entry_key);
-  if (built_ && position != position_of_key_.constEnd() && videos_[*position].play_count >= 0) {
-    videos_[*position].play_count += 1.0;
-  }
+void LibraryIndex::removeVideos(const std::function<bool(const Video &)> &which) {
+  const auto gone = std::remove_if(videos_.begin(), videos_.end(), [&](const Video &video) {
+    if (!which(video)) {
+      return false;
+    }
+    play_counts_.remove(video.key);
+    return true;
+  });
+  videos_.erase(gone, videos_.end());
 }
 
 QJsonObject LibraryIndex::search(const QString &search, int limit) {
-  if (!built_) {
-    build();
-  }
   const QStringMatcher matcher(search.toCaseFolded());
   QJsonArray videos;
   int matched = 0;
@@ -63,11 +88,12 @@ QJsonObject LibraryIndex::search(const QString &search, int limit) {
       continue;
     }
     if (++matched <= limit) {
+      const auto count = play_counts_.constFind(video.key);
       videos.append(QJsonObject{{QStringLiteral("key"), video.key},
                                 {QStringLiteral("title"), video.title},
                                 {QStringLiteral("folder"), video.folder},
                                 {QStringLiteral("play_count"),
-                                 video.play_count < 0 ? QJsonValue() : QJsonValue(video.play_count)}});
+                                 count == play_counts_.constEnd() ? QJsonValue() : QJsonValue(*count)}});
     }
   }
   return {{QStringLiteral("folders"), QJsonArray::fromStringList(folders_)},

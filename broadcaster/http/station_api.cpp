@@ -140,7 +140,10 @@ StationApi::Reply StationApi::dispatch(const QHttpServerRequest &request, QTcpSo
   } else if (path == QLatin1String("/api/library")) {
     reply = library(request);
   } else if (path == QLatin1String("/api/events")) {
-    *streaming = followEvents(request, socket);
+    if (followEvents(request, socket)) {
+      *streaming = true;
+      return reply;
+    }
     reply = problem(Status::ServiceUnavailable,
                     QStringLiteral("Too many event streams (%1); try again later.").arg(EventStream::kMaxClients));
   } else if (path == QLatin1String("/metrics")) {

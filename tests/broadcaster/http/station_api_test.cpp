@@ -104,6 +104,14 @@ TEST_F(StationApiTest, ReadsGiveWhatTheModelsHold) {
   // A video added to the library is found at once.
   station_.session.library().addVideo(QStringLiteral("Videos"), videoPath(0), QStringLiteral("Late Show"));
   EXPECT_EQ(get(QStringLiteral("/api/library?search=late")).json().value("matched").toInt(), 1);
+  // And one taken out, or its folder, is gone at once.
+  station_.session.library().removeVideo(QStringLiteral("K1"));
+  EXPECT_EQ(titlesOf(get(QStringLiteral("/api/library")).json().value("videos").toArray()),
+            (QStringList{"Video 0", "Video 2", "Late Show"}));
+  station_.session.library().removeFolder(QStringLiteral("Videos"));
+  const QJsonObject emptied = get(QStringLiteral("/api/library")).json();
+  EXPECT_EQ(emptied.value("matched").toInt(), 0);
+  EXPECT_TRUE(emptied.value("folders").toArray().isEmpty());
 }
 
 TEST_F(StationApiTest, ChangesGoThroughTheModelsAsTheButtonsDo) {
