@@ -2,7 +2,8 @@
 // the viewer count from Icecast's status page, and reconnects by itself.
 // Every address is relative to this page, so the same files work from the
 // master and from any relay. ?mount=/other.webm and ?stream=/other choose the
-// mounts.
+// mounts. When the page is told where the station's HTTP API is (data-api on
+// <main>, or ?api=), it also shows what plays next.
 "use strict";
 
 (function () {
@@ -11,6 +12,9 @@
   const relative = (path) => path.replace(/^\/+/, "");
   const videoMount = "/" + relative(params.get("mount") || "/live.webm");
   const titleMount = "/" + relative(params.get("stream") || "/stream");
+  // The API answers this page only if the station lists its origin
+  // (--http-allow-origin); otherwise "Up next" stays hidden.
+  const stationApi = (params.get("api") || document.querySelector("main").dataset.api || "").replace(/\/+$/, "");
 
   const statusInterval_ms = 5000;
   const liveThreshold_s = 5;
@@ -35,6 +39,8 @@
   const stationText = document.getElementById("station");
   const titleText = document.getElementById("title");
   const listenersText = document.getElementById("listeners");
+  const nextBox = document.getElementById("next");
+  const nextText = document.getElementById("next-title");
 
   let retryDelay_ms = retryFirst_ms;
   let retryTimer = 0;
@@ -186,6 +192,19 @@
     }
   }
 
+  async function readNext() {
+    try {
+      const response = await fetch(stationApi + "/api/status", { cache: "no-store" });
+      const status = response.ok ? await response.json() : {};
+      const next = Array.isArray(status.next_up) ? status.next_up[0] : undefined;
+      nextText.textContent = next && next.title ? next.title : "";
+    } catch (error) {
+      // Not reachable, or not allowed to read: show nothing rather than stale.
+      nextText.textContent = "";
+    }
+    nextBox.hidden = nextText.textContent === "";
+  }
+
   // What tests and curious viewers can read: window.player.behind_s() etc.
   window.player = {
     behind_s,
@@ -197,5 +216,9 @@
   setInterval(watchPlayback, 500);
   setInterval(readStatus, statusInterval_ms);
   readStatus();
+  if (stationApi !== "") {
+    setInterval(readNext, statusInterval_ms);
+    readNext();
+  }
   connect();
 })();

@@ -19,6 +19,7 @@ PageState readPage(WebDriver &browser) {
       live: !document.getElementById("live").hidden,
       title: document.getElementById("title").textContent,
       listeners: document.getElementById("listeners").textContent,
+      next: document.getElementById("next").hidden ? "" : document.getElementById("next-title").textContent,
       marker: window.testMarker || 0,
     };)"))
                                 .toObject();
@@ -32,6 +33,7 @@ PageState readPage(WebDriver &browser) {
   page.live_button = state.value("live").toBool();
   page.title = state.value("title").toString();
   page.listeners = state.value("listeners").toString();
+  page.next = state.value("next").toString();
   page.marker = state.value("marker").toInt();
   return page;
 }

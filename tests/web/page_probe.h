@@ -16,6 +16,7 @@ struct PageState {
   bool live_button = false;   // the "Live" button is shown
   QString title;              // the now-playing title on the page
   QString listeners;
+  QString next;               // the "Up next" title shown, empty while hidden
   int marker = 0;             // set by the test; a reload clears it
 };
 

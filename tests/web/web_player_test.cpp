@@ -41,15 +41,33 @@ TEST(PlayerPage, PlaysFollowsTheStationLetsViewersJoinAndRecoversAfterADrop) {
   ASSERT_TRUE(station.startGateway(&reason)) << reason.toStdString();
   ASSERT_TRUE(waitUntil([&] { return station.gatewayLog().contains("starting it again"); }, 20000))
       << station.gatewayLog().toStdString();
-  ASSERT_TRUE(station.startStation({kRed, kBlue}, {}, &reason)) << reason.toStdString();
+  // With its HTTP API, which the page's origin may read.
+  const QString page_origin = QStringLiteral("http://127.0.0.1:%1").arg(station.server().port());
+  ASSERT_TRUE(station.startStation({kRed, kBlue},
+                                   {QStringLiteral("--http"), QStringLiteral("127.0.0.1:0"),
+                                    QStringLiteral("--http-allow-origin"), page_origin},
+                                   &reason))
+      << reason.toStdString();
   ASSERT_TRUE(waitUntil([&] { return station.mountOnAir(QStringLiteral("/live.webm")); }, 60000))
       << station.gatewayLog().toStdString() << station.stationLog().toStdString();
+  static const QRegularExpression api_address(QStringLiteral("HTTP API on (http://127\\.0\\.0\\.1:\\d+)/"));
+  const QString api = api_address.match(station.stationLog()).captured(1);
+  ASSERT_FALSE(api.isEmpty()) << station.stationLog().toStdString();
 
   WebDriver browser;
   ASSERT_TRUE(browser.start(&reason)) << reason.toStdString();
-  ASSERT_TRUE(browser.open(station.pageUrl())) << browser.lastError().toStdString();
+  ASSERT_TRUE(browser.open(station.pageUrl() + QStringLiteral("?api=") + api)) << browser.lastError().toStdString();
   ASSERT_TRUE(waitUntil([&] { return readPage(browser).current_s > 0.5; }, 30000))
       << "the page never played; " << browser.lastError().toStdString() << station.gatewayLog().toStdString();
+
+  // "Up next" names one of the station's videos.
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        const QString next = readPage(browser).next;
+        return next == kRed.title || next == kBlue.title;
+      },
+      15000))
+      << readPage(browser).next.toStdString();
 
   // Plays at its pace, with a picture.
   EXPECT_GE(playedDuring(browser, 10000), 9.0);
@@ -95,6 +113,7 @@ TEST(PlayerPage, PlaysFollowsTheStationLetsViewersJoinAndRecoversAfterADrop) {
     const Colour joined_colour = drawnColour(browser);
     EXPECT_TRUE(joined_colour == Colour::Red || joined_colour == Colour::Blue) << colourName(joined_colour);
     EXPECT_FALSE(readPage(browser).has_error);
+    EXPECT_TRUE(readPage(browser).next.isEmpty()) << "not told of the API, the page shows no \"Up next\"";
     pumpEvents(1700);
   }
 
