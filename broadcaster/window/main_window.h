@@ -18,6 +18,7 @@ class ErrorWindow;
 class LibraryTree;
 class QueueView;
 class QAction;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -84,6 +85,8 @@ private:
   void tellError(LogCategory category, const QString &message);
   void buildMenus();
   QWidget *buildActionsPanel();
+  // Real time or hold rule, for the next Start; kept as a preference.
+  QComboBox *buildPacingChoice(QWidget *panel);
   QWidget *buildStatisticsPanel();
   QWidget *buildLibraryPanel();
   void NewSession(const QString &path);

@@ -1,6 +1,6 @@
 // What the operator works with beyond the menus: removing nodes, the
 // queue's buttons and drags around the video on the air, the library
-// search, the window's size and shortcuts.
+// search, the window's size and shortcuts, the panels of the air.
 
 #include "broadcaster_test_support.h"
 
@@ -14,10 +14,13 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
+
+#include <preferences.h>
 
 using namespace broadcaster_testing;
 
@@ -255,4 +258,28 @@ TEST_F(OperatorViewTest, WindowGrowsRemembersItsSizeAndTakesShortcuts) {
   Station another_station;
   MainWindow another(another_station);
   EXPECT_EQ(another.size(), QSize(1000, 700));
+}
+
+TEST_F(OperatorViewTest, TheAirPanelsFitTheSmallestWindow) {
+  openSample();
+  window_.resize(window_.minimumSize());
+  ASSERT_EQ(window_.size(), QSize(preference::kWindowWidthPx, preference::kWindowHeightPx));
+  for (const auto &[tab, panel_name] : {std::pair{"Actions", "panelActions"}, std::pair{"Statistics", "panelStatistics"}}) {
+    clickTab(child<QTabBar>("TabStrip"), QLatin1String(tab));
+    auto *panel = child<QWidget>(panel_name);
+    ASSERT_TRUE(panel->isVisible()) << tab;
+    const QSize needed = panel->layout()->minimumSize();
+    EXPECT_LE(needed.width(), panel->width()) << tab;
+    EXPECT_LE(needed.height(), panel->height()) << tab;
+  }
+  EXPECT_EQ(child<QLabel>("lblNowPlaying")->text(), "Off the air");
+  EXPECT_EQ(child<QLabel>("lblNextUp")->text(), "Next: nothing in the queue");
+  doubleClickNode(QStringLiteral("Two"));
+  EXPECT_EQ(child<QLabel>("lblNextUp")->text(), "Next: Two");
+
+  // The pacing choice shows what the driver will use.
+  Station held_station;
+  held_station.driver.setPacingMode(QStringLiteral("hold"));
+  MainWindow held(held_station);
+  EXPECT_EQ(held.findChild<QComboBox *>(QStringLiteral("cboPacing"))->currentText(), "Hold rule");
 }
