@@ -1,5 +1,7 @@
 #include "connection_guard.h"
 
+#include "api_access.h"
+
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -164,9 +166,10 @@ private:
 
   void refuse(int status, const QByteArray &reason, const QByteArray &message) {
     if (server_) {
-      emit server_->refused(QStringLiteral("%1 %2 from %3")
+      emit server_->refused(QStringLiteral("Refused a request from %1 with %2: %3")
+                                .arg(clientText(socket_->peerAddress()))
                                 .arg(status)
-                                .arg(QString::fromLatin1(message), socket_->peerAddress().toString()));
+                                .arg(QString::fromLatin1(message)));
     }
     GuardedTcpServer::answerAndClose(socket_, status, reason, message);
   }
@@ -188,7 +191,9 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor) {
     return;
   }
   if (connection_count_ >= max_connections_) {
-    emit refused(QStringLiteral("503 too many connections, from %1").arg(socket->peerAddress().toString()));
+    emit refused(QStringLiteral("Refused a connection from %1 with 503: %2 are open already")
+                     .arg(clientText(socket->peerAddress()))
+                     .arg(max_connections_));
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     answerAndClose(socket, 503, "Service Unavailable", "Too many connections; try again later.");
     return;

@@ -73,7 +73,7 @@ bool StationApi::start(const QHostAddress &address, quint16 port, QString *error
     return false;
   }
   connect(listener, &GuardedTcpServer::refused, this,
-          [](const QString &what) { qCWarning(lcHttp).noquote() << QStringLiteral("Refused a request: %1").arg(what); });
+          [](const QString &what) { qCWarning(lcHttp).noquote() << what; });
   bind(listener);
   listener_ = listener;
   return true;

@@ -116,8 +116,10 @@ TEST_F(StationApiTest, ReadsGiveWhatTheModelsHold) {
 
 TEST_F(StationApiTest, ChangesGoThroughTheModelsAsTheButtonsDo) {
   openSession(3);
-  // Ten seconds: long enough to be skipped while it plays.
-  ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(250, 25, 2000)));
+  // Ten seconds each: video 0 is skipped while it plays, video 1 stopped.
+  for (const int index : {0, 1}) {
+    ASSERT_TRUE(fixtures::writeFile(videoPath(index), fixtures::nsvFile(250, 25, 2000)));
+  }
   selectMode(PlayQueue::Mode::Manual);
   EXPECT_EQ(change("POST", QStringLiteral("/api/queue"), R"({"key": "0"})").status, 201);
   // A key as a number, as a script may send it.
