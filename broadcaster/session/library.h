@@ -33,9 +33,6 @@ public:
     bool is_video = false;
   };
 
-  // Entry keys stay within what every reader of the file holds exactly.
-  static constexpr std::int64_t kLargestEntryKey = std::int64_t{1} << 53;
-
   explicit Library(SessionDocument &document, QObject *parent = nullptr);
 
   // Builds the nodes from the document: every folder, then every entry

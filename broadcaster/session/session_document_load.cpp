@@ -18,6 +18,7 @@
 #include <cerrno>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -31,16 +32,14 @@ namespace {
 
 // Problems listed in a message; the rest are counted.
 constexpr int kProblemsShown = 5;
-// Keys stay exact in any number type a reader might use, doubles included.
-constexpr qint64 kLargestEntryKey = qint64(1) << 53;
 
 enum class KeyForm { Number, NotANumber, TooLarge };
 
-KeyForm readEntryKey(const QString &key, qint64 *value) {
+KeyForm readEntryKey(const QString &key, std::int64_t *value) {
   if (key.isEmpty()) {
     return KeyForm::NotANumber;
   }
-  qint64 number = 0;
+  std::int64_t number = 0;
   bool too_large = false;
   for (const QChar c : key) {
     if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
@@ -136,6 +135,7 @@ bool isLinkInACircle(const QString &path) {
   return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ELOOP;
 }
 
+// "occured" is the program's own spelling, kept as it is; so is the CR LF.
 QString loadFailedText() {
   return QStringLiteral(
       "An error occured when loading the session. The following reason was given:\r\n%1 (line %2)");
@@ -146,8 +146,8 @@ QString damageText(const QString &path, const QStringList &problems, qsizetype p
   if (problem_count > kProblemsShown) {
     shown.append(QStringLiteral("... and %1 more.").arg(problem_count - kProblemsShown));
   }
-  return QStringLiteral("The session file %1 is damaged and was not opened. It is left as it is:\r\n%2")
-      .arg(path, shown.join(QStringLiteral("\r\n")));
+  return QStringLiteral("The session file %1 is damaged and was not opened. It is left as it is:\n%2")
+      .arg(path, shown.join(QLatin1Char('\n')));
 }
 
 } // namespace
@@ -211,6 +211,7 @@ LoadOutcome SessionDocument::loadBytes(const QByteArray &bytes, const QString &p
   if (isNewerThanProgram(textOf(selectNode(xml_->document, "/tarvik/info/mincomp")))) {
     clear();
     outcome.kind = LoadOutcome::Kind::TooNew;
+    // "compatiable" is the program's own spelling, kept as it is.
     outcome.message = QStringLiteral("This session was created in a newer version of Tarvik+ than you have, and is "
                                      "not compatiable. Upgrade your software to use this session.");
     return outcome;
@@ -364,7 +365,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
 
   // Keys are told apart by their value: "01" and "1" are one key to the
   // library, which hands out new keys by value.
-  QSet<qint64> keys;
+  QSet<std::int64_t> keys;
   int left_out = 0;
   for (const pugi::xpath_node &entry_hit : xml_->document.select_nodes("/tarvik/library/nsv")) {
     const pugi::xml_node entry = entry_hit.node();
@@ -380,7 +381,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
     }
     if (const pugi::xml_node key_node = entry.child("key")) {
       const QString key = textOf(key_node);
-      qint64 value = 0;
+      std::int64_t value = 0;
       const KeyForm form = readEntryKey(key, &value);
       if (form == KeyForm::NotANumber) {
         problems << QStringLiteral("The video key \"%1\" is not a whole number").arg(excerpt(key)) + at(key_node);

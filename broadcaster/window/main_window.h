@@ -41,7 +41,8 @@ public:
   void fileOpen();
   // Opens a session file the way File Open does, without the dialog.
   void openSession(const QString &path);
-  // Refreshes the statistics and writes the session file.
+  // Refreshes the statistics and writes the session file (the session
+  // tells the statistics to the window, whoever saves).
   void SaveSession();
   void ShowTabPanel();
   void ShowError(const QString &message);
@@ -92,6 +93,8 @@ private:
   void NewSession(const QString &path);
   void LoadSession(const QString &path);
   void enterNoSessionState();
+  // The statistics value label, lblStats element 0.
+  void showStatistics(const QString &text);
   // Saves and ends a running broadcast before the window closes.
   void prepareExit();
   bool refuseDuringBroadcast();
@@ -138,7 +141,6 @@ private:
   QLineEdit *video_title_box_ = nullptr;
   QLineEdit *video_path_box_ = nullptr;
   QLineEdit *video_playcount_box_ = nullptr;
-  QAction *joiner_action_ = nullptr;
   QPointer<ErrorWindow> error_window_;
   QPointer<AboutWindow> about_window_;
   QPointer<JoinerWindow> joiner_window_;

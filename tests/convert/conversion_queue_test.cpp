@@ -97,7 +97,8 @@ TEST(ConversionQueue, ConvertsAFolderTwoAtATimeWithTitlesAndFreeNames) {
                                                QDir(inputs).filePath(QStringLiteral("show.mkv"))},
                                &errors))
       << errors.toStdString();
-  const QString ready = QDir(inputs).filePath(QStringLiteral("ready.nsv"));
+  // Named the way the library tab would keep its title.
+  const QString ready = QDir(inputs).filePath(QStringLiteral("Ready.NSV"));
   ASSERT_TRUE(fixtures::writeFile(ready, fixtures::nsvFile(10, 25, 100)));
   // A file of the name the first conversion wants is never overwritten.
   const QString older = QDir(outputs).filePath(QStringLiteral("clip.nsv"));
@@ -128,9 +129,10 @@ TEST(ConversionQueue, ConvertsAFolderTwoAtATimeWithTitlesAndFreeNames) {
   for (const Finished &finished : recorder.finished) {
     by_index.insert(finished.index, finished);
   }
-  EXPECT_EQ(by_index[0].title, QStringLiteral("clip"));
+  // Untagged: the library's title of the NSV file it became.
+  EXPECT_EQ(by_index[0].title, QStringLiteral("clip (2)"));
   EXPECT_EQ(by_index[0].path, clip_output);
-  EXPECT_EQ(by_index[1].title, QStringLiteral("ready"));
+  EXPECT_EQ(by_index[1].title, QStringLiteral("Ready.NSV"));
   EXPECT_EQ(by_index[1].path, ready);
   EXPECT_EQ(by_index[2].title, QStringLiteral("Evening News"));
   EXPECT_EQ(by_index[2].path, show_output);

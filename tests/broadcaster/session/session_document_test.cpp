@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <utility>
 
 using session::LoadOutcome;
 using session::SessionDocument;
@@ -223,15 +224,26 @@ TEST_F(SessionFileTest, EntryKeysStayUniqueAfterDeletion) {
   EXPECT_EQ(library.nextEntryKey(), "2");
 }
 
-TEST_F(SessionFileTest, PlayCountRaiseNeedsANumber) {
+TEST_F(SessionFileTest, PlayCountRaiseWritesTheDecimalSumOfANumber) {
   const QString path = write(QStringLiteral("p.xml"), kValidSession);
   SessionDocument document;
   ASSERT_EQ(document.load(path).kind, LoadOutcome::Kind::Loaded);
   EXPECT_TRUE(document.raisePlayCount(QStringLiteral("0")));
-  EXPECT_EQ(document.entry(QStringLiteral("0")).playcount, "4");
+  EXPECT_EQ(document.entry(QStringLiteral("0")).playcount.text(), "4");
+  // Whole counts stay exact past what a double holds; other numbers give plain decimals.
+  const std::pair<const char *, const char *> raised[] = {
+      {"0099", "100"}, {"9007199254740993", "9007199254740994"}, {"99999999999999999999", "100000000000000000000"},
+      {" 2.5", "3.5"}, {"1e3", "1001"}};
+  for (const auto &[before, after] : raised) {
+    entryNode(document, QStringLiteral("1")).child("playcount").text().set(before);
+    EXPECT_TRUE(document.raisePlayCount(QStringLiteral("1"))) << before;
+    EXPECT_EQ(document.entry(QStringLiteral("1")).playcount.text(), after) << before;
+  }
+  // Text that is no number loads and shows as it is, and is never raised.
   entryNode(document, QStringLiteral("1")).child("playcount").text().set("many");
   EXPECT_FALSE(document.raisePlayCount(QStringLiteral("1")));
-  EXPECT_EQ(document.entry(QStringLiteral("1")).playcount, "many");
+  EXPECT_EQ(document.entry(QStringLiteral("1")).playcount.text(), "many");
+  EXPECT_FALSE(document.playableEntry(QStringLiteral("1")));
   EXPECT_FALSE(document.raisePlayCount(QStringLiteral("99")));
 }
 
@@ -363,7 +375,7 @@ TEST_F(SessionFileTest, NumbersMustBeFinite) {
   ASSERT_EQ(document.load(path).kind, LoadOutcome::Kind::Loaded);
   entryNode(document, QStringLiteral("0")).child("playcount").text().set("inf");
   EXPECT_FALSE(document.raisePlayCount(QStringLiteral("0")));
-  EXPECT_EQ(document.entry(QStringLiteral("0")).playcount, "inf");
+  EXPECT_EQ(document.entry(QStringLiteral("0")).playcount.text(), "inf");
 }
 
 TEST_F(SessionFileTest, FailedSaveNamesTheSystemCauseAndKeepsTheOldFile) {
@@ -474,7 +486,7 @@ TEST_F(SessionFileTest, AFailedSaveIsToldInWholeSentences) {
     EXPECT_FALSE(session.save());
   }
   ASSERT_EQ(told.size(), 1);
-  EXPECT_TRUE(told[0].endsWith(qt_error_string(EFBIG) + QStringLiteral(".\r\nThe session stays open, and the next "
+  EXPECT_TRUE(told[0].endsWith(qt_error_string(EFBIG) + QStringLiteral(".\nThe session stays open, and the next "
                                                                        "change tries to save it again.")))
       << told[0].toStdString();
 }
