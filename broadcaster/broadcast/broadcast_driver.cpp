@@ -95,8 +95,6 @@ void BroadcastDriver::beginCycle() {
   }
 }
 
-QString BroadcastDriver::serverName() const { return server_name_; }
-
 void BroadcastDriver::logIn() {
   const session::BroadcastSettings read = session_.document().broadcastSettings();
   if (!read.problem.isEmpty()) {

@@ -131,7 +131,6 @@ private:
   void report(Problem problem, const QString &message);
   void reportStreamingFailed(const QString &reason);
   void setStatus(const QString &text);
-  QString serverName() const;
 
   session::Session &session_;
   PlayQueue &queue_;

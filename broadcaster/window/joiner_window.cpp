@@ -233,7 +233,6 @@ void JoinerWindow::onJoinFinished() {
                                .arg(outcome.length_ms / 1000.0, 0, 'f', 1));
     qCInfo(lcWindow).noquote() << result_label_->text();
   }
-  emit joinFinished(outcome);
 }
 
 void JoinerWindow::closeEvent(QCloseEvent *event) {

@@ -67,7 +67,6 @@ public:
   QPointer<ErrorWindow> errorWindow() const { return error_window_; }
   QPointer<JoinerWindow> joinerWindow() const { return joiner_window_; }
   QPointer<ConvertWindow> convertWindow() const { return convert_window_; }
-  QTabBar *queueMode() const { return queue_mode_; }
 
 signals:
   void startRequested();

@@ -172,7 +172,7 @@ QWidget *MainWindow::buildLibraryPanel() {
   };
   video_title_box_ = addInfoRow(0, QStringLiteral("Title"), "txtVideoTitle").second;
   video_path_box_ = addInfoRow(1, QStringLiteral("Path"), "txtVideoPath").second;
-  // Hidden until weights mean something: no entry has one.
+  // Kept hidden, for the window's contract (widget_names.h): no entry has a weight.
   const auto weight = addInfoRow(2, QStringLiteral("Weight"), "txtVideoWeight");
   weight.first->hide();
   weight.second->hide();
