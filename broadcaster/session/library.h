@@ -85,6 +85,7 @@ signals:
   void nodeRemoved(const QString &key, bool is_video);
 
 private:
+  void forgetNodes();
   void appendFolderNode(const QString &name);
   void appendVideoNode(const QString &folder, const QString &node_key, const QString &title, const QString &path);
   // Removes the folder's node (when folder is not empty) and the video nodes listed.

@@ -58,6 +58,15 @@ protected:
     ASSERT_TRUE(control_.LastError().isEmpty()) << control_.LastError().toStdString();
   }
 
+  // Starts the server with that answer to a login, and connects to it.
+  void connectAnswered(FakeShoutcastServer &server, FakeShoutcastServer::LoginAnswer answer,
+                       QList<QByteArray> reply_chunks = {QByteArrayLiteral("OK2\r\n")}) {
+    ASSERT_TRUE(server.start());
+    server.setLoginAnswer(answer, std::move(reply_chunks));
+    setupFor(server);
+    control_.Connect();
+  }
+
   // Logs in against a server that says OK2.
   void logIn(FakeShoutcastServer &server) {
     setupFor(server);
@@ -76,9 +85,7 @@ protected:
   }
 
   QString writeVideo(const QString &name, const QByteArray &bytes) {
-    const QString path = temp_.filePath(name);
-    EXPECT_TRUE(fixtures::writeFile(path, bytes));
-    return path;
+    return fixtures::writeTestFile(temp_.path(), name, bytes);
   }
 
   QTemporaryDir temp_;
@@ -113,10 +120,7 @@ TEST_F(PelloxTest, RepliesOtherThanOk2RefuseTheLogin) {
   const QList<QList<QByteArray>> refusals = {{"ok2\r\n"}, {"OK"}, {"OK", "2\r\n"}, {"Invalid password\r\n"}};
   for (const QList<QByteArray> &reply : refusals) {
     FakeShoutcastServer server;
-    ASSERT_TRUE(server.start());
-    server.setLoginAnswer(FakeShoutcastServer::LoginAnswer::Reply, reply);
-    setupFor(server);
-    control_.Connect();
+    connectAnswered(server, FakeShoutcastServer::LoginAnswer::Reply, reply);
     ASSERT_TRUE(waitUntil([this] { return control_.State() != "0"; })) << reply.first().toStdString();
     EXPECT_EQ(control_.State(), "3") << reply.first().toStdString();
     // Closed at once: the split reply's "2" never matters, nor is a header sent.
@@ -129,10 +133,7 @@ TEST_F(PelloxTest, RepliesOtherThanOk2RefuseTheLogin) {
 
 TEST_F(PelloxTest, ServerThatHangsUpOnLoginRefusesIt) {
   FakeShoutcastServer server;
-  ASSERT_TRUE(server.start());
-  server.setLoginAnswer(FakeShoutcastServer::LoginAnswer::HangUp);
-  setupFor(server);
-  control_.Connect();
+  connectAnswered(server, FakeShoutcastServer::LoginAnswer::HangUp);
   ASSERT_TRUE(waitUntil([this] { return control_.State() == "3"; }));
   // A new Setup is accepted after a refusal.
   control_.Setup(QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("other"), QStringLiteral("N"),
@@ -146,10 +147,7 @@ TEST_F(PelloxTest, ServerThatHangsUpOnLoginRefusesIt) {
 
 TEST_F(PelloxTest, SilentServerLeavesStateZero) {
   FakeShoutcastServer server;
-  ASSERT_TRUE(server.start());
-  server.setLoginAnswer(FakeShoutcastServer::LoginAnswer::Silent);
-  setupFor(server);
-  control_.Connect();
+  connectAnswered(server, FakeShoutcastServer::LoginAnswer::Silent);
   ASSERT_TRUE(waitUntil([&] { return server.sourceBytes() == "secret\r\n"; }));
   pumpEvents(200);
   EXPECT_EQ(control_.State(), "0");

@@ -51,22 +51,11 @@ QStringList folderEntries(const QString &folder) {
   return names;
 }
 
-QStringList testVideo(const QString &size, double seconds, bool with_sound) {
-  QStringList arguments = {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                           QStringLiteral("testsrc=size=%1:rate=10:duration=%2").arg(size).arg(seconds)};
-  if (with_sound) {
-    arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-              << QStringLiteral("sine=frequency=440:duration=%1").arg(seconds);
-  }
-  return arguments;
-}
-
 // Picture and sound, 160x120.
 QString makeVideo(const QTemporaryDir &temp, const QString &name, double seconds) {
   const QString path = temp.filePath(name);
   QByteArray errors;
-  EXPECT_TRUE(media::makeMedia(testVideo(QStringLiteral("160x120"), seconds, true) + QStringList{path}, &errors))
-      << errors.toStdString();
+  EXPECT_TRUE(media::makeTestClip(path, {seconds, true}, &errors)) << errors.toStdString();
   return path;
 }
 
@@ -88,14 +77,10 @@ TEST(ConversionQueue, ConvertsAFolderTwoAtATimeWithTitlesAndFreeNames) {
   const QString outputs = temp.filePath(QStringLiteral("out"));
   ASSERT_TRUE(QDir().mkpath(inputs) && QDir().mkpath(outputs));
   QByteArray errors;
-  ASSERT_TRUE(media::makeMedia(testVideo(QStringLiteral("160x120"), 1, false) +
-                                   QStringList{QDir(inputs).filePath(QStringLiteral("clip.mp4"))},
-                               &errors))
+  ASSERT_TRUE(media::makeTestClip(QDir(inputs).filePath(QStringLiteral("clip.mp4")), {1, false}, &errors))
       << errors.toStdString();
-  ASSERT_TRUE(media::makeMedia(testVideo(QStringLiteral("192x108"), 2, true) +
-                                   QStringList{QStringLiteral("-metadata"), QStringLiteral("title=Evening News"),
-                                               QDir(inputs).filePath(QStringLiteral("show.mkv"))},
-                               &errors))
+  ASSERT_TRUE(media::makeTestClip(QDir(inputs).filePath(QStringLiteral("show.mkv")),
+                                  {2, true, QStringLiteral("Evening News"), QStringLiteral("192x108")}, &errors))
       << errors.toStdString();
   // Named the way the library tab would keep its title.
   const QString ready = QDir(inputs).filePath(QStringLiteral("Ready.NSV"));
@@ -183,7 +168,7 @@ TEST(ConversionQueue, FailedFilesAreListedWithTheirReasonAndLeaveNothing) {
                                 QStringLiteral("sine=duration=1"), sound},
                                &errors))
       << errors.toStdString();
-  ASSERT_TRUE(media::makeMedia(testVideo(QStringLiteral("160x120"), 1, true) + QStringList{whole}, &errors))
+  ASSERT_TRUE(media::makeTestClip(whole, {1, true}, &errors))
       << errors.toStdString();
   // Cut in half: the index that ffmpeg writes at the end is gone.
   QFile whole_file(whole);
@@ -214,7 +199,7 @@ TEST(ConversionQueue, CancelStopsTheRunningFileAndKeepsTheFinishedOne) {
   const QString outputs = temp.filePath(QStringLiteral("out"));
   const QString first = temp.filePath(QStringLiteral("first.mp4"));
   QByteArray errors;
-  ASSERT_TRUE(media::makeMedia(testVideo(QStringLiteral("160x120"), 2, true) + QStringList{first}, &errors))
+  ASSERT_TRUE(media::makeTestClip(first, {2, true}, &errors))
       << errors.toStdString();
   const QString second = temp.filePath(QStringLiteral("second.mp4"));
   const QString third = temp.filePath(QStringLiteral("third.mp4"));

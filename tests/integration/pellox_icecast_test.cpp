@@ -1,7 +1,7 @@
 // The control against a real Icecast with a Shoutcast mount.
 
 #include "icecast_server.h"
-#include "nsv_fixtures.h"
+#include "run_tool.h"
 #include "wait_until.h"
 
 #include <pellox.h>
@@ -45,14 +45,6 @@ private:
 QJsonObject sourceStatus(const IcecastServer &server) {
   const QJsonObject stats = QJsonDocument::fromJson(server.status()).object().value("icestats").toObject();
   return stats.value("source").toObject();
-}
-
-QByteArray run(const QString &program, const QStringList &arguments) {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(program, arguments);
-  process.waitForFinished(120000);
-  return process.exitCode() == 0 ? process.readAll() : QByteArray("failed: ") + process.readAll();
 }
 
 class PelloxIcecastTest : public ::testing::Test {
@@ -107,9 +99,8 @@ TEST_F(PelloxIcecastTest, WrongPasswordIsRefusedWithinTwoSeconds) {
 TEST_F(PelloxIcecastTest, ListenerReceivesADecodableStreamAndTheTitle) {
   QTemporaryDir temp;
   const QString video = temp.filePath(QStringLiteral("clip.nsv"));
-  const QByteArray made = run(fixtures::builtTool(QStringLiteral("nsv-make")),
-                              {QStringLiteral("--test-pattern"), QStringLiteral("3"), video});
-  ASSERT_FALSE(made.startsWith("failed")) << made.toStdString();
+  QByteArray made;
+  ASSERT_TRUE(makeTestPattern(video, 3, &made)) << made.toStdString();
 
   Listener listener;
   ASSERT_NO_FATAL_FAILURE(logInAndListen(listener));
@@ -128,11 +119,7 @@ TEST_F(PelloxIcecastTest, ListenerReceivesADecodableStreamAndTheTitle) {
   const QString received = temp.filePath(QStringLiteral("received.nsv"));
   ASSERT_GT(listener.body().size(), 10000);
   ASSERT_TRUE(fixtures::writeFile(received, listener.body()));
-  const QByteArray probe = run(QStringLiteral("ffprobe"),
-                               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("nsv"),
-                                QStringLiteral("-count_frames"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                                QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,nb_read_frames"),
-                                QStringLiteral("-of"), QStringLiteral("csv=p=0"), received});
+  const QByteArray probe = media::probeReceivedNsv(received);
   EXPECT_TRUE(probe.startsWith("vp8,")) << probe.toStdString();
   EXPECT_GE(probe.trimmed().mid(4).toInt(), 70) << probe.toStdString();
 }
@@ -142,10 +129,11 @@ TEST_F(PelloxIcecastTest, ListenerDecodesEveryFrameOfA4MbitVideo) {
   // every few dozen kilobytes; only real frames may count.
   QTemporaryDir temp;
   const QString video = temp.filePath(QStringLiteral("hd.nsv"));
-  const QByteArray made = run(fixtures::builtTool(QStringLiteral("nsv-make")),
-                              {QStringLiteral("--test-pattern"), QStringLiteral("3"), QStringLiteral("--size"),
-                               QStringLiteral("1280x720"), QStringLiteral("--video-kbps"), QStringLiteral("4000"), video});
-  ASSERT_FALSE(made.startsWith("failed")) << made.toStdString();
+  QByteArray made;
+  ASSERT_TRUE(makeTestPattern(video, 3, &made,
+                              {QStringLiteral("--size"), QStringLiteral("1280x720"), QStringLiteral("--video-kbps"),
+                               QStringLiteral("4000")}))
+      << made.toStdString();
   const int frames_made =
       QRegularExpression(QStringLiteral("(\\d+) frames at")).match(QString::fromUtf8(made)).captured(1).toInt();
   ASSERT_EQ(frames_made, 75) << made.toStdString();
@@ -173,12 +161,7 @@ TEST_F(PelloxIcecastTest, ListenerDecodesEveryFrameOfA4MbitVideo) {
   EXPECT_TRUE(listener.body().left(sent.size()) == sent) << "the listener's bytes differ from the file's";
   const QString received = temp.filePath(QStringLiteral("received.nsv"));
   ASSERT_TRUE(fixtures::writeFile(received, listener.body().left(sent.size())));
-  const QByteArray probe = run(QStringLiteral("ffprobe"),
-                               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("nsv"),
-                                QStringLiteral("-count_frames"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                                QStringLiteral("-show_entries"), QStringLiteral("stream=nb_read_frames"),
-                                QStringLiteral("-of"), QStringLiteral("csv=p=0"), received});
-  EXPECT_EQ(probe.trimmed().toInt(), frames_made) << probe.toStdString();
+  EXPECT_EQ(media::probeReceivedNsv(received), "vp8," + QByteArray::number(frames_made));
 }
 
 TEST_F(PelloxIcecastTest, NothingListeningGivesSocketError) {
@@ -197,9 +180,8 @@ TEST_F(PelloxIcecastTest, NothingListeningGivesSocketError) {
 TEST_F(PelloxIcecastTest, ASecondSourceOnTheMountIsRefusedAndItsTitlesNeverReachTheServer) {
   QTemporaryDir temp;
   const QString video = temp.filePath(QStringLiteral("clip.nsv"));
-  const QByteArray made = run(fixtures::builtTool(QStringLiteral("nsv-make")),
-                              {QStringLiteral("--test-pattern"), QStringLiteral("6"), video});
-  ASSERT_FALSE(made.startsWith("failed")) << made.toStdString();
+  QByteArray made;
+  ASSERT_TRUE(makeTestPattern(video, 6, &made)) << made.toStdString();
   Listener listener;
   ASSERT_NO_FATAL_FAILURE(logInAndListen(listener));
   ASSERT_TRUE(control_.StartVideo(video, QStringLiteral("Station A")));

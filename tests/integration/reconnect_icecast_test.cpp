@@ -49,10 +49,8 @@ TEST(UnattendedStation, ComesBackAfterTheServerRestartsAndCountsOnlyWholePlays) 
   ASSERT_TRUE(server.start(kPassword, &reason)) << reason.toStdString();
   QTemporaryDir temp;
   const QString video = temp.filePath(QStringLiteral("loop.nsv"));
-  int exit_code = 0;
-  const QByteArray made = runTool(fixtures::builtTool(QStringLiteral("nsv-make")),
-                                  {QStringLiteral("--test-pattern"), QStringLiteral("3"), video}, &exit_code);
-  ASSERT_EQ(exit_code, 0) << made.toStdString();
+  QByteArray made;
+  ASSERT_TRUE(makeTestPattern(video, 3, &made)) << made.toStdString();
   const QString session = temp.filePath(QStringLiteral("station.xml"));
   ASSERT_TRUE(fixtures::writeFile(session, stationSessionXml(server.port(), kPassword, QStringLiteral("Unattended TV"),
                                                              QStringLiteral("464"), videoEntryXml(0, video, kTitle))));

@@ -49,9 +49,7 @@ const QByteArray kValidSession =
 class SessionFileTest : public ::testing::Test {
 protected:
   QString write(const QString &name, const QByteArray &bytes) {
-    const QString path = temp_.filePath(name);
-    EXPECT_TRUE(fixtures::writeFile(path, bytes));
-    return path;
+    return fixtures::writeTestFile(temp_.path(), name, bytes);
   }
 
   // Loads bytes and expects a refusal that leaves the file and the document alone.
@@ -68,6 +66,20 @@ protected:
   void expectDamage(const QByteArray &bytes, const QString &problem) {
     const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
     EXPECT_TRUE(outcome.message.contains(problem)) << problem.toStdString() << "\n" << outcome.message.toStdString();
+  }
+
+  // kValidSession with one text replaced, and the problem its refusal names.
+  struct Damage {
+    const char *from;
+    const char *to;
+    const char *problem;
+  };
+  void expectEachDamage(std::initializer_list<Damage> damages) {
+    for (const Damage &damage : damages) {
+      QByteArray bytes = kValidSession;
+      bytes.replace(damage.from, damage.to);
+      expectDamage(bytes, QString::fromUtf8(damage.problem));
+    }
   }
 
   QTemporaryDir temp_;
@@ -274,12 +286,7 @@ TEST_F(SessionFileTest, FailedSaveKeepsTheOldFile) {
 }
 
 TEST_F(SessionFileTest, ValuesShownOtherwiseThanFoundAreDamage) {
-  struct Case {
-    const char *from;
-    const char *to;
-    const char *problem;
-  };
-  const Case cases[] = {
+  expectEachDamage({
       {"<key>1</key>", "<key>\xEF\xBB\xBF" "1</key>", "The text of <key> holds a byte-order mark (line 25)"},
       {"<parent>A</parent>\n", "<parent>Vid\xE9os</parent>\n", "Bytes that are not UTF-8 (line 22)"},
       {"<title>Two</title>", "<title>T&#x7F;wo</title>", "The text of <title> holds the control character U+007F (line 25)"},
@@ -288,13 +295,7 @@ TEST_F(SessionFileTest, ValuesShownOtherwiseThanFoundAreDamage) {
       // Read as "T", found and saved as "Two".
       {"<title>Two</title>", "<title>T<!-- x -->wo</title>", "The value of <title> is not plain text (line 25)"},
       {"<key>2</key>", "<key>2<x/></key>", "The value of <key> is not plain text (line 26)"},
-  };
-  for (const Case &hostile : cases) {
-    QByteArray bytes = kValidSession;
-    bytes.replace(hostile.from, hostile.to);
-    const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
-    EXPECT_TRUE(outcome.message.contains(QString::fromUtf8(hostile.problem))) << outcome.message.toStdString();
-  }
+  });
   // Tabs, line feeds, other scripts and a byte-order mark before the declaration stay as they were.
   QByteArray plain = "\xEF\xBB\xBF" + kValidSession;
   plain.replace("<title>One</title>", "<title>Vid\xC3\xA9o\tone\nline</title>");
@@ -304,25 +305,14 @@ TEST_F(SessionFileTest, ValuesShownOtherwiseThanFoundAreDamage) {
 }
 
 TEST_F(SessionFileTest, XmlThatIsNotWellFormedIsRefused) {
-  struct Case {
-    const char *from;
-    const char *to;
-    const char *problem;
-  };
-  const Case cases[] = {
+  expectEachDamage({
       {"<name>Name</name>", "<name>Na\x01me</name>", "The character U+0001 is not allowed in XML (line 12)"},
       {"<title>Two</title>", "<title>T&#0;wo</title>", "The character reference &#0; is not allowed in XML (line 25)"},
       {"<title>Two</title>", "<title>&#xD800;</title>", "The character reference &#xD800; is not allowed in XML"},
       {"<title>Two</title>", "<title>&#99999999999999999999;</title>", "The character reference &#9999999999999999"},
       {"</tarvik>\n", "</tarvik>\n<tarvik/>", "A second root element <tarvik> follows the first (line 29)"},
       {"<tarvik>\n", "<other/><tarvik>\n", "A second root element <tarvik> follows the first (line 2)"},
-  };
-  for (const Case &hostile : cases) {
-    QByteArray bytes = kValidSession;
-    bytes.replace(hostile.from, hostile.to);
-    const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
-    EXPECT_TRUE(outcome.message.contains(QLatin1String(hostile.problem))) << outcome.message.toStdString();
-  }
+  });
   // What only looks like a reference, in CDATA or a comment, is text.
   QByteArray literal = kValidSession;
   literal.replace("<title>Two</title>", "<title><![CDATA[&#0;]]><!-- &#1; --></title>");
@@ -362,14 +352,10 @@ TEST_F(SessionFileTest, KeysOutsideTheExactRangeAreDamageAndNewKeysStayInside) {
 }
 
 TEST_F(SessionFileTest, NumbersMustBeFinite) {
-  for (const char *text : {"nan", "inf", "-inf", "NaN"}) {
-    QByteArray bytes = kValidSession;
-    bytes.replace("<public>01</public>", QByteArray("<public>") + text + "</public>");
-    const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
-    EXPECT_TRUE(outcome.message.contains(QStringLiteral("The public setting \"%1\" is not a number (line 14)")
-                                             .arg(QLatin1String(text))))
-        << outcome.message.toStdString();
-  }
+  expectEachDamage({{"<public>01", "<public>nan", "The public setting \"nan\" is not a number (line 14)"},
+                    {"<public>01", "<public>inf", "The public setting \"inf\" is not a number (line 14)"},
+                    {"<public>01", "<public>-inf", "The public setting \"-inf\" is not a number (line 14)"},
+                    {"<public>01", "<public>NaN", "The public setting \"NaN\" is not a number (line 14)"}});
   const QString path = write(QStringLiteral("counts.xml"), kValidSession);
   SessionDocument document;
   ASSERT_EQ(document.load(path).kind, LoadOutcome::Kind::Loaded);
@@ -403,12 +389,9 @@ TEST_F(SessionFileTest, FailedSaveNamesTheSystemCauseAndKeepsTheOldFile) {
 
 TEST_F(SessionFileTest, TextBetweenElementsIsDamageAndWhitespaceValuesRoundTrip) {
   // Stray text in a section or beside elements is no value: refused, with its line.
-  for (const QByteArray &stray : {QByteArray("<library>v>"), QByteArray("<tarvik>\n I "), QByteArray("<info>x")}) {
-    QByteArray bytes = kValidSession;
-    bytes.replace(stray.left(stray.indexOf('>') + 1), stray);
-    const LoadOutcome outcome = expectRefused(bytes, LoadOutcome::Kind::Damaged);
-    EXPECT_TRUE(outcome.message.contains("stands between the elements")) << outcome.message.toStdString();
-  }
+  expectEachDamage({{"<library>", "<library>v>", "Text \"v>\" stands between the elements of <library>"},
+                    {"<tarvik>", "<tarvik>\n I ", "Text \"I\" stands between the elements of <tarvik>"},
+                    {"<info>", "<info>x", "Text \"x\" stands between the elements of <info>"}});
   // Whitespace written as a reference between elements is whitespace; a
   // value of spaces only stays one. Either way a save reads back the same.
   QByteArray bytes = kValidSession;
