@@ -71,6 +71,15 @@ protected:
     ASSERT_TRUE(listener.statusLine().contains("200")) << listener.statusLine().toStdString();
   }
 
+  // An nsv-make test pattern of that many seconds in the test's folder.
+  QString testPattern(const QString &name, int seconds) {
+    const QString video = temp_.filePath(name);
+    QByteArray made;
+    EXPECT_TRUE(makeTestPattern(video, seconds, &made)) << made.toStdString();
+    return video;
+  }
+
+  QTemporaryDir temp_;
   IcecastServer server_;
   Pellox control_;
 };
@@ -97,10 +106,7 @@ TEST_F(PelloxIcecastTest, WrongPasswordIsRefusedWithinTwoSeconds) {
 }
 
 TEST_F(PelloxIcecastTest, ListenerReceivesADecodableStreamAndTheTitle) {
-  QTemporaryDir temp;
-  const QString video = temp.filePath(QStringLiteral("clip.nsv"));
-  QByteArray made;
-  ASSERT_TRUE(makeTestPattern(video, 3, &made)) << made.toStdString();
+  const QString video = testPattern(QStringLiteral("clip.nsv"), 3);
 
   Listener listener;
   ASSERT_NO_FATAL_FAILURE(logInAndListen(listener));
@@ -116,7 +122,7 @@ TEST_F(PelloxIcecastTest, ListenerReceivesADecodableStreamAndTheTitle) {
       << server_.status().toStdString();
 
   pumpEvents(500);
-  const QString received = temp.filePath(QStringLiteral("received.nsv"));
+  const QString received = temp_.filePath(QStringLiteral("received.nsv"));
   ASSERT_GT(listener.body().size(), 10000);
   ASSERT_TRUE(fixtures::writeFile(received, listener.body()));
   const QByteArray probe = media::probeReceivedNsv(received);
@@ -127,8 +133,7 @@ TEST_F(PelloxIcecastTest, ListenerReceivesADecodableStreamAndTheTitle) {
 TEST_F(PelloxIcecastTest, ListenerDecodesEveryFrameOfA4MbitVideo) {
   // Compressed video at this rate holds chance "NSVs" and 0xEF 0xBE bytes
   // every few dozen kilobytes; only real frames may count.
-  QTemporaryDir temp;
-  const QString video = temp.filePath(QStringLiteral("hd.nsv"));
+  const QString video = temp_.filePath(QStringLiteral("hd.nsv"));
   QByteArray made;
   ASSERT_TRUE(makeTestPattern(video, 3, &made,
                               {QStringLiteral("--size"), QStringLiteral("1280x720"), QStringLiteral("--video-kbps"),
@@ -154,12 +159,12 @@ TEST_F(PelloxIcecastTest, ListenerDecodesEveryFrameOfA4MbitVideo) {
 
   // The server passes data on in 1400-byte pieces: the next video pushes
   // the last piece of this one out.
-  const QString next = temp.filePath(QStringLiteral("next.nsv"));
+  const QString next = temp_.filePath(QStringLiteral("next.nsv"));
   ASSERT_TRUE(fixtures::writeFile(next, fixtures::nsvFile(30, 25, 100)));
   EXPECT_TRUE(control_.StreamVideo(next, QStringLiteral("Next")));
   ASSERT_TRUE(waitUntil([&] { return listener.body().size() >= sent.size(); }, 10000));
   EXPECT_TRUE(listener.body().left(sent.size()) == sent) << "the listener's bytes differ from the file's";
-  const QString received = temp.filePath(QStringLiteral("received.nsv"));
+  const QString received = temp_.filePath(QStringLiteral("received.nsv"));
   ASSERT_TRUE(fixtures::writeFile(received, listener.body().left(sent.size())));
   EXPECT_EQ(media::probeReceivedNsv(received), "vp8," + QByteArray::number(frames_made));
 }
@@ -178,10 +183,7 @@ TEST_F(PelloxIcecastTest, NothingListeningGivesSocketError) {
 }
 
 TEST_F(PelloxIcecastTest, ASecondSourceOnTheMountIsRefusedAndItsTitlesNeverReachTheServer) {
-  QTemporaryDir temp;
-  const QString video = temp.filePath(QStringLiteral("clip.nsv"));
-  QByteArray made;
-  ASSERT_TRUE(makeTestPattern(video, 6, &made)) << made.toStdString();
+  const QString video = testPattern(QStringLiteral("clip.nsv"), 6);
   Listener listener;
   ASSERT_NO_FATAL_FAILURE(logInAndListen(listener));
   ASSERT_TRUE(control_.StartVideo(video, QStringLiteral("Station A")));
