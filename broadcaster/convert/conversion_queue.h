@@ -13,7 +13,8 @@
 // A list of videos turned into NSV files in the background, one or two at a
 // time. NSV files (library_files::isNsvVideo) pass through as they are. Each
 // finished file is reported with its title and path, ready to be imported:
-// the container's title tag, else the library's title of the NSV file.
+// the container's title tag (its control characters, which a session cannot
+// keep, as spaces), else the library's title of the NSV file.
 class ConversionQueue : public QObject {
   Q_OBJECT
 
