@@ -87,7 +87,6 @@ public:
   // returns. Waits for the muxer when it is writing (it checks between steps).
   void cancel();
 
-  Stage stage() const { return stage_; }
   // 0 to 1: encoding up to 0.95 (ffmpeg's position against the input's
   // duration), 1 when the file is in place.
   double fraction() const { return fraction_; }

@@ -4,6 +4,7 @@
 #include "media_player.h"
 #include "mixer_rules.h"
 #include "video_window.h"
+#include "widget_names.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -37,11 +38,6 @@ void place(QWidget *widget, int left, int top, int width, int height) {
   widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
 }
 
-template <typename Widget> Widget *named(Widget *widget, const char *name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
 QFrame *line(QWidget *parent, QFrame::Shape shape) {
   auto *frame = new QFrame(parent);
   frame->setFrameShape(shape);
@@ -52,8 +48,8 @@ QFrame *line(QWidget *parent, QFrame::Shape shape) {
 } // namespace
 
 ControllerWindow::ControllerWindow(VideoWindow &video, MediaPlayer &player, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint), video_(video), player_(player) {
-  setObjectName(QStringLiteral("Controller"));
+    : QWidget(parent, Qt::Window), video_(video), player_(player) {
+  named(this, "Controller");
   setWindowTitle(QStringLiteral("Controller"));
   setAttribute(Qt::WA_DeleteOnClose);
 
@@ -146,7 +142,7 @@ ControllerWindow::ControllerWindow(VideoWindow &video, MediaPlayer &player, QWid
   background_path_->setText(QDir::toNativeSeparators(QCoreApplication::applicationDirPath() +
                                                      QStringLiteral("/background.bmp")));
 
-  timer_.setObjectName(QStringLiteral("Timer"));
+  named(&timer_, "Timer");
   timer_.setInterval(kTickMs);
   connect(&timer_, &QTimer::timeout, this, &ControllerWindow::tick);
   timer_.start();
@@ -313,6 +309,7 @@ QWidget *ControllerWindow::buildNotesTab() {
     step->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     columns->addWidget(step, 1);
   }
+  // "accidently" and "the this window" are the note's own wording, kept as they are.
   auto *note = named(new QLabel(QStringLiteral("w00t, reached Beta Release 2. If you accidently close the this window at "
                                                "any point, just click on either side of the video and it'll come back. "
                                                "If this window is closed, the messages won't rotate. Be sure to reply "

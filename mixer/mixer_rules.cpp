@@ -2,26 +2,38 @@
 
 namespace mixer {
 
+namespace {
+
+// Where the picture goes at each of the slider's three size steps, in twips.
+struct VideoPlacement {
+  int wide_width;
+  int narrow_width;
+  int height;
+  int wide_left;
+  int narrow_left;
+  int top;
+};
+constexpr VideoPlacement kPlacements[3] = {
+    {1800, 1350, 1012, 1560, 1800, 1320}, {2800, 2100, 1575, 960, 1320, 1080}, {3600, 2700, 2025, 600, 1080, 720}};
+
+const VideoPlacement *placementFor(int size_step) {
+  return size_step >= 1 && size_step <= 3 ? &kPlacements[size_step - 1] : nullptr;
+}
+
+} // namespace
+
 std::optional<QSize> videoSizeTwips(bool wide, int size_step) {
-  static const int kWide[3] = {1800, 2800, 3600};
-  static const int kNarrow[3] = {1350, 2100, 2700};
-  static const int kHeight[3] = {1012, 1575, 2025};
-  if (size_step < 1 || size_step > 3) {
-    return std::nullopt;
+  if (const VideoPlacement *placement = placementFor(size_step)) {
+    return QSize(wide ? placement->wide_width : placement->narrow_width, placement->height);
   }
-  const int index = size_step - 1;
-  return QSize(wide ? kWide[index] : kNarrow[index], kHeight[index]);
+  return std::nullopt;
 }
 
 std::optional<QPoint> videoCentreTwips(bool wide, int size_step) {
-  static const int kWideLeft[3] = {1560, 960, 600};
-  static const int kNarrowLeft[3] = {1800, 1320, 1080};
-  static const int kTop[3] = {1320, 1080, 720};
-  if (size_step < 1 || size_step > 3) {
-    return std::nullopt;
+  if (const VideoPlacement *placement = placementFor(size_step)) {
+    return QPoint(wide ? placement->wide_left : placement->narrow_left, placement->top);
   }
-  const int index = size_step - 1;
-  return QPoint(wide ? kWideLeft[index] : kNarrowLeft[index], kTop[index]);
+  return std::nullopt;
 }
 
 std::uint32_t nextOverlayColour(std::uint32_t colour) {

@@ -1,5 +1,7 @@
 #include "player_options_dialog.h"
 
+#include "widget_names.h"
+
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -7,12 +9,11 @@
 #include <QVBoxLayout>
 
 PlayerOptionsDialog::PlayerOptionsDialog(VideoAcceleration current, QWidget *parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("Options"));
+  named(this, "Options");
   setWindowTitle(QStringLiteral("Options"));
 
   auto *caption = new QLabel(QStringLiteral("Video acceleration"), this);
-  acceleration_ = new QSlider(Qt::Horizontal, this);
-  acceleration_->setObjectName(QStringLiteral("Acceleration"));
+  acceleration_ = named(new QSlider(Qt::Horizontal, this), "Acceleration");
   acceleration_->setRange(static_cast<int>(VideoAcceleration::None), static_cast<int>(VideoAcceleration::Full));
   acceleration_->setPageStep(1);
   acceleration_->setTickPosition(QSlider::TicksBelow);

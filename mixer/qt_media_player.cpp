@@ -1,6 +1,7 @@
 #include "qt_media_player.h"
 
 #include "m3u_playlist.h"
+#include "widget_names.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>
@@ -46,8 +47,7 @@ private:
 } // namespace
 
 QtMediaPlayer::QtMediaPlayer(QWidget *video_parent, QObject *parent) : QObject(parent) {
-  picture_ = new QWidget(video_parent);
-  picture_->setObjectName(QStringLiteral("WMP"));
+  picture_ = named(new QWidget(video_parent), "WMP");
   picture_layout_ = new QStackedLayout(picture_);
   accelerated_view_ = new QVideoWidget(picture_);
   accelerated_view_->setAspectRatioMode(Qt::IgnoreAspectRatio); // stretch to fit

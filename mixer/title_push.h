@@ -19,7 +19,6 @@ public:
   // One step of the timer tick; does nothing unless enabled.
   void step(bool enabled, const Server &server, const MediaPlayer &player);
 
-  QString playingTitle() const { return playing_title_; }
   QString sentTitle() const { return sent_title_; }
   // The address of the last request handed to the network.
   QString lastRequest() const { return last_request_; }

@@ -1,6 +1,7 @@
 #include "video_window.h"
 
 #include "player_options_dialog.h"
+#include "widget_names.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -19,8 +20,7 @@ QRect twipsToPixels(const QRect &twips) {
 }
 
 QLabel *overlayLabel(QWidget *parent, const char *name, const QRect &twips, double point_size, Qt::Alignment align) {
-  auto *label = new QLabel(QStringLiteral("Loading"), parent);
-  label->setObjectName(QLatin1String(name));
+  auto *label = named(new QLabel(QStringLiteral("Loading"), parent), name);
   label->setGeometry(twipsToPixels(twips));
   label->setAlignment(align);
   label->setWordWrap(true);
@@ -34,7 +34,7 @@ QLabel *overlayLabel(QWidget *parent, const char *name, const QRect &twips, doub
 
 VideoWindow::VideoWindow(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-  setObjectName(QStringLiteral("Video"));
+  named(this, "Video");
   setFixedSize(320, 240);
   move(0, 0);
   // Texts first: the player's picture, placed later, covers them where they overlap.
@@ -52,10 +52,8 @@ void VideoWindow::attachPlayer(MediaPlayer &player) {
   placePlayer();
   player_widget_->show();
 
-  player_menu_ = new QMenu(this);
-  player_menu_->setObjectName(QStringLiteral("PlayerMenu"));
-  QAction *options = player_menu_->addAction(QStringLiteral("Options..."), this, &VideoWindow::openPlayerOptions);
-  options->setObjectName(QStringLiteral("actionOptions"));
+  player_menu_ = named(new QMenu(this), "PlayerMenu");
+  named(player_menu_->addAction(QStringLiteral("Options..."), this, &VideoWindow::openPlayerOptions), "actionOptions");
   player_widget_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(player_widget_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint &position) { player_menu_->popup(player_widget_->mapToGlobal(position)); });

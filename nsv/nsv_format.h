@@ -84,7 +84,6 @@ public:
 
   const StreamFormat &format() const { return format_; }
   int frameCount() const { return frame_count_; }
-  qint64 bodyBytes() const { return body_bytes_; }
   bool writeFailed() const { return write_failed_; }
   const QByteArray &body() const { return body_; }
 

@@ -1,11 +1,14 @@
 #pragma once
 
-// Names of the program's own preferences, kept with QSettings (never in a
-// session file).
+#include <encoding_settings.h>
+
+// The program's own preferences, kept with QSettings (never in a session
+// file): each name with the default that every reader of it uses.
 namespace preference {
 inline constexpr char kOrganization[] = "Tarvik";
 // Log in again by itself when the server is lost.
 inline constexpr char kReconnect[] = "broadcast/reconnect";
+inline constexpr bool kReconnectDefault = false;
 // "real-time" or "hold".
 inline constexpr char kPacing[] = "broadcast/pacing";
 inline constexpr char kPacingDefault[] = "real-time";
@@ -14,10 +17,15 @@ inline constexpr char kPacingDefault[] = "real-time";
 inline constexpr char kWindowSize[] = "window/size";
 inline constexpr int kWindowWidthPx = 720;
 inline constexpr int kWindowHeightPx = 520;
-// Where converted videos go, and how they are encoded.
+// Where converted videos go; by default a folder of this name beside the
+// session file.
 inline constexpr char kConvertOutputFolder[] = "convert/output_folder";
+inline constexpr char kConvertOutputFolderDefaultName[] = "videos";
+// How converted videos are encoded: "640x360", "25", and kbit/s. The
+// defaults are the pipeline's own.
 inline constexpr char kConvertFrameSize[] = "convert/frame_size";
 inline constexpr char kConvertFrameRate[] = "convert/frame_rate";
 inline constexpr char kConvertVideoKbps[] = "convert/video_kbps";
 inline constexpr char kConvertAudioKbps[] = "convert/audio_kbps";
+inline constexpr convert::EncodingSettings kConvertEncodingDefault{};
 } // namespace preference

@@ -1,5 +1,7 @@
 #include "station_log.h"
 
+#include "line_breaks.h"
+
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
@@ -42,8 +44,8 @@ void writeLine(QtMsgType, const QMessageLogContext &, const QString &message) {
 } // namespace
 
 QString formatLine(const QDateTime &when, const QString &text) {
-  static const QRegularExpression line_breaks(QStringLiteral("\\s*[\\r\\n]+\\s*"));
-  QString one_line = text;
+  static const QRegularExpression line_breaks(QStringLiteral("\\s*\\n+\\s*"));
+  QString one_line = withPlainLineBreaks(text);
   one_line.replace(line_breaks, QStringLiteral(" "));
   return when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + one_line.trimmed();
 }

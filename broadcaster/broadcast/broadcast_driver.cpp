@@ -10,7 +10,7 @@
 
 namespace {
 
-// "occured" is how the message has always read; operators' scripts match it.
+// "occured" is the program's own spelling, kept as it is: operators' scripts match it.
 const QString kConnectionFailed =
     QStringLiteral("You either entered an incorrect password, or the server couldn't be reached!");
 const QString kStreamingFailed = QStringLiteral("An error occured when streaming.");
@@ -22,7 +22,7 @@ bool fileIsReadable(const QString &path) {
 }
 
 QString withReason(const QString &message, const QString &reason) {
-  return reason.isEmpty() ? message : message + QStringLiteral("\r\n") + reason;
+  return reason.isEmpty() ? message : message + QLatin1Char('\n') + reason;
 }
 
 } // namespace
@@ -94,8 +94,6 @@ void BroadcastDriver::beginCycle() {
     logIn();
   }
 }
-
-QString BroadcastDriver::serverName() const { return server_name_; }
 
 void BroadcastDriver::logIn() {
   const session::BroadcastSettings read = session_.document().broadcastSettings();
@@ -276,7 +274,7 @@ void BroadcastDriver::onVideoFinished(bool sent, const QString &error_text) {
       const int late_s = control_.lateMs() / 1000;
       qCInfo(lcBroadcast).noquote() << QStringLiteral("Played \"%1\" to its end; its play count is now %2.%3")
                                            .arg(item.title)
-                                           .arg(played ? played->play_count : 0.0)
+                                           .arg(played ? played->playcount.text() : QString())
                                            .arg(late_s > 0 ? QStringLiteral(" It ended %1 s behind its schedule.")
                                                                  .arg(late_s)
                                                            : QString());

@@ -4,6 +4,7 @@
 #include "play_queue.h"
 #include "queue_fill.h"
 
+#include <preferences.h>
 #include <station_clock.h>
 
 #include <QObject>
@@ -130,7 +131,6 @@ private:
   void report(Problem problem, const QString &message);
   void reportStreamingFailed(const QString &reason);
   void setStatus(const QString &text);
-  QString serverName() const;
 
   session::Session &session_;
   PlayQueue &queue_;
@@ -141,8 +141,8 @@ private:
   Phase phase_ = Phase::Idle;
   bool broadcast_running_ = false;
   bool exit_requested_ = false;
-  bool reconnect_ = false;
-  QString pacing_mode_ = QStringLiteral("real-time");
+  bool reconnect_ = preference::kReconnectDefault;
+  QString pacing_mode_ = QLatin1String(preference::kPacingDefault);
   int skipped_in_a_row_ = 0;
   std::uint32_t retry_wait_ms_ = kFirstRetryWaitMs;
   // Off the air by itself since the last video the server took.

@@ -97,6 +97,8 @@ private slots:
 private:
   void connectSignals();
   ControlResult invokeNoArguments(const char *member);
+  // StreamVideo or StartVideo: (path, title) to a bool; false when it cannot be invoked.
+  bool invokeVideoCall(const char *member, const QString &path, const QString &title, bool *result);
   ControlResult finishCall(const char *member, bool invoked) const;
 
   QPointer<QWidget> control_;

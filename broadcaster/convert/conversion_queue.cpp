@@ -1,5 +1,6 @@
 #include "conversion_queue.h"
 
+#include <library_files.h>
 #include <scoped_value.h>
 #include <station_log.h>
 
@@ -54,6 +55,13 @@ QStringList filesNamedInOtherEncodings(const QString &folder) {
   }
   ::closedir(dir);
   return found;
+}
+
+// The tag, where the container has one, else the title the library gives
+// the NSV file.
+QString titleFor(const QString &nsv_path, const QString &title_tag) {
+  const QString tag = withoutUnkeepableCharacters(title_tag);
+  return tag.isEmpty() ? library_files::titleOf(nsv_path) : tag;
 }
 
 bool isFinal(ConversionQueue::State state) {
@@ -178,15 +186,6 @@ double ConversionQueue::overallFraction() const {
   return sum / files_.size();
 }
 
-bool ConversionQueue::passesThrough(const QString &input_path) {
-  return QFileInfo(input_path).suffix().compare(QLatin1String("nsv"), Qt::CaseInsensitive) == 0;
-}
-
-QString ConversionQueue::titleFor(const QString &input_path, const QString &title_tag) {
-  const QString tag = withoutUnkeepableCharacters(title_tag);
-  return tag.isEmpty() ? withoutUnkeepableCharacters(QFileInfo(input_path).completeBaseName()) : tag;
-}
-
 int ConversionQueue::convertingCount() const {
   return static_cast<int>(std::count_if(conversions_.begin(), conversions_.end(),
                                         [](const convert::VideoConversion *conversion) { return conversion != nullptr; }));
@@ -209,7 +208,7 @@ void ConversionQueue::pump() {
         if (files_[index].state != State::Waiting) {
           continue;
         }
-        if (passesThrough(files_[index].input_path)) {
+        if (library_files::isNsvVideo(files_[index].input_path)) {
           if (!skippedByCheck(index)) {
             passThrough(index);
           }
@@ -251,7 +250,7 @@ void ConversionQueue::passThrough(int index) {
   file.state = State::Done;
   file.fraction = 1.0;
   file.output_path = info.absoluteFilePath();
-  file.title = titleFor(file.input_path, QString());
+  file.title = library_files::titleOf(file.input_path);
   changed(index);
   // Copies: a handler may change the list.
   const QString title = file.title;
@@ -295,7 +294,7 @@ void ConversionQueue::onConversionFinished(int index, const convert::ConversionR
     file.fraction = 1.0;
     file.output_path = result.output_path;
     file.converted = true;
-    file.title = titleFor(file.input_path, result.title_tag);
+    file.title = titleFor(file.output_path, result.title_tag);
     qCInfo(lcConvert).noquote() << "Converted" << file.input_path << "to" << file.output_path;
     break;
   case convert::ConversionResult::Outcome::Failed:

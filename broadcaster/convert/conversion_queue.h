@@ -11,8 +11,10 @@
 #include <functional>
 
 // A list of videos turned into NSV files in the background, one or two at a
-// time. NSV files pass through as they are. Each finished file is reported
-// with its title and path, ready to be imported.
+// time. NSV files (library_files::isNsvVideo) pass through as they are. Each
+// finished file is reported with its title and path, ready to be imported:
+// the container's title tag (its control characters, which a session cannot
+// keep, as spaces), else the library's title of the NSV file.
 class ConversionQueue : public QObject {
   Q_OBJECT
 
@@ -62,12 +64,6 @@ public:
   // Finished, failed and cancelled files count whole.
   double overallFraction() const;
   bool isRunning() const { return running_; }
-
-  // The container's title tag, else the file name without extension; control
-  // characters and byte-order marks, which a session cannot keep, become spaces.
-  static QString titleFor(const QString &input_path, const QString &title_tag);
-  // NSV files are taken as they are, not converted.
-  static bool passesThrough(const QString &input_path);
 
 signals:
   void fileChanged(int index);

@@ -2,6 +2,8 @@
 
 #include <file_kinds.h>
 #include <library.h>
+#include <library_files.h>
+#include <preferences.h>
 #include <station_log.h>
 
 #include <QDir>
@@ -9,7 +11,7 @@
 #include <QFileInfo>
 
 QString defaultOutputFolder(const QString &session_path) {
-  return QFileInfo(session_path).absoluteDir().filePath(QStringLiteral("videos"));
+  return QFileInfo(session_path).absoluteDir().filePath(QLatin1String(preference::kConvertOutputFolderDefaultName));
 }
 
 ConvertImport::ConvertImport(session::Library &library, Options options, QObject *parent)
@@ -36,8 +38,8 @@ bool ConvertImport::start(QString *error) {
 }
 
 QString ConvertImport::alreadyImported(const QString &input_path) {
-  const QString imported = ConversionQueue::passesThrough(input_path) ? QFileInfo(input_path).absoluteFilePath()
-                                                                      : manifest_.outputFor(input_path);
+  const QString imported = library_files::isNsvVideo(input_path) ? QFileInfo(input_path).absoluteFilePath()
+                                                                 : manifest_.outputFor(input_path);
   if (imported.isEmpty() || !library_.hasVideoWithPath(imported)) {
     return QString();
   }

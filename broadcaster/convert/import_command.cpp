@@ -2,6 +2,7 @@
 
 #include "convert_import.h"
 
+#include <library_files.h>
 #include <playlist_file.h>
 #include <session.h>
 #include <station_log.h>
@@ -10,11 +11,6 @@
 #include <QFileInfo>
 
 namespace {
-
-bool isPlaylist(const QString &path) {
-  const QString suffix = QFileInfo(path).suffix().toLower();
-  return suffix == QLatin1String("m3u") || suffix == QLatin1String("m3u8") || suffix == QLatin1String("pls");
-}
 
 // A playlist stands for the files it lists; playlists listed in it are not read.
 void addPlaylist(ConvertImport &import, const QString &playlist_path) {
@@ -30,7 +26,7 @@ void addPlaylist(ConvertImport &import, const QString &playlist_path) {
                                                .arg(contents.unusable_entries));
   }
   for (const QString &path : contents.paths) {
-    if (isPlaylist(path)) {
+    if (library_files::isPlaylist(path)) {
       import.addSkipped(path, QStringLiteral("a playlist listed in a playlist is not read"));
     } else {
       import.add({path});
@@ -70,7 +66,7 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
   ConvertImport import(library, options);
   QStringList empty_folders;
   for (const QString &input : inputs) {
-    if (isPlaylist(input) && QFileInfo(input).isFile()) {
+    if (library_files::isPlaylist(input) && QFileInfo(input).isFile()) {
       addPlaylist(import, input);
     } else if (import.add({input}) == 0) {
       empty_folders << input;

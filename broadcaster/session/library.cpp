@@ -13,7 +13,7 @@ QString nodeKeyFromEntryKey(const QString &entry_key) { return QStringLiteral("K
 
 Library::Library(SessionDocument &document, QObject *parent) : QObject(parent), document_(document) {}
 
-void Library::clear() {
+void Library::forgetNodes() {
   nodes_.clear();
   folders_.clear();
   video_folders_.clear();
@@ -21,17 +21,15 @@ void Library::clear() {
   video_paths_.clear();
   path_counts_.clear();
   entry_keys_.clear();
+}
+
+void Library::clear() {
+  forgetNodes();
   emit reset();
 }
 
 void Library::reload() {
-  nodes_.clear();
-  folders_.clear();
-  video_folders_.clear();
-  video_titles_.clear();
-  video_paths_.clear();
-  path_counts_.clear();
-  entry_keys_.clear();
+  forgetNodes();
   for (const QString &folder : document_.folderNames()) {
     if (!folder.isEmpty() && !folders_.contains(folder)) {
       appendFolderNode(folder);

@@ -33,9 +33,6 @@ public:
     bool is_video = false;
   };
 
-  // Entry keys stay within what every reader of the file holds exactly.
-  static constexpr std::int64_t kLargestEntryKey = std::int64_t{1} << 53;
-
   explicit Library(SessionDocument &document, QObject *parent = nullptr);
 
   // Builds the nodes from the document: every folder, then every entry
@@ -88,6 +85,7 @@ signals:
   void nodeRemoved(const QString &key, bool is_video);
 
 private:
+  void forgetNodes();
   void appendFolderNode(const QString &name);
   void appendVideoNode(const QString &folder, const QString &node_key, const QString &title, const QString &path);
   // Removes the folder's node (when folder is not empty) and the video nodes listed.

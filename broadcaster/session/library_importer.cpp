@@ -3,22 +3,13 @@
 #include "library.h"
 #include "playlist_file.h"
 
+#include <library_files.h>
+
 #include <QDir>
 #include <QFileInfo>
 
-QString LibraryImporter::titleFor(const QString &file_name) {
-  QString title = file_name;
-  return title.remove(QStringLiteral(".nsv"), Qt::CaseSensitive);
-}
-
-QString LibraryImporter::kindOf(const QString &file_name) { return file_name.right(3).toLower(); }
-
-QStringList LibraryImporter::playlistPaths(const QString &playlist_path) {
-  return session::readPlaylist(playlist_path).paths;
-}
-
 bool LibraryImporter::importVideo(const QString &path, const QString &folder) {
-  return !library_.addVideo(folder, path, titleFor(QFileInfo(path).fileName())).isEmpty();
+  return !library_.addVideo(folder, path, library_files::titleOf(path)).isEmpty();
 }
 
 LibraryImporter::Summary LibraryImporter::importPaths(const QStringList &paths, const QString &folder) {
@@ -26,7 +17,7 @@ LibraryImporter::Summary LibraryImporter::importPaths(const QStringList &paths, 
   for (const QString &path : paths) {
     const QFileInfo info(path);
     // A path the session could not load again is left out (the library refuses it).
-    if (info.isFile() && kindOf(info.fileName()) == QLatin1String("nsv") && importVideo(path, folder)) {
+    if (info.isFile() && library_files::isNsvVideo(path) && importVideo(path, folder)) {
       ++summary.imported;
     } else {
       ++summary.skipped;
@@ -39,7 +30,7 @@ LibraryImporter::Summary LibraryImporter::importFolder(const QString &folder_pat
   const QDir dir(folder_path);
   QStringList paths;
   for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
-    if (kindOf(name) == QLatin1String("nsv")) {
+    if (library_files::isNsvVideo(name)) {
       paths << dir.filePath(name);
     }
   }

@@ -9,7 +9,7 @@ class Library;
 
 // Adds NSV files to the library: one file, the NSV files a playlist lists,
 // or the NSV files of a folder. Each becomes an entry under the given
-// folder. Saving is the caller's.
+// folder, titled by library_files::titleOf. Saving is the caller's.
 class LibraryImporter {
 public:
   struct Summary {
@@ -20,14 +20,6 @@ public:
   };
 
   explicit LibraryImporter(session::Library &library) : library_(library) {}
-
-  // The file's name with every ".nsv" removed (case-sensitive).
-  static QString titleFor(const QString &file_name);
-  // The kind of a file: the last three characters of its name, lower-cased.
-  static QString kindOf(const QString &file_name);
-  // The paths an .m3u or .pls playlist lists, in order, relative ones
-  // resolved against the playlist's folder.
-  static QStringList playlistPaths(const QString &playlist_path);
 
   // False when the folder is gone or the path holds characters a session cannot keep.
   bool importVideo(const QString &path, const QString &folder);

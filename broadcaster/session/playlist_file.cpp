@@ -2,6 +2,8 @@
 
 #include "xml_text_checks.h"
 
+#include <library_files.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,8 +16,6 @@
 namespace session {
 
 namespace {
-
-QString kindOf(const QString &file_name) { return file_name.right(3).toLower(); }
 
 QString tooLarge(const QString &path) {
   return QStringLiteral("The playlist %1 is larger than %2 MB and was not read.")
@@ -62,9 +62,9 @@ PlaylistContents readPlaylist(const QString &playlist_path) {
     bytes.remove(0, 3);
   }
 
-  const QString kind = kindOf(info.fileName());
-  const bool is_pls = kind == QLatin1String("pls");
-  const bool latin1 = kind == QLatin1String("m3u") && !isStrictUtf8(bytes);
+  const library_files::Kind kind = library_files::kindOf(playlist_path);
+  const bool is_pls = kind == library_files::Kind::PlsPlaylist;
+  const bool latin1 = kind == library_files::Kind::M3uPlaylist && !isStrictUtf8(bytes);
   static const QRegularExpression pls_file(QStringLiteral("^File(\\d+)=(.*)$"), QRegularExpression::CaseInsensitiveOption);
   QMap<int, QString> numbered;
   QStringList listed;

@@ -71,14 +71,19 @@ void Session::close() {
 }
 
 bool Session::save() {
+  if (!isOpen()) {
+    last_save_failed_ = false;
+    return true;
+  }
+  emit statisticsChanged(statisticsText());
   QString reason;
-  last_save_failed_ = !document_.isEmpty() && !document_.save(path_, &reason);
+  last_save_failed_ = !document_.save(path_, &reason);
   if (!last_save_failed_) {
     return true;
   }
   // The system's reasons come without a full stop ("No space left on device").
   const QString sentence = reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.');
-  const QString message = QStringLiteral("The session could not be saved to %1:\r\n%2\r\nThe session stays open, and "
+  const QString message = QStringLiteral("The session could not be saved to %1:\n%2\nThe session stays open, and "
                                         "the next change tries to save it again.")
                               .arg(path_, sentence);
   qCWarning(lcSession).noquote() << message;

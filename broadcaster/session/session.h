@@ -41,8 +41,11 @@ public:
   QString lockMessage() const { return lock_message_; }
   void close();
 
-  // Writes the document to its file. A failure is reported through error()
-  // and leaves the session open; the next save tries again.
+  // Refreshes the statistics (statisticsChanged) and writes the document to
+  // its file; nothing while no session is open. Every save goes through
+  // here, so whatever shows the statistics follows every save. A failed
+  // write is reported through error() and leaves the session open; the
+  // next save tries again.
   bool save();
   // The last save failed and nothing was saved since: the file is behind.
   bool lastSaveFailed() const { return last_save_failed_; }
@@ -51,6 +54,8 @@ public:
 
 signals:
   void error(const QString &message);
+  // statisticsText(), as each save refreshes it.
+  void statisticsChanged(const QString &text);
 
 private:
   // The lock of path, the one already held when it is the open session's.

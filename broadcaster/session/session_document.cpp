@@ -4,6 +4,7 @@
 
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <optional>
@@ -36,6 +37,47 @@ bool isNumberText(const QString &text, double *value) {
     *value = parsed;
   }
   return ok;
+}
+
+std::optional<double> PlayCount::value() const {
+  double count = 0.0;
+  return isNumberText(text_, &count) ? std::optional<double>(count) : std::nullopt;
+}
+
+std::optional<PlayCount> PlayCount::afterOnePlay() const {
+  QString digits = text_.trimmed();
+  const bool whole = !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+  });
+  if (whole) {
+    // In decimal digits: a double would turn a large count into "1e+15".
+    while (digits.size() > 1 && digits.front() == QLatin1Char('0')) {
+      digits.remove(0, 1);
+    }
+    qsizetype at = digits.size() - 1;
+    for (; at >= 0 && digits[at] == QLatin1Char('9'); --at) {
+      digits[at] = QLatin1Char('0');
+    }
+    if (at < 0) {
+      digits.prepend(QLatin1Char('1'));
+    } else {
+      digits[at] = QChar(digits[at].unicode() + 1);
+    }
+    return PlayCount(digits);
+  }
+  const std::optional<double> count = value();
+  if (!count) {
+    return std::nullopt;
+  }
+  // A fraction or an exponent someone wrote: the sum in plain decimals.
+  QString sum = QString::number(*count + 1.0, 'f', 6);
+  while (sum.endsWith(QLatin1Char('0'))) {
+    sum.chop(1);
+  }
+  if (sum.endsWith(QLatin1Char('.'))) {
+    sum.chop(1);
+  }
+  return PlayCount(sum);
 }
 
 SessionDocument::SessionDocument() : xml_(std::make_unique<Xml>()) {}
@@ -155,7 +197,7 @@ QVector<VideoEntry> SessionDocument::entries() const {
   for (const pugi::xpath_node &hit : hits) {
     const pugi::xml_node node = hit.node();
     result.append({textOf(node.child("key")), textOf(node.child("path")), textOf(node.child("title")),
-                   textOf(node.child("playcount")), textOf(node.child("parent"))});
+                   PlayCount(textOf(node.child("playcount"))), textOf(node.child("parent"))});
   }
   return result;
 }
@@ -165,7 +207,7 @@ bool SessionDocument::hasEntry(const QString &entry_key) const { return entryNod
 VideoEntry SessionDocument::entry(const QString &entry_key) const {
   const pugi::xml_node node = entryNode(xml_->document, entry_key);
   return {textOf(node.child("key")), textOf(node.child("path")), textOf(node.child("title")),
-          textOf(node.child("playcount")), textOf(node.child("parent"))};
+          PlayCount(textOf(node.child("playcount"))), textOf(node.child("parent"))};
 }
 
 bool SessionDocument::removeEntry(const QString &entry_key) {
@@ -202,11 +244,11 @@ bool SessionDocument::setSetting(const QString &name, const QString &value) {
 
 bool SessionDocument::raisePlayCount(const QString &entry_key) {
   pugi::xml_node count = entryNode(xml_->document, entry_key).child("playcount");
-  double value = 0.0;
-  if (!count || !isNumberText(textOf(count), &value)) {
+  const std::optional<PlayCount> raised = count ? PlayCount(textOf(count)).afterOnePlay() : std::nullopt;
+  if (!raised) {
     return false;
   }
-  count.text().set(utf8(QString::number(value + 1.0, 'g', 15)).constData());
+  count.text().set(utf8(raised->text()).constData());
   return true;
 }
 
@@ -226,12 +268,11 @@ void SessionDocument::insertEntry(const QString &entry_key, const QString &path,
 
 std::optional<PlayableEntry> SessionDocument::playableEntry(const QString &entry_key) const {
   const pugi::xml_node entry = entryNode(xml_->document, entry_key);
-  double play_count = 0.0;
-  if (!entry || !entry.child("path") || !entry.child("playcount") ||
-      !isNumberText(textOf(entry.child("playcount")), &play_count) || !std::isfinite(play_count)) {
+  const PlayCount playcount(textOf(entry.child("playcount")));
+  if (!entry || !entry.child("path") || !entry.child("playcount") || !playcount.value()) {
     return std::nullopt;
   }
-  return PlayableEntry{entry_key, textOf(entry.child("path")), textOf(entry.child("title")), play_count};
+  return PlayableEntry{entry_key, textOf(entry.child("path")), textOf(entry.child("title")), playcount};
 }
 
 BroadcastSettings SessionDocument::broadcastSettings() const {

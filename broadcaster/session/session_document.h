@@ -8,8 +8,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // The broadcaster's session: one XML file with the server settings and the
 // library of NSV videos in folders. Every lookup goes through an XPath query;
@@ -17,6 +19,10 @@
 namespace session {
 
 inline constexpr const char *kProgramVersion = kStationVersion;
+
+// Entry keys stay exact in any number type a reader of the file might use,
+// doubles included: a load refuses larger ones and none is handed out.
+inline constexpr std::int64_t kLargestEntryKey = std::int64_t{1} << 53;
 
 struct LoadOutcome {
   // Locked: another running program has the session open.
@@ -28,20 +34,43 @@ struct LoadOutcome {
   int left_out_entries = 0;
 };
 
+// A video's play count as its file holds it. The text stays as it stands,
+// so a stored file keeps loading and showing whatever it holds there; it
+// counts when it reads as a number.
+class PlayCount {
+public:
+  PlayCount() = default;
+  explicit PlayCount(QString text) : text_(std::move(text)) {}
+
+  const QString &text() const { return text_; }
+  // Nothing when the text reads as no number.
+  std::optional<double> value() const;
+  // The count after one more play, the sum as decimal text (whole counts
+  // exact at any length); nothing when the text reads as no number.
+  std::optional<PlayCount> afterOnePlay() const;
+
+  bool operator==(const PlayCount &other) const { return text_ == other.text_; }
+  bool operator!=(const PlayCount &other) const { return text_ != other.text_; }
+
+private:
+  QString text_ = QStringLiteral("0");
+};
+
 struct VideoEntry {
   QString key;
   QString path;
   QString title;
-  QString playcount;
+  PlayCount playcount;
   QString parent;
 };
 
-// An entry the broadcast can play: it has a path and a numeric play count.
+// An entry the broadcast can play: it has a path and a play count that
+// reads as a number.
 struct PlayableEntry {
   QString key;
   QString path;
   QString title;
-  double play_count = 0.0;
+  PlayCount playcount;
 };
 
 // The server settings as a broadcast uses them. problem names the first

@@ -18,8 +18,9 @@
 #include <cerrno>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
-#include <optional>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -31,16 +32,14 @@ namespace {
 
 // Problems listed in a message; the rest are counted.
 constexpr int kProblemsShown = 5;
-// Keys stay exact in any number type a reader might use, doubles included.
-constexpr qint64 kLargestEntryKey = qint64(1) << 53;
 
 enum class KeyForm { Number, NotANumber, TooLarge };
 
-KeyForm readEntryKey(const QString &key, qint64 *value) {
+KeyForm readEntryKey(const QString &key, std::int64_t *value) {
   if (key.isEmpty()) {
     return KeyForm::NotANumber;
   }
-  qint64 number = 0;
+  std::int64_t number = 0;
   bool too_large = false;
   for (const QChar c : key) {
     if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
@@ -76,28 +75,17 @@ private:
 
 // The text as the parser read it, in UTF-8: node offsets point into it.
 QByteArray parsedText(const QByteArray &bytes, pugi::xml_encoding encoding) {
-  std::optional<QStringConverter::Encoding> from;
-  switch (encoding) {
-  case pugi::encoding_utf16_le:
-    from = QStringConverter::Utf16LE;
-    break;
-  case pugi::encoding_utf16_be:
-    from = QStringConverter::Utf16BE;
-    break;
-  case pugi::encoding_utf32_le:
-    from = QStringConverter::Utf32LE;
-    break;
-  case pugi::encoding_utf32_be:
-    from = QStringConverter::Utf32BE;
-    break;
-  case pugi::encoding_latin1:
-    from = QStringConverter::Latin1;
-    break;
-  default:
-    return bytes;
+  static const std::pair<pugi::xml_encoding, QStringConverter::Encoding> kDecoders[] = {
+      {pugi::encoding_utf16_le, QStringConverter::Utf16LE}, {pugi::encoding_utf16_be, QStringConverter::Utf16BE},
+      {pugi::encoding_utf32_le, QStringConverter::Utf32LE}, {pugi::encoding_utf32_be, QStringConverter::Utf32BE},
+      {pugi::encoding_latin1, QStringConverter::Latin1}};
+  for (const auto &[parsed_as, decoded_as] : kDecoders) {
+    if (parsed_as == encoding) {
+      QStringDecoder decoder(decoded_as);
+      return QString(decoder.decode(bytes)).toUtf8();
+    }
   }
-  QStringDecoder decoder(*from);
-  return QString(decoder.decode(bytes)).toUtf8();
+  return bytes;
 }
 
 // What makes the document other than well-formed XML beyond what the parser
@@ -136,9 +124,21 @@ bool isLinkInACircle(const QString &path) {
   return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ELOOP;
 }
 
+// "occured" is the program's own spelling, kept as it is; so is the CR LF.
 QString loadFailedText() {
   return QStringLiteral(
       "An error occured when loading the session. The following reason was given:\r\n%1 (line %2)");
+}
+
+LoadOutcome refusal(LoadOutcome::Kind kind, const QString &message) {
+  LoadOutcome outcome;
+  outcome.kind = kind;
+  outcome.message = message;
+  return outcome;
+}
+
+LoadOutcome unreadable(const QString &reason, int line) {
+  return refusal(LoadOutcome::Kind::Unreadable, loadFailedText().arg(reason).arg(line));
 }
 
 QString damageText(const QString &path, const QStringList &problems, qsizetype problem_count) {
@@ -146,8 +146,8 @@ QString damageText(const QString &path, const QStringList &problems, qsizetype p
   if (problem_count > kProblemsShown) {
     shown.append(QStringLiteral("... and %1 more.").arg(problem_count - kProblemsShown));
   }
-  return QStringLiteral("The session file %1 is damaged and was not opened. It is left as it is:\r\n%2")
-      .arg(path, shown.join(QStringLiteral("\r\n")));
+  return QStringLiteral("The session file %1 is damaged and was not opened. It is left as it is:\n%2")
+      .arg(path, shown.join(QLatin1Char('\n')));
 }
 
 } // namespace
@@ -158,26 +158,24 @@ LoadOutcome SessionDocument::load(const QString &path) {
   QFile file(path);
   // A device or a pipe would block the open or never end.
   if (info.exists() && !info.isFile()) {
-    LoadOutcome outcome;
-    outcome.message = loadFailedText().arg(QStringLiteral("The session is not a file")).arg(0);
-    return outcome;
+    return unreadable(QStringLiteral("The session is not a file"), 0);
   }
   if (isLinkInACircle(path)) {
-    LoadOutcome outcome;
-    outcome.message = loadFailedText().arg(QStringLiteral("The session is a link that leads in a circle")).arg(0);
-    return outcome;
+    return unreadable(QStringLiteral("The session is a link that leads in a circle"), 0);
   }
   if (!file.open(QIODevice::ReadOnly)) {
-    LoadOutcome outcome;
-    outcome.message = loadFailedText().arg(file.errorString()).arg(0);
-    return outcome;
+    return unreadable(file.errorString(), 0);
   }
   return loadBytes(file.readAll(), path);
 }
 
 LoadOutcome SessionDocument::loadBytes(const QByteArray &bytes, const QString &path) {
   clear();
-  LoadOutcome outcome;
+  // A refused file leaves no document behind.
+  const auto refuse = [this](LoadOutcome::Kind kind, const QString &message) {
+    clear();
+    return refusal(kind, message);
+  };
   const pugi::xml_parse_result parsed =
       // A value of spaces only is kept as it is (a lone whitespace child),
       // so what a save writes reads back the same.
@@ -186,44 +184,32 @@ LoadOutcome SessionDocument::loadBytes(const QByteArray &bytes, const QString &p
                                  pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_doctype);
   if (!parsed) {
     clear();
-    outcome.kind = LoadOutcome::Kind::Unreadable;
-    outcome.message = loadFailedText()
-                          .arg(QString::fromUtf8(parsed.description()))
-                          .arg(LineIndex(bytes).lineAt(parsed.offset));
-    return outcome;
+    return unreadable(QString::fromUtf8(parsed.description()), LineIndex(bytes).lineAt(parsed.offset));
   }
   const QByteArray text = parsedText(bytes, parsed.encoding);
   qsizetype malformed_count = 0;
   const QStringList malformed = malformation(xml_->document, text, LineIndex(text), &malformed_count);
   if (malformed_count > 0) {
-    clear();
-    outcome.kind = LoadOutcome::Kind::Damaged;
-    outcome.message = damageText(path, malformed, malformed_count);
-    return outcome;
+    return refuse(LoadOutcome::Kind::Damaged, damageText(path, malformed, malformed_count));
   }
   if (!selectNode(xml_->document, "/tarvik")) {
-    clear();
-    outcome.kind = LoadOutcome::Kind::NotASession;
-    outcome.message = QStringLiteral("The xml file you attempted to load does not appear to be a Tarvik+ session. "
-                                     "Please select a valid session file.");
-    return outcome;
+    return refuse(LoadOutcome::Kind::NotASession,
+                  QStringLiteral("The xml file you attempted to load does not appear to be a Tarvik+ session. "
+                                 "Please select a valid session file."));
   }
   if (isNewerThanProgram(textOf(selectNode(xml_->document, "/tarvik/info/mincomp")))) {
-    clear();
-    outcome.kind = LoadOutcome::Kind::TooNew;
-    outcome.message = QStringLiteral("This session was created in a newer version of Tarvik+ than you have, and is "
-                                     "not compatiable. Upgrade your software to use this session.");
-    return outcome;
+    // "compatiable" is the program's own spelling, kept as it is.
+    return refuse(LoadOutcome::Kind::TooNew,
+                  QStringLiteral("This session was created in a newer version of Tarvik+ than you have, and is "
+                                 "not compatiable. Upgrade your software to use this session."));
   }
-  const QStringList problems = findDamage(text, &outcome.left_out_entries);
+  LoadOutcome loaded;
+  const QStringList problems = findDamage(text, &loaded.left_out_entries);
   if (!problems.isEmpty()) {
-    clear();
-    outcome.kind = LoadOutcome::Kind::Damaged;
-    outcome.message = damageText(path, problems, problems.size());
-    return outcome;
+    return refuse(LoadOutcome::Kind::Damaged, damageText(path, problems, problems.size()));
   }
-  outcome.kind = LoadOutcome::Kind::Loaded;
-  return outcome;
+  loaded.kind = LoadOutcome::Kind::Loaded;
+  return loaded;
 }
 
 QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_entries) {
@@ -364,7 +350,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
 
   // Keys are told apart by their value: "01" and "1" are one key to the
   // library, which hands out new keys by value.
-  QSet<qint64> keys;
+  QSet<std::int64_t> keys;
   int left_out = 0;
   for (const pugi::xpath_node &entry_hit : xml_->document.select_nodes("/tarvik/library/nsv")) {
     const pugi::xml_node entry = entry_hit.node();
@@ -380,7 +366,7 @@ QStringList SessionDocument::findDamage(const QByteArray &bytes, int *left_out_e
     }
     if (const pugi::xml_node key_node = entry.child("key")) {
       const QString key = textOf(key_node);
-      qint64 value = 0;
+      std::int64_t value = 0;
       const KeyForm form = readEntryKey(key, &value);
       if (form == KeyForm::NotANumber) {
         problems << QStringLiteral("The video key \"%1\" is not a whole number").arg(excerpt(key)) + at(key_node);

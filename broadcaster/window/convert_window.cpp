@@ -69,7 +69,7 @@ void chooseWithDialog(QWidget *parent, ConvertWindow::Choice choice, const QStri
 ConvertWindow::ConvertWindow(session::Library &library, const QString &target_folder, const QString &session_path,
                              QWidget *parent)
     : QWidget(parent, Qt::Window), library_(library) {
-  setObjectName(QStringLiteral("frmConvert"));
+  named(this, "frmConvert");
   setWindowTitle(QStringLiteral("Convert and import videos"));
   setAttribute(Qt::WA_DeleteOnClose);
   chooser_ = [this](Choice choice, const QString &start, Chosen chosen) {
@@ -96,7 +96,7 @@ ConvertWindow::ConvertWindow(session::Library &library, const QString &target_fo
   auto *browse = named(new QPushButton(QStringLiteral("Browse..."), this), "btnOutputFolder");
   connect(browse, &QPushButton::clicked, this, &ConvertWindow::chooseOutputFolder);
 
-  const convert::EncodingSettings defaults;
+  const convert::EncodingSettings &defaults = preference::kConvertEncodingDefault;
   size_box_ = named(new QLineEdit(this), "txtFrameSize");
   size_box_->setText(settings
                          .value(QLatin1String(preference::kConvertFrameSize),
@@ -104,7 +104,9 @@ ConvertWindow::ConvertWindow(session::Library &library, const QString &target_fo
                          .toString());
   rate_box_ = named(new QComboBox(this), "cboFrameRate");
   rate_box_->addItems({QStringLiteral("25"), QStringLiteral("29.97")});
-  rate_box_->setCurrentText(settings.value(QLatin1String(preference::kConvertFrameRate), QStringLiteral("25")).toString());
+  rate_box_->setCurrentText(
+      settings.value(QLatin1String(preference::kConvertFrameRate), QString::number(defaults.frames_per_second))
+          .toString());
   video_kbps_box_ = named(new QSpinBox(this), "spnVideoKbps");
   video_kbps_box_->setRange(50, 20000);
   video_kbps_box_->setValue(settings.value(QLatin1String(preference::kConvertVideoKbps), defaults.video_kbps).toInt());

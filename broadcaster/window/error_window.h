@@ -17,14 +17,3 @@ public:
 private:
   QLabel *message_label_ = nullptr;
 };
-
-// "About Tarvik+": name and version.
-class AboutWindow : public QWidget {
-  Q_OBJECT
-
-public:
-  explicit AboutWindow(QWidget *parent = nullptr);
-};
-
-// The broadcaster's logo, drawn rather than loaded from a file.
-QPixmap broadcasterLogo(int width_px, int height_px);

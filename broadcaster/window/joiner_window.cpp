@@ -2,6 +2,7 @@
 
 #include "widget_names.h"
 
+#include <library_files.h>
 #include <station_log.h>
 
 #include <QCloseEvent>
@@ -29,7 +30,7 @@ JoinerWindow::JoinerWindow(ErrorReporter report_error, QWidget *parent, JoinFunc
   if (!join_files_) {
     join_files_ = nsv::joinFiles;
   }
-  setObjectName(QStringLiteral("frmJoiner"));
+  named(this, "frmJoiner");
   setWindowTitle(QStringLiteral("NSV Joiner"));
   setAttribute(Qt::WA_DeleteOnClose);
   dialog_.setParentWindow(this);
@@ -133,8 +134,10 @@ bool JoinerWindow::setFolder(const QString &path) {
     item->setData(kPathRole, dir.absoluteFilePath(name));
   }
   file_->clear();
-  for (const QString &name : dir.entryList({QStringLiteral("*.nsv")}, QDir::Files, QDir::Name | QDir::IgnoreCase)) {
-    file_->addItem(name);
+  for (const QString &name : dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase)) {
+    if (library_files::isNsvVideo(name)) {
+      file_->addItem(name);
+    }
   }
   return true;
 }
@@ -230,7 +233,6 @@ void JoinerWindow::onJoinFinished() {
                                .arg(outcome.length_ms / 1000.0, 0, 'f', 1));
     qCInfo(lcWindow).noquote() << result_label_->text();
   }
-  emit joinFinished(outcome);
 }
 
 void JoinerWindow::closeEvent(QCloseEvent *event) {

@@ -47,9 +47,6 @@ public:
   void cancelJoin();
   bool isJoining() const { return join_ != nullptr; }
 
-signals:
-  void joinFinished(const nsv::JoinOutcome &outcome);
-
 protected:
   void closeEvent(QCloseEvent *event) override;
   bool eventFilter(QObject *watched, QEvent *event) override;

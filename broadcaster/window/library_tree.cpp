@@ -1,6 +1,7 @@
 #include "library_tree.h"
 
 #include "library_model.h"
+#include "widget_names.h"
 
 #include <QKeyEvent>
 #include <QTreeView>
@@ -14,7 +15,7 @@ constexpr int kOpenFoldersUpToVideos = 2000;
 
 LibraryTree::LibraryTree(const session::Library &library, QTreeView *view, QObject *parent)
     : QObject(parent), model_(new LibraryModel(library, this)), view_(view) {
-  view_->setObjectName(QStringLiteral("Library"));
+  named(view_, "Library");
   view_->setHeaderHidden(true);
   view_->setUniformRowHeights(true);
   view_->setModel(model_);

@@ -1,5 +1,7 @@
 #include "listener_chart.h"
 
+#include "widget_names.h"
+
 #include <QAreaSeries>
 #include <QChart>
 #include <QDateTimeAxis>
@@ -33,7 +35,7 @@ QValueAxis *countAxis(const QString &title) {
 
 ListenerChart::ListenerChart(OnAirModel &model, QWidget *parent)
     : QChartView(parent), model_(model), refresh_timer_(this) {
-  setObjectName(QStringLiteral("chtListeners"));
+  named(this, "chtListeners");
   setRenderHint(QPainter::Antialiasing);
   setMinimumHeight(fontMetrics().height() * 9);
 

@@ -25,7 +25,6 @@ public:
 
   explicit ListenerChart(OnAirModel &model, QWidget *parent = nullptr);
 
-  void setRefreshInterval(int interval_ms) { refresh_timer_.setInterval(interval_ms); }
   // Draws these figures for the 24 hours up to now; the model's next
   // change replaces them.
   void plot(const std::deque<OnAirModel::Sample> &listeners, const QVector<OnAirModel::Sample> &plays_per_hour,

@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "about_window.h"
 #include "convert_window.h"
 #include "error_window.h"
 #include "joiner_window.h"
@@ -8,7 +9,9 @@
 #include "settings_panel.h"
 #include "widget_names.h"
 
+#include <library_files.h>
 #include <library_importer.h>
+#include <line_breaks.h>
 #include <preferences.h>
 #include <station_log.h>
 
@@ -36,18 +39,17 @@ namespace {
 
 constexpr int kLibraryWidthPx = 250;
 
-const QString kNoSessionText = QStringLiteral("No session loaded\n\nEither load a session or create a new one to continue.");
+const QString kNoSessionText =
+    QStringLiteral("No session loaded\r\n\r\nEither load a session or create a new one to continue.");
 const QString kFolderRefused =
     QStringLiteral("A folder with that name already exists in the library, or you entered an invalid folder name.");
 const QStringList kTabKeys = {QStringLiteral("Actions"), QStringLiteral("Statistics"), QStringLiteral("Shoutcast"),
                               QStringLiteral("Library")};
 
-QString shownText(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
-
 } // namespace
 
 MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent), station_(station) {
-  setObjectName(QStringLiteral("frmMain"));
+  named(this, "frmMain");
   setWindowTitle(QStringLiteral("Tarvik+"));
   const QSize first_size(preference::kWindowWidthPx, preference::kWindowHeightPx);
   setMinimumSize(first_size);
@@ -90,7 +92,7 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
                  QStringLiteral("Remove every video from the queue but the one on the air"), &QueueView::clearQueue);
   queue_buttons->addStretch(1);
 
-  // Hidden for good: a start weight nothing reads.
+  // Kept hidden, for the window's contract (widget_names.h): nothing reads a start weight.
   auto *start_weight_label = named(new QLabel(QStringLiteral("New videos start with a weight of:"), right_pane), "lblStartWeight");
   auto *start_weight_box = named(new QLineEdit(QStringLiteral("1000"), right_pane), "txtStartWeight");
   start_weight_label->hide();
@@ -152,6 +154,7 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
   session::Session &session = station_.session;
   BroadcastDriver &driver = station_.driver;
   connect(&session, &session::Session::error, this, &MainWindow::ShowError);
+  connect(&session, &session::Session::statisticsChanged, this, &MainWindow::showStatistics);
   connect(&driver, &BroadcastDriver::error, this, [this](BroadcastDriver::Problem, const QString &message) {
     ShowError(message);
   });
@@ -295,8 +298,8 @@ void MainWindow::loadVideo() {
 }
 
 void MainWindow::importChosenFile(const QString &path, const QString &file_title) {
-  const QString kind = LibraryImporter::kindOf(file_title);
-  if (kind != QLatin1String("nsv") && kind != QLatin1String("m3u") && kind != QLatin1String("pls")) {
+  const bool is_video = library_files::isNsvVideo(file_title);
+  if (!is_video && !library_files::isPlaylist(file_title)) {
     return;
   }
   const QString target = importTarget();
@@ -304,7 +307,7 @@ void MainWindow::importChosenFile(const QString &path, const QString &file_title
     return;
   }
   LibraryImporter importer(station_.session.library());
-  if (kind == QLatin1String("nsv")) {
+  if (is_video) {
     if (!importer.importVideo(path, target)) {
       tellError(lcLibrary,
                 QStringLiteral("%1 was not imported: its name holds characters a session file cannot keep.").arg(path));
@@ -352,7 +355,7 @@ void MainWindow::enterNoSessionState() {
   closeSessionWindows();
   station_.session.close();
   station_.queue.clear();
-  stats_labels_[0]->setText(kNoSessionText);
+  showStatistics(kNoSessionText);
   tab_strip_->setEnabled(false);
   selectTab(tab_strip_, QStringLiteral("Statistics"));
   ShowTabPanel();
@@ -448,13 +451,9 @@ void MainWindow::LoadSession(const QString &path) {
   ShowTabPanel();
 }
 
-void MainWindow::SaveSession() {
-  if (!hasSession()) {
-    return;
-  }
-  stats_labels_[0]->setText(shownText(station_.session.statisticsText()));
-  station_.session.save();
-}
+void MainWindow::SaveSession() { station_.session.save(); }
+
+void MainWindow::showStatistics(const QString &text) { stats_labels_[0]->setText(withPlainLineBreaks(text)); }
 
 void MainWindow::onNodeClicked(const QString &key, bool is_video) {
   const session::SessionDocument &document = station_.session.document();
@@ -466,7 +465,7 @@ void MainWindow::onNodeClicked(const QString &key, bool is_video) {
   const session::VideoEntry entry = document.entry(entry_key);
   video_title_box_->setText(entry.title);
   video_path_box_->setText(entry.path);
-  video_playcount_box_->setText(entry.playcount);
+  video_playcount_box_->setText(entry.playcount.text());
   video_info_->setEnabled(true);
   selectTab(tab_strip_, QStringLiteral("Library"));
   ShowTabPanel();

@@ -41,7 +41,8 @@ public:
   void fileOpen();
   // Opens a session file the way File Open does, without the dialog.
   void openSession(const QString &path);
-  // Refreshes the statistics and writes the session file.
+  // Refreshes the statistics and writes the session file (the session
+  // tells the statistics to the window, whoever saves).
   void SaveSession();
   void ShowTabPanel();
   void ShowError(const QString &message);
@@ -66,7 +67,6 @@ public:
   QPointer<ErrorWindow> errorWindow() const { return error_window_; }
   QPointer<JoinerWindow> joinerWindow() const { return joiner_window_; }
   QPointer<ConvertWindow> convertWindow() const { return convert_window_; }
-  QTabBar *queueMode() const { return queue_mode_; }
 
 signals:
   void startRequested();
@@ -92,6 +92,8 @@ private:
   void NewSession(const QString &path);
   void LoadSession(const QString &path);
   void enterNoSessionState();
+  // The statistics value label, lblStats element 0.
+  void showStatistics(const QString &text);
   // Saves and ends a running broadcast before the window closes.
   void prepareExit();
   bool refuseDuringBroadcast();
@@ -138,7 +140,6 @@ private:
   QLineEdit *video_title_box_ = nullptr;
   QLineEdit *video_path_box_ = nullptr;
   QLineEdit *video_playcount_box_ = nullptr;
-  QAction *joiner_action_ = nullptr;
   QPointer<ErrorWindow> error_window_;
   QPointer<AboutWindow> about_window_;
   QPointer<JoinerWindow> joiner_window_;

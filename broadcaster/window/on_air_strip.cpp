@@ -37,7 +37,7 @@ protected:
 } // namespace
 
 OnAirStrip::OnAirStrip(OnAirModel &model, QWidget *parent) : QFrame(parent), model_(model), tick_(this) {
-  setObjectName(QStringLiteral("fraOnAir"));
+  named(this, "fraOnAir");
   setFrameShape(QFrame::StyledPanel);
   now_label_ = named(new ElidingLabel(this), "lblNowPlaying");
   QFont bold = now_label_->font();

@@ -1,5 +1,7 @@
 #include "queue_view.h"
 
+#include "widget_names.h"
+
 #include <play_queue.h>
 
 #include <QApplication>
@@ -9,13 +11,13 @@
 
 QueueView::QueueView(PlayQueue &queue, QListWidget *titles, QListWidget *keys, QObject *parent)
     : QObject(parent), queue_(queue), titles_(titles), keys_(keys) {
-  titles_->setObjectName(QStringLiteral("lstQueue"));
+  named(titles_, "lstQueue");
   titles_->setSelectionMode(QAbstractItemView::SingleSelection);
   titles_->setDragDropMode(QAbstractItemView::InternalMove);
   titles_->setDefaultDropAction(Qt::MoveAction);
   // Drops are the queue's moves: the list itself never rearranges its rows.
   titles_->viewport()->installEventFilter(this);
-  keys_->setObjectName(QStringLiteral("lstKeys"));
+  named(keys_, "lstKeys");
   keys_->hide();
   connect(&queue_, &PlayQueue::appended, this, [this](int index) {
     titles_->insertItem(index, queue_.titleAt(index));

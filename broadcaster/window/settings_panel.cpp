@@ -1,5 +1,7 @@
 #include "settings_panel.h"
 
+#include "widget_names.h"
+
 #include <session_document.h>
 #include <station_log.h>
 #include <xml_text_checks.h>
@@ -16,8 +18,7 @@
 namespace {
 
 QLabel *caption(QWidget *panel, const char *name, const QString &text, bool bold) {
-  auto *label = new QLabel(text, panel);
-  label->setObjectName(QLatin1String(name));
+  auto *label = named(new QLabel(text, panel), name);
   label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   if (bold) {
     QFont font = label->font();
@@ -38,8 +39,7 @@ public:
 };
 
 QLineEdit *box(QWidget *panel, const char *name, int width_px = 0) {
-  auto *edit = new QLineEdit(panel);
-  edit->setObjectName(QLatin1String(name));
+  auto *edit = named(new QLineEdit(panel), name);
   // The default limit of 32767 characters would cut a longer stored value
   // when the box writes it back.
   edit->setMaxLength(std::numeric_limits<int>::max());
@@ -64,16 +64,13 @@ SettingsPanel::SettingsPanel(QWidget *panel, session::SessionDocument &document,
   QLineEdit *icq = box(panel, "txtICQ");
   QLineEdit *aim = box(panel, "txtAIM");
   QLineEdit *bitrate = box(panel, "txtBitrate", 50);
-  public_box_ = new QCheckBox(QStringLiteral("Public"), panel);
-  public_box_->setObjectName(QStringLiteral("chkPublic"));
+  public_box_ = named(new QCheckBox(QStringLiteral("Public"), panel), "chkPublic");
   QFont bold = public_box_->font();
   bold.setBold(true);
   public_box_->setFont(bold);
-  auto *note = new QLabel(QStringLiteral("(Fields in bold are required)"), panel);
-  note->setObjectName(QStringLiteral("lblBold"));
+  auto *note = named(new QLabel(QStringLiteral("(Fields in bold are required)"), panel), "lblBold");
   note->setAlignment(Qt::AlignCenter);
-  refusal_ = new QLabel(panel);
-  refusal_->setObjectName(QStringLiteral("lblRefused"));
+  refusal_ = named(new QLabel(panel), "lblRefused");
   refusal_->setWordWrap(true);
   refusal_->setStyleSheet(QStringLiteral("color: #b00000"));
   refusal_->hide();

@@ -51,22 +51,11 @@ QStringList folderEntries(const QString &folder) {
   return names;
 }
 
-QStringList testVideo(const QString &size, double seconds, bool with_sound) {
-  QStringList arguments = {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                           QStringLiteral("testsrc=size=%1:rate=10:duration=%2").arg(size).arg(seconds)};
-  if (with_sound) {
-    arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-              << QStringLiteral("sine=frequency=440:duration=%1").arg(seconds);
-  }
-  return arguments;
-}
-
 // Picture and sound, 160x120.
 QString makeVideo(const QTemporaryDir &temp, const QString &name, double seconds) {
   const QString path = temp.filePath(name);
   QByteArray errors;
-  EXPECT_TRUE(media::makeMedia(testVideo(QStringLiteral("160x120"), seconds, true) + QStringList{path}, &errors))
-      << errors.toStdString();
+  EXPECT_TRUE(media::makeTestClip(path, {seconds, true}, &errors)) << errors.toStdString();
   return path;
 }
 
@@ -88,16 +77,13 @@ TEST(ConversionQueue, ConvertsAFolderTwoAtATimeWithTitlesAndFreeNames) {
   const QString outputs = temp.filePath(QStringLiteral("out"));
   ASSERT_TRUE(QDir().mkpath(inputs) && QDir().mkpath(outputs));
   QByteArray errors;
-  ASSERT_TRUE(media::makeMedia(testVideo(QStringLiteral("160x120"), 1, false) +
-                                   QStringList{QDir(inputs).filePath(QStringLiteral("clip.mp4"))},
-                               &errors))
+  ASSERT_TRUE(media::makeTestClip(QDir(inputs).filePath(QStringLiteral("clip.mp4")), {1, false}, &errors))
       << errors.toStdString();
-  ASSERT_TRUE(media::makeMedia(testVideo(QStringLiteral("192x108"), 2, true) +
-                                   QStringList{QStringLiteral("-metadata"), QStringLiteral("title=Evening News"),
-                                               QDir(inputs).filePath(QStringLiteral("show.mkv"))},
-                               &errors))
+  ASSERT_TRUE(media::makeTestClip(QDir(inputs).filePath(QStringLiteral("show.mkv")),
+                                  {2, true, QStringLiteral("Evening News"), QStringLiteral("192x108")}, &errors))
       << errors.toStdString();
-  const QString ready = QDir(inputs).filePath(QStringLiteral("ready.nsv"));
+  // Named the way the library tab would keep its title.
+  const QString ready = QDir(inputs).filePath(QStringLiteral("Ready.NSV"));
   ASSERT_TRUE(fixtures::writeFile(ready, fixtures::nsvFile(10, 25, 100)));
   // A file of the name the first conversion wants is never overwritten.
   const QString older = QDir(outputs).filePath(QStringLiteral("clip.nsv"));
@@ -128,9 +114,10 @@ TEST(ConversionQueue, ConvertsAFolderTwoAtATimeWithTitlesAndFreeNames) {
   for (const Finished &finished : recorder.finished) {
     by_index.insert(finished.index, finished);
   }
-  EXPECT_EQ(by_index[0].title, QStringLiteral("clip"));
+  // Untagged: the library's title of the NSV file it became.
+  EXPECT_EQ(by_index[0].title, QStringLiteral("clip (2)"));
   EXPECT_EQ(by_index[0].path, clip_output);
-  EXPECT_EQ(by_index[1].title, QStringLiteral("ready"));
+  EXPECT_EQ(by_index[1].title, QStringLiteral("Ready.NSV"));
   EXPECT_EQ(by_index[1].path, ready);
   EXPECT_EQ(by_index[2].title, QStringLiteral("Evening News"));
   EXPECT_EQ(by_index[2].path, show_output);
@@ -181,7 +168,7 @@ TEST(ConversionQueue, FailedFilesAreListedWithTheirReasonAndLeaveNothing) {
                                 QStringLiteral("sine=duration=1"), sound},
                                &errors))
       << errors.toStdString();
-  ASSERT_TRUE(media::makeMedia(testVideo(QStringLiteral("160x120"), 1, true) + QStringList{whole}, &errors))
+  ASSERT_TRUE(media::makeTestClip(whole, {1, true}, &errors))
       << errors.toStdString();
   // Cut in half: the index that ffmpeg writes at the end is gone.
   QFile whole_file(whole);
@@ -212,7 +199,7 @@ TEST(ConversionQueue, CancelStopsTheRunningFileAndKeepsTheFinishedOne) {
   const QString outputs = temp.filePath(QStringLiteral("out"));
   const QString first = temp.filePath(QStringLiteral("first.mp4"));
   QByteArray errors;
-  ASSERT_TRUE(media::makeMedia(testVideo(QStringLiteral("160x120"), 2, true) + QStringList{first}, &errors))
+  ASSERT_TRUE(media::makeTestClip(first, {2, true}, &errors))
       << errors.toStdString();
   const QString second = temp.filePath(QStringLiteral("second.mp4"));
   const QString third = temp.filePath(QStringLiteral("third.mp4"));

@@ -23,11 +23,7 @@ constexpr int kImportTimeoutMs = 120000;
 QString makeTaggedVideo(const QTemporaryDir &temp, const QString &name, const QByteArray &title_tag) {
   const QString path = temp.filePath(name);
   QByteArray error;
-  EXPECT_TRUE(media::makeMedia({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                QStringLiteral("testsrc=size=160x120:rate=10:duration=1"), QStringLiteral("-metadata"),
-                                QString::fromUtf8("title=" + title_tag), path},
-                               &error))
-      << error.toStdString();
+  EXPECT_TRUE(media::makeTestClip(path, {1, false, QString::fromUtf8(title_tag)}, &error)) << error.toStdString();
   return path;
 }
 

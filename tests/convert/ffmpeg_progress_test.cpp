@@ -13,10 +13,7 @@ TEST(FfmpegProgress, FollowsARealEncodeToItsEnd) {
   QTemporaryDir temp;
   const QString clip = temp.filePath(QStringLiteral("clip.mkv"));
   QByteArray errors;
-  ASSERT_TRUE(media::makeMedia({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                QStringLiteral("testsrc=size=160x120:rate=10:duration=2"), clip},
-                               &errors))
-      << errors.toStdString();
+  ASSERT_TRUE(media::makeTestClip(clip, {2}, &errors)) << errors.toStdString();
   const media::ProcessResult encoded = media::run(
       QStringLiteral("ffmpeg"), {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("quiet"),
                                  QStringLiteral("-nostats"), QStringLiteral("-progress"), QStringLiteral("pipe:1"),

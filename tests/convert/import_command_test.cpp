@@ -70,9 +70,8 @@ QStringList hiddenAndVisible(const QString &folder) {
 QString makeClip(const QTemporaryDir &temp, const QString &name, int seconds) {
   const QString path = temp.filePath(name);
   QByteArray error;
-  EXPECT_TRUE(media::makeMedia({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                QStringLiteral("testsrc=size=160x120:rate=1:duration=%1").arg(seconds), path},
-                               &error))
+  EXPECT_TRUE(media::makeTestClip(path, {static_cast<double>(seconds), false, QString(), QStringLiteral("160x120"), 1},
+                                  &error))
       << error.toStdString();
   return path;
 }

@@ -52,12 +52,9 @@ TEST(BroadcasterEndToEnd, StartFromTheCommandLinePlaysTheLibraryToListeners) {
   QByteArray entries;
   for (int index = 0; index < titles.size(); ++index) {
     const QString video = temp.filePath(QStringLiteral("video%1.nsv").arg(index));
-    int exit_code = 0;
-    const QByteArray made = runTool(fixtures::builtTool(QStringLiteral("nsv-make")),
-                                    {QStringLiteral("--test-pattern"), QStringLiteral("3"), QStringLiteral("--tone-hz"),
-                                     QString::number(440 + 220 * index), video},
-                                    &exit_code);
-    ASSERT_EQ(exit_code, 0) << made.toStdString();
+    QByteArray made;
+    ASSERT_TRUE(makeTestPattern(video, 3, &made, {QStringLiteral("--tone-hz"), QString::number(440 + 220 * index)}))
+        << made.toStdString();
     entries += videoEntryXml(index, video, titles[index]);
   }
   const QString session_path = temp.filePath(QStringLiteral("station.xml"));
@@ -128,14 +125,7 @@ TEST(BroadcasterEndToEnd, StartFromTheCommandLinePlaysTheLibraryToListeners) {
   ASSERT_GT(header_end, 0);
   const QString dump = temp.filePath(QStringLiteral("received.nsv"));
   ASSERT_TRUE(fixtures::writeFile(dump, received.mid(header_end + 4)));
-  int exit_code = 0;
-  const QByteArray probe = runTool(
-      QStringLiteral("ffprobe"),
-      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("nsv"), QStringLiteral("-count_frames"),
-       QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-show_entries"),
-       QStringLiteral("stream=codec_name,nb_read_frames"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), dump},
-      &exit_code);
-  EXPECT_EQ(exit_code, 0) << probe.toStdString();
+  const QByteArray probe = media::probeReceivedNsv(dump);
   EXPECT_TRUE(probe.startsWith("vp8,")) << probe.toStdString();
   // Several seconds of 25 fps video reached the listener.
   EXPECT_GT(probe.trimmed().mid(4).toInt(), 100) << probe.toStdString();

@@ -1,7 +1,7 @@
 // The control against a real Icecast with a Shoutcast mount.
 
 #include "icecast_server.h"
-#include "nsv_fixtures.h"
+#include "run_tool.h"
 #include "wait_until.h"
 
 #include <pellox.h>
@@ -47,14 +47,6 @@ QJsonObject sourceStatus(const IcecastServer &server) {
   return stats.value("source").toObject();
 }
 
-QByteArray run(const QString &program, const QStringList &arguments) {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(program, arguments);
-  process.waitForFinished(120000);
-  return process.exitCode() == 0 ? process.readAll() : QByteArray("failed: ") + process.readAll();
-}
-
 class PelloxIcecastTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -79,6 +71,28 @@ protected:
     ASSERT_TRUE(listener.statusLine().contains("200")) << listener.statusLine().toStdString();
   }
 
+  // Logs in, opens the listener and streams the video to its end; how long
+  // StreamVideo took, in ms.
+  qint64 streamToListener(Listener &listener, const QString &video, const QString &title) {
+    logInAndListen(listener);
+    if (HasFatalFailure()) {
+      return 0;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(control_.StreamVideo(video, title));
+    return timer.elapsed();
+  }
+
+  // An nsv-make test pattern of that many seconds in the test's folder.
+  QString testPattern(const QString &name, int seconds) {
+    const QString video = temp_.filePath(name);
+    QByteArray made;
+    EXPECT_TRUE(makeTestPattern(video, seconds, &made)) << made.toStdString();
+    return video;
+  }
+
+  QTemporaryDir temp_;
   IcecastServer server_;
   Pellox control_;
 };
@@ -105,34 +119,22 @@ TEST_F(PelloxIcecastTest, WrongPasswordIsRefusedWithinTwoSeconds) {
 }
 
 TEST_F(PelloxIcecastTest, ListenerReceivesADecodableStreamAndTheTitle) {
-  QTemporaryDir temp;
-  const QString video = temp.filePath(QStringLiteral("clip.nsv"));
-  const QByteArray made = run(fixtures::builtTool(QStringLiteral("nsv-make")),
-                              {QStringLiteral("--test-pattern"), QStringLiteral("3"), video});
-  ASSERT_FALSE(made.startsWith("failed")) << made.toStdString();
+  const QString video = testPattern(QStringLiteral("clip.nsv"), 3);
 
   Listener listener;
-  ASSERT_NO_FATAL_FAILURE(logInAndListen(listener));
-
-  QElapsedTimer timer;
-  timer.start();
-  EXPECT_TRUE(control_.StreamVideo(video, QStringLiteral("Tom & Jerry Show")));
   // 75 frames at 25 fps leave in about 0.95 s per second of video.
-  EXPECT_GT(timer.elapsed(), 1500);
+  EXPECT_GT(streamToListener(listener, video, QStringLiteral("Tom & Jerry Show")), 1500);
+  ASSERT_FALSE(HasFatalFailure());
   EXPECT_EQ(control_.State(), "1");
 
   ASSERT_TRUE(waitUntil([this] { return sourceStatus(server_).value("title").toString() == "Tom & Jerry Show"; }))
       << server_.status().toStdString();
 
   pumpEvents(500);
-  const QString received = temp.filePath(QStringLiteral("received.nsv"));
+  const QString received = temp_.filePath(QStringLiteral("received.nsv"));
   ASSERT_GT(listener.body().size(), 10000);
   ASSERT_TRUE(fixtures::writeFile(received, listener.body()));
-  const QByteArray probe = run(QStringLiteral("ffprobe"),
-                               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("nsv"),
-                                QStringLiteral("-count_frames"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                                QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,nb_read_frames"),
-                                QStringLiteral("-of"), QStringLiteral("csv=p=0"), received});
+  const QByteArray probe = media::probeReceivedNsv(received);
   EXPECT_TRUE(probe.startsWith("vp8,")) << probe.toStdString();
   EXPECT_GE(probe.trimmed().mid(4).toInt(), 70) << probe.toStdString();
 }
@@ -140,12 +142,12 @@ TEST_F(PelloxIcecastTest, ListenerReceivesADecodableStreamAndTheTitle) {
 TEST_F(PelloxIcecastTest, ListenerDecodesEveryFrameOfA4MbitVideo) {
   // Compressed video at this rate holds chance "NSVs" and 0xEF 0xBE bytes
   // every few dozen kilobytes; only real frames may count.
-  QTemporaryDir temp;
-  const QString video = temp.filePath(QStringLiteral("hd.nsv"));
-  const QByteArray made = run(fixtures::builtTool(QStringLiteral("nsv-make")),
-                              {QStringLiteral("--test-pattern"), QStringLiteral("3"), QStringLiteral("--size"),
-                               QStringLiteral("1280x720"), QStringLiteral("--video-kbps"), QStringLiteral("4000"), video});
-  ASSERT_FALSE(made.startsWith("failed")) << made.toStdString();
+  const QString video = temp_.filePath(QStringLiteral("hd.nsv"));
+  QByteArray made;
+  ASSERT_TRUE(makeTestPattern(video, 3, &made,
+                              {QStringLiteral("--size"), QStringLiteral("1280x720"), QStringLiteral("--video-kbps"),
+                               QStringLiteral("4000")}))
+      << made.toStdString();
   const int frames_made =
       QRegularExpression(QStringLiteral("(\\d+) frames at")).match(QString::fromUtf8(made)).captured(1).toInt();
   ASSERT_EQ(frames_made, 75) << made.toStdString();
@@ -156,29 +158,20 @@ TEST_F(PelloxIcecastTest, ListenerDecodesEveryFrameOfA4MbitVideo) {
   const QByteArray sent = bytes.mid(bytes.indexOf("NSVs"));
 
   Listener listener;
-  ASSERT_NO_FATAL_FAILURE(logInAndListen(listener));
-
-  QElapsedTimer timer;
-  timer.start();
-  EXPECT_TRUE(control_.StreamVideo(video, QStringLiteral("HD")));
-  EXPECT_GT(timer.elapsed(), 2500);
+  EXPECT_GT(streamToListener(listener, video, QStringLiteral("HD")), 2500);
+  ASSERT_FALSE(HasFatalFailure());
   EXPECT_EQ(control_.framesCounted(), frames_made);
 
   // The server passes data on in 1400-byte pieces: the next video pushes
   // the last piece of this one out.
-  const QString next = temp.filePath(QStringLiteral("next.nsv"));
+  const QString next = temp_.filePath(QStringLiteral("next.nsv"));
   ASSERT_TRUE(fixtures::writeFile(next, fixtures::nsvFile(30, 25, 100)));
   EXPECT_TRUE(control_.StreamVideo(next, QStringLiteral("Next")));
   ASSERT_TRUE(waitUntil([&] { return listener.body().size() >= sent.size(); }, 10000));
   EXPECT_TRUE(listener.body().left(sent.size()) == sent) << "the listener's bytes differ from the file's";
-  const QString received = temp.filePath(QStringLiteral("received.nsv"));
+  const QString received = temp_.filePath(QStringLiteral("received.nsv"));
   ASSERT_TRUE(fixtures::writeFile(received, listener.body().left(sent.size())));
-  const QByteArray probe = run(QStringLiteral("ffprobe"),
-                               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("nsv"),
-                                QStringLiteral("-count_frames"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                                QStringLiteral("-show_entries"), QStringLiteral("stream=nb_read_frames"),
-                                QStringLiteral("-of"), QStringLiteral("csv=p=0"), received});
-  EXPECT_EQ(probe.trimmed().toInt(), frames_made) << probe.toStdString();
+  EXPECT_EQ(media::probeReceivedNsv(received), "vp8," + QByteArray::number(frames_made));
 }
 
 TEST_F(PelloxIcecastTest, NothingListeningGivesSocketError) {
@@ -195,11 +188,7 @@ TEST_F(PelloxIcecastTest, NothingListeningGivesSocketError) {
 }
 
 TEST_F(PelloxIcecastTest, ASecondSourceOnTheMountIsRefusedAndItsTitlesNeverReachTheServer) {
-  QTemporaryDir temp;
-  const QString video = temp.filePath(QStringLiteral("clip.nsv"));
-  const QByteArray made = run(fixtures::builtTool(QStringLiteral("nsv-make")),
-                              {QStringLiteral("--test-pattern"), QStringLiteral("6"), video});
-  ASSERT_FALSE(made.startsWith("failed")) << made.toStdString();
+  const QString video = testPattern(QStringLiteral("clip.nsv"), 6);
   Listener listener;
   ASSERT_NO_FATAL_FAILURE(logInAndListen(listener));
   ASSERT_TRUE(control_.StartVideo(video, QStringLiteral("Station A")));

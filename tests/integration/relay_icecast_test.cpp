@@ -42,10 +42,8 @@ protected:
     ASSERT_TRUE(relay_.start(kPassword, &reason)) << reason.toStdString();
 
     const QString video = temp_.filePath(QStringLiteral("show.nsv"));
-    int exit_code = 0;
-    const QByteArray made = runTool(fixtures::builtTool(QStringLiteral("nsv-make")),
-                                    {QStringLiteral("--test-pattern"), QStringLiteral("4"), video}, &exit_code);
-    ASSERT_EQ(exit_code, 0) << made.toStdString();
+    QByteArray made;
+    ASSERT_TRUE(makeTestPattern(video, 4, &made)) << made.toStdString();
     session_path_ = temp_.filePath(QStringLiteral("station.xml"));
     ASSERT_TRUE(fixtures::writeFile(session_path_, stationSessionXml(master_.port(), kPassword, kStationName,
                                                                      QStringLiteral("464"), videoEntryXml(0, video, kTitle))));

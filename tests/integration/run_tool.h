@@ -1,23 +1,19 @@
 #pragma once
 
+#include "media_tools.h"
+#include "nsv_fixtures.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
-// Runs a tool (nsv-make, ffprobe) to its end; its merged output, and its exit
-// code in exit_code (-1 when it crashed or hung for two minutes).
-inline QByteArray runTool(const QString &program, const QStringList &arguments, int *exit_code) {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(program, arguments);
-  if (!process.waitForFinished(120000)) {
-    // Did not start, or hung: never a success.
-    process.kill();
-    process.waitForFinished(5000);
-    *exit_code = -1;
-    return process.readAll();
-  }
-  *exit_code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  return process.readAll();
+// Has nsv-make write a test pattern of that many seconds to path (options
+// such as "--tone-hz 440" go before it). Its output goes to output; false
+// when it did not make the file.
+inline bool makeTestPattern(const QString &path, int seconds, QByteArray *output, const QStringList &options = {}) {
+  const media::ProcessResult made =
+      media::run(fixtures::builtTool(QStringLiteral("nsv-make")),
+                 QStringList{QStringLiteral("--test-pattern"), QString::number(seconds)} + options + QStringList{path});
+  *output = made.output;
+  return made.exit_code == 0;
 }

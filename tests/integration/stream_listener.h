@@ -5,7 +5,7 @@
 
 #include "icecast_server.h"
 #include "nsv_fixtures.h"
-#include "run_tool.h"
+#include "media_tools.h"
 #include "wait_until.h"
 
 #include <nsv_joiner.h>
@@ -66,14 +66,5 @@ inline void expectDecodableFromFirstSync(const QByteArray &body, const QString &
   const qsizetype first_sync = body.indexOf("NSVs");
   EXPECT_TRUE(body.mid(first_sync, frames.size()) == frames) << "bytes between frames";
   ASSERT_TRUE(fixtures::writeFile(dump_path, frames));
-  int exit_code = 0;
-  const QByteArray probe = runTool(
-      QStringLiteral("ffprobe"),
-      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("nsv"),
-       QStringLiteral("-count_frames"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-       QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,nb_read_frames"), QStringLiteral("-of"),
-       QStringLiteral("csv=p=0"), dump_path},
-      &exit_code);
-  EXPECT_EQ(exit_code, 0);
-  EXPECT_EQ(probe.trimmed(), "vp8," + QByteArray::number(frame_count));
+  EXPECT_EQ(media::probeReceivedNsv(dump_path), "vp8," + QByteArray::number(frame_count));
 }

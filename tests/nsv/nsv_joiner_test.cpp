@@ -66,9 +66,7 @@ QByteArray run(const QString &program, const QStringList &arguments) {
 class JoinerTest : public ::testing::Test {
 protected:
   QString write(const QString &name, const QByteArray &bytes) {
-    const QString path = temp_.filePath(name);
-    EXPECT_TRUE(fixtures::writeFile(path, bytes));
-    return path;
+    return fixtures::writeTestFile(temp_.path(), name, bytes);
   }
   QTemporaryDir temp_;
 };

@@ -104,11 +104,7 @@ TEST(NsvMake, EncodingOptionsShapeThePictureAndProgressIsShown) {
   QTemporaryDir temp;
   const QString source = temp.filePath(QStringLiteral("square.mp4"));
   QByteArray errors;
-  ASSERT_TRUE(media::makeMedia({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                QStringLiteral("testsrc=size=160x120:rate=10:duration=1"), QStringLiteral("-f"),
-                                QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("sine=duration=1"), source},
-                               &errors))
-      << errors.toStdString();
+  ASSERT_TRUE(media::makeTestClip(source, {1, true}, &errors)) << errors.toStdString();
   const QString output = temp.filePath(QStringLiteral("wide.nsv"));
   const ProcessResult made = media::run(
       fixtures::builtTool(QStringLiteral("nsv-make")),

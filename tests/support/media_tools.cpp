@@ -29,6 +29,22 @@ bool makeMedia(const QStringList &arguments, QByteArray *error_output) {
   return made.exit_code == 0;
 }
 
+bool makeTestClip(const QString &path, const TestClip &clip, QByteArray *error_output) {
+  QStringList arguments = {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                           QStringLiteral("testsrc=size=%1:rate=%2:duration=%3")
+                               .arg(clip.size)
+                               .arg(clip.frames_per_second)
+                               .arg(clip.seconds)};
+  if (clip.with_sound) {
+    arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
+              << QStringLiteral("sine=frequency=440:duration=%1").arg(clip.seconds);
+  }
+  if (!clip.title_tag.isEmpty()) {
+    arguments << QStringLiteral("-metadata") << QStringLiteral("title=") + clip.title_tag;
+  }
+  return makeMedia(arguments << path, error_output);
+}
+
 QByteArray probeStream(const QString &path, const QString &stream_selector, const QString &entries) {
   const ProcessResult probe = run(
       QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
@@ -46,6 +62,16 @@ int countVideoFrames(const QString &path) {
   bool ok = false;
   const int frames = probe.output.trimmed().toInt(&ok);
   return probe.exit_code == 0 && ok ? frames : -1;
+}
+
+QByteArray probeReceivedNsv(const QString &path) {
+  const ProcessResult probe = run(
+      QStringLiteral("ffprobe"),
+      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("nsv"),
+       QStringLiteral("-count_frames"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+       QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,nb_read_frames"), QStringLiteral("-of"),
+       QStringLiteral("csv=p=0"), path});
+  return probe.exit_code == 0 ? probe.output.trimmed() : QByteArray("ffprobe failed: ") + probe.output;
 }
 
 QByteArray decodingProblems(const QString &path) {

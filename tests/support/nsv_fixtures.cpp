@@ -2,6 +2,8 @@
 
 #include <nsv_format.h>
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -69,6 +71,12 @@ QByteArray framesPerBlock(const std::vector<int> &frames_per_block, std::uint8_t
 bool writeFile(const QString &path, const QByteArray &bytes) {
   QFile file(path);
   return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QString writeTestFile(const QString &folder, const QString &name, const QByteArray &bytes) {
+  const QString path = QDir(folder).filePath(name);
+  EXPECT_TRUE(writeFile(path, bytes)) << path.toStdString();
+  return path;
 }
 
 QString builtTool(const QString &name) {

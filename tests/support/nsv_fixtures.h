@@ -33,6 +33,9 @@ QByteArray filler(int bytes);
 
 // Writes bytes to path; false on failure.
 bool writeFile(const QString &path, const QByteArray &bytes);
+// Writes bytes to the file name in folder and returns its path; a failed
+// write fails the test that asked for it.
+QString writeTestFile(const QString &folder, const QString &name, const QByteArray &bytes);
 
 // Path of a tool built next to the test programs (nsv-make and friends).
 QString builtTool(const QString &name);

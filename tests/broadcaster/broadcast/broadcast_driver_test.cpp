@@ -401,12 +401,7 @@ TEST_F(DriverTest, AFileTheControlRefusesIsSkippedAndTheNextVideoPlays) {
   // Not an NSV video at all: the control will not pace it.
   ASSERT_TRUE(fixtures::writeFile(videoPath(0), QByteArray(4096, 'x')));
   queueVideosZeroAndOne();
-  stopAfterPlays(1);
-  runBroadcast();
-  EXPECT_EQ(started_.mid(0, 2), (QStringList{"0", "1"}));
-  EXPECT_EQ(problems_.value(0), BroadcastDriver::Problem::VideoRefused);
-  EXPECT_EQ(countsOnDisk(), (QMap<QString, int>{{"0", 0}, {"1", 1}}));
-  EXPECT_EQ(server_.sourceConnectionCount(), 1);
+  expectVideoZeroTakenOutAndOnePlayed();
 }
 
 TEST_F(DriverTest, AVideoWhoseFileBreaksOffIsTakenOutAndTheStationGoesOn) {
@@ -421,11 +416,5 @@ TEST_F(DriverTest, AVideoWhoseFileBreaksOffIsTakenOutAndTheStationGoesOn) {
       QTimer::singleShot(200, &driver_, [this] { QFile(videoPath(0)).resize(20000); });
     }
   });
-  stopAfterPlays(1);
-  runBroadcast();
-  EXPECT_EQ(started_.mid(0, 2), (QStringList{"0", "1"}));
-  EXPECT_EQ(problems_.value(0), BroadcastDriver::Problem::VideoRefused);
-  EXPECT_EQ(countsOnDisk(), (QMap<QString, int>{{"0", 0}, {"1", 1}}));
-  // The connection stayed: no second login.
-  EXPECT_EQ(server_.sourceConnectionCount(), 1);
+  expectVideoZeroTakenOutAndOnePlayed();
 }

@@ -106,6 +106,17 @@ protected:
     });
   }
 
+  // With videos 0 and 1 queued: 0 fails without harm to the connection, is
+  // taken out uncounted, and 1 plays on the same login.
+  void expectVideoZeroTakenOutAndOnePlayed() {
+    stopAfterPlays(1);
+    runBroadcast();
+    EXPECT_EQ(started_.mid(0, 2), (QStringList{"0", "1"}));
+    EXPECT_EQ(problems_.value(0), BroadcastDriver::Problem::VideoRefused);
+    EXPECT_EQ(countsOnDisk(), (QMap<QString, int>{{"0", 0}, {"1", 1}}));
+    EXPECT_EQ(server_.sourceConnectionCount(), 1);
+  }
+
   QString errorText() const { return error_text_; }
   QString statusText() const { return status_text_; }
   PlayQueue &queue() { return station_.queue; }

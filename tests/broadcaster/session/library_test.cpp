@@ -47,7 +47,7 @@ TEST_F(LibraryTest, NewKeysFollowTheCountThenTheLargestAndNeverLeaveTheRange) {
   load(sessionWithKeys({"0", "3", "5"}));
   EXPECT_EQ(library_.nextEntryKey(), "6"); // the count is taken: one past the largest
   // At the top of the range the smallest free key is used instead.
-  const QByteArray top = QByteArray::number(session::Library::kLargestEntryKey);
+  const QByteArray top = QByteArray::number(session::kLargestEntryKey);
   load(sessionWithKeys({"0", "3", top}));
   EXPECT_EQ(library_.addVideo(QStringLiteral("A"), QStringLiteral("/v/new.nsv"), QStringLiteral("New")), "K1");
   EXPECT_EQ(document_.entry(QStringLiteral("1")).title, "New");

@@ -19,9 +19,7 @@ TEST(PlaylistFile, HostileFilesAreRefusedOrReadAsFarAsTheyFit) {
   QTemporaryDir temp;
   const QDir dir(temp.path());
   auto write = [&dir](const QString &name, const QByteArray &bytes) {
-    const QString path = dir.filePath(name);
-    EXPECT_TRUE(fixtures::writeFile(path, bytes));
-    return path;
+    return fixtures::writeTestFile(dir.path(), name, bytes);
   };
 
   // Past 4 MB nothing is read; up to it everything is.

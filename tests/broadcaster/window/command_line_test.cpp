@@ -154,11 +154,7 @@ TEST(CommandLine, ImportWithoutAScreenTakesVideosAndNsvFilesAndListsWhatItSkippe
   ASSERT_TRUE(fixtures::writeFile(session, sessionXml()));
   QDir().mkpath(temp.filePath(QStringLiteral("in")));
   QByteArray error;
-  ASSERT_TRUE(media::makeMedia({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                QStringLiteral("testsrc=size=160x120:rate=10:duration=1"), QStringLiteral("-f"),
-                                QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                QStringLiteral("sine=frequency=440:duration=1"), temp.filePath(QStringLiteral("in/clip.mp4"))},
-                               &error))
+  ASSERT_TRUE(media::makeTestClip(temp.filePath(QStringLiteral("in/clip.mp4")), {1, true}, &error))
       << error.toStdString();
   ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("in/ready.nsv")), fixtures::nsvFile(5, 25, 100)));
   ASSERT_TRUE(fixtures::writeFile(temp.filePath(QStringLiteral("in/notes.mp4")), "not a video\n"));

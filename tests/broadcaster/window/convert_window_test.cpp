@@ -38,16 +38,8 @@ protected:
   // A short video with sound; the MKV one carries a title tag.
   QString makeVideo(const QString &name, const QString &title_tag = QString(), int seconds = 1) {
     const QString file = path(name);
-    QStringList arguments = {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                             QStringLiteral("testsrc=size=160x120:rate=10:duration=%1").arg(seconds),
-                             QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                             QStringLiteral("sine=frequency=440:duration=%1").arg(seconds)};
-    if (!title_tag.isEmpty()) {
-      arguments << QStringLiteral("-metadata") << QStringLiteral("title=") + title_tag;
-    }
-    arguments << file;
     QByteArray error;
-    EXPECT_TRUE(media::makeMedia(arguments, &error)) << error.toStdString();
+    EXPECT_TRUE(media::makeTestClip(file, {static_cast<double>(seconds), true, title_tag}, &error)) << error.toStdString();
     return file;
   }
 
