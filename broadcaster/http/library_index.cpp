@@ -47,9 +47,8 @@ void LibraryIndex::build() {
   took.start();
   play_counts_.clear();
   for (const session::VideoEntry &entry : session_.document().entries()) {
-    double count = 0.0;
-    if (session::isNumberText(entry.playcount, &count)) {
-      play_counts_.insert(entry.key, count);
+    if (const std::optional<double> count = entry.playcount.value()) {
+      play_counts_.insert(entry.key, *count);
     }
   }
   const session::Library &library = session_.library();
