@@ -7,10 +7,10 @@
 //
 //   conversion-pace-bench [--seconds N]
 
-#include "loopback_receiver.h"
+#include "bench/loopback_receiver.h"
 
-#include <conversion_queue.h>
-#include <pellox.h>
+#include "broadcaster/import/conversion_queue.h"
+#include "control/pellox.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -8,10 +8,10 @@
 //
 //   http-api-bench [--seconds N] [--pollers N] [--followers N] [--poll-ms N] [--videos DIR]
 
-#include "bench_support.h"
-#include "http_load_clients.h"
-#include "large_session.h"
-#include "loopback_receiver.h"
+#include "bench/bench_support.h"
+#include "bench/http_load_clients.h"
+#include "bench/large_session.h"
+#include "bench/loopback_receiver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

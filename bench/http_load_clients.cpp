@@ -1,4 +1,4 @@
-#include "http_load_clients.h"
+#include "bench/http_load_clients.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>

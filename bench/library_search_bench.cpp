@@ -5,11 +5,11 @@
 //
 //   library-search-bench [--videos N] [--folders N]
 
-#include "large_session.h"
+#include "bench/large_session.h"
 
-#include <library_tree.h>
-#include <main_window.h>
-#include <station.h>
+#include "broadcaster/window/library_tree.h"
+#include "broadcaster/window/main_window.h"
+#include "broadcaster/broadcast/station.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -7,12 +7,12 @@
 //
 //   pacing-bench [--quick] [--seconds N] [--videos DIR] [--no-reference]
 
-#include "bench_support.h"
-#include "icecast_server.h"
-#include "loopback_receiver.h"
-#include "responsiveness_runs.h"
+#include "bench/bench_support.h"
+#include "tests/integration/icecast_server.h"
+#include "bench/loopback_receiver.h"
+#include "bench/responsiveness_runs.h"
 
-#include <pellox.h>
+#include "control/pellox.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,10 +1,10 @@
-#include "responsiveness_runs.h"
+#include "bench/responsiveness_runs.h"
 
-#include "bench_support.h"
-#include "loopback_receiver.h"
-#include "station_session.h"
+#include "bench/bench_support.h"
+#include "bench/loopback_receiver.h"
+#include "tests/integration/station_session.h"
 
-#include <pellox.h>
+#include "control/pellox.h"
 
 #include <QCoreApplication>
 #include <QDialog>

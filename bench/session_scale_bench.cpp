@@ -4,12 +4,12 @@
 //
 //   session-scale-bench [--videos N] [--folders N]
 
-#include "large_session.h"
+#include "bench/large_session.h"
 
-#include <library_importer.h>
-#include <main_window.h>
-#include <queue_fill.h>
-#include <station.h>
+#include "broadcaster/import/library_importer.h"
+#include "broadcaster/window/main_window.h"
+#include "broadcaster/broadcast/queue_fill.h"
+#include "broadcaster/broadcast/station.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <encoding_settings.h>
-#include <http_options.h>
+#include "convert/encoding_settings.h"
+#include "broadcaster/http/http_options.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,19 +1,21 @@
 // Tarvik+: the broadcaster.
 //
-//   tarvik-plus [--start] [--reconnect] [--log FILE] [--http [ADDRESS:]PORT ...] [SESSION.xml]
+//   tarvik-plus [--start] [--reconnect] [--pace hold|real-time] [--log FILE] [--http [ADDRESS:]PORT ...]
+//               [SESSION.xml]
 //   tarvik-plus --import [--folder NAME] [encoding options] SESSION FILE_OR_FOLDER...
 //   tarvik-plus --new SESSION.xml
 
-#include "command_line.h"
+#include "broadcaster/command_line.h"
 
-#include <http_service.h>
-#include <import_command.h>
-#include <main_window.h>
-#include <preferences.h>
-#include <station.h>
-#include <station_api.h>
-#include <station_log.h>
-#include <station_version.h>
+#include "broadcaster/base/preferences.h"
+#include "broadcaster/base/station_log.h"
+#include "broadcaster/broadcast/station.h"
+#include "broadcaster/http/http_service.h"
+#include "broadcaster/http/station_api.h"
+#include "broadcaster/import/import_command.h"
+#include "broadcaster/window/main_window.h"
+#include "generated/station_version.h"
+#include "platform/unix_signal_watcher.h"
 
 #include <QApplication>
 #include <QDate>
@@ -21,42 +23,16 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSettings>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-// SIGTERM, SIGINT and SIGHUP end the program as Exit does (save, stop the
-// broadcast, close), or cancel an import. The handler only writes a byte;
-// the event loop does the rest.
-int g_signal_fds[2] = {-1, -1};
-
-void onTerminationSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(g_signal_fds[1], &byte, 1);
-}
-
-bool installTerminationHandlers() {
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_fds) != 0) {
-    return false;
-  }
-  struct sigaction action {};
-  action.sa_handler = onTerminationSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
-    sigaction(signal_number, &action, nullptr);
-  }
-  return true;
-}
 
 // A station on a server has no screen: without one, draw offscreen instead
 // of failing to start, and use Qt's own event dispatcher: the send loop
@@ -122,20 +98,18 @@ int main(int argc, char *argv[]) {
     return 1;
   }
 
-  std::unique_ptr<QSocketNotifier> termination;
-  if (installTerminationHandlers()) {
-    termination = std::make_unique<QSocketNotifier>(g_signal_fds[0], QSocketNotifier::Read);
-    QObject::connect(termination.get(), &QSocketNotifier::activated, [signals_received = 0]() mutable {
-      char byte = 0;
-      [[maybe_unused]] const ssize_t got = ::read(g_signal_fds[0], &byte, 1);
-      if (signals_received++ == 0) {
-        qCInfo(lcWindow) << "Termination signal received";
-      }
-      if (g_on_termination) {
-        g_on_termination();
-      }
-    });
-  }
+  // SIGTERM, SIGINT and SIGHUP end the program as Exit does (save, stop the
+  // broadcast, close), or cancel an import.
+  UnixSignalWatcher termination;
+  termination.watch({SIGTERM, SIGINT, SIGHUP});
+  QObject::connect(&termination, &UnixSignalWatcher::unixSignal, [signals_received = 0](int) mutable {
+    if (signals_received++ == 0) {
+      qCInfo(lcWindow) << "Termination signal received";
+    }
+    if (g_on_termination) {
+      g_on_termination();
+    }
+  });
 
   if (command_line.mode == CommandLine::Mode::NewSession) {
     return writeNewSession(command_line.session_path);
@@ -152,7 +126,7 @@ int main(int argc, char *argv[]) {
 
   Station station;
   station.driver.setReconnect(command_line.reconnect ||
-                              QSettings().value(QLatin1String(preference::kReconnect), false).toBool());
+                              QSettings().value(QLatin1String(preference::kReconnect), preference::kReconnectDefault).toBool());
   station.driver.setPacingMode(!command_line.pace.isEmpty()
                                    ? command_line.pace
                                    : QSettings()

@@ -5,11 +5,11 @@
 //
 //   tarvik-screenshots OUTPUT_FOLDER
 
-#include <library_tree.h>
-#include <listener_chart.h>
-#include <main_window.h>
-#include <nsv_format.h>
-#include <session_settings.h>
+#include "broadcaster/window/library_tree.h"
+#include "broadcaster/window/listener_chart.h"
+#include "broadcaster/window/main_window.h"
+#include "nsv/nsv_format.h"
+#include "broadcaster/session/session_settings.h"
 
 #include <QApplication>
 #include <QDir>

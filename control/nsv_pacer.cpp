@@ -1,7 +1,7 @@
-#include "nsv_pacer.h"
+#include "control/nsv_pacer.h"
 
-#include <nsv_format.h>
-#include <nsv_frame_walk.h>
+#include "nsv/nsv_format.h"
+#include "nsv/nsv_frame_walk.h"
 
 #include <QIODevice>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "pellox_export.h"
+#include "control/pellox_export.h"
 
-#include <nsv_frame_walk.h>
+#include "nsv/nsv_frame_walk.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pellox_export.h"
+#include "control/pellox_export.h"
 
 #include <QElapsedTimer>
 

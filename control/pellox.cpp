@@ -1,8 +1,8 @@
-#include "pellox.h"
+#include "control/pellox.h"
 
-#include "protocol_text.h"
-#include "source_connection.h"
-#include "title_connection.h"
+#include "control/protocol_text.h"
+#include "control/source_connection.h"
+#include "control/title_connection.h"
 
 #include <QEventLoop>
 #include <QPainter>

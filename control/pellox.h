@@ -1,8 +1,8 @@
 #pragma once
 
-#include "pacing_clock.h"
-#include "pellox_export.h"
-#include "source_state.h"
+#include "control/pacing_clock.h"
+#include "control/pellox_export.h"
+#include "control/source_state.h"
 
 #include <QMutex>
 #include <QPointer>

@@ -1,5 +1,5 @@
-#include "pellox_plugin.h"
+#include "control/pellox_plugin.h"
 
-#include "pellox.h"
+#include "control/pellox.h"
 
 QWidget *PelloxFactory::create(QWidget *parent) { return new Pellox(parent); }

@@ -1,9 +1,9 @@
-#include "source_connection.h"
+#include "control/source_connection.h"
 
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 
-#include <nsv_format.h>
+#include "nsv/nsv_format.h"
 
 #include <QLoggingCategory>
 

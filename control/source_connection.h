@@ -1,8 +1,8 @@
 #pragma once
 
-#include "nsv_pacer.h"
-#include "pacing_clock.h"
-#include "source_state.h"
+#include "control/nsv_pacer.h"
+#include "control/pacing_clock.h"
+#include "control/source_state.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "title_connection.h"
+#include "control/title_connection.h"
 
-#include "protocol_text.h"
+#include "control/protocol_text.h"
 
 #include <QLoggingCategory>
 

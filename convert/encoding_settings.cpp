@@ -1,6 +1,6 @@
-#include "encoding_settings.h"
+#include "convert/encoding_settings.h"
 
-#include <nsv_format.h>
+#include "nsv/nsv_format.h"
 
 #include <QRegularExpression>
 

@@ -1,4 +1,4 @@
-#include "ffmpeg_progress.h"
+#include "convert/ffmpeg_progress.h"
 
 namespace convert {
 

@@ -1,4 +1,4 @@
-#include "file_kinds.h"
+#include "convert/file_kinds.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "media_probe.h"
+#include "convert/media_probe.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,16 +1,15 @@
 // nsv-make: turns any video that ffmpeg reads into a decodable NSV file
 // (VP8 video, MP3 audio, a sync frame on every key frame).
 
-#include "video_conversion.h"
+#include "convert/video_conversion.h"
 
-#include <station_version.h>
+#include "generated/station_version.h"
+#include "platform/unix_signal_watcher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSocketNotifier>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -21,28 +20,6 @@ namespace {
 int fail(const QString &message) {
   std::fprintf(stderr, "nsv-make: %s\n", qPrintable(message));
   return 1;
-}
-
-// Ctrl-C or a kill must not leave the temporary files behind: the signal is
-// turned into an event, and the conversion is cancelled from the event loop.
-int g_signal_fds[2] = {-1, -1};
-
-void onStopSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(g_signal_fds[1], &byte, 1);
-}
-
-bool catchStopSignals() {
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_fds) != 0) {
-    return false;
-  }
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaction(signal_number, &action, nullptr);
-  }
-  return true;
 }
 
 // A percentage updated in place on a terminal; on a pipe or in a log, one
@@ -210,11 +187,11 @@ int main(int argc, char *argv[]) {
                      QCoreApplication::exit(exit_code);
                    });
 
-  std::unique_ptr<QSocketNotifier> stop_notifier;
-  if (catchStopSignals()) {
-    stop_notifier = std::make_unique<QSocketNotifier>(g_signal_fds[0], QSocketNotifier::Read);
-    QObject::connect(stop_notifier.get(), &QSocketNotifier::activated, [&conversion] { conversion.cancel(); });
-  }
+  // Ctrl-C or a kill must not leave the temporary files behind: the
+  // conversion is cancelled from the event loop.
+  UnixSignalWatcher stop_signals;
+  stop_signals.watch({SIGINT, SIGTERM, SIGHUP});
+  QObject::connect(&stop_signals, &UnixSignalWatcher::unixSignal, [&conversion](int) { conversion.cancel(); });
   conversion.start();
   app.exec();
   return exit_code;

@@ -1,4 +1,4 @@
-#include "output_files.h"
+#include "convert/output_files.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,10 +1,10 @@
-#include "video_conversion.h"
+#include "convert/video_conversion.h"
 
-#include "ffmpeg_progress.h"
-#include "file_kinds.h"
-#include "output_files.h"
+#include "convert/ffmpeg_progress.h"
+#include "convert/file_kinds.h"
+#include "convert/output_files.h"
 
-#include <elementary_streams.h>
+#include "nsv/elementary_streams.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "encoding_settings.h"
-#include "ffmpeg_progress.h"
-#include "media_probe.h"
+#include "convert/encoding_settings.h"
+#include "convert/ffmpeg_progress.h"
+#include "convert/media_probe.h"
 
 #include <QObject>
 #include <QString>

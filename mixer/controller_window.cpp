@@ -1,10 +1,10 @@
-#include "controller_window.h"
+#include "mixer/controller_window.h"
 
-#include "folder_browser.h"
-#include "media_player.h"
-#include "mixer_rules.h"
-#include "video_window.h"
-#include "widget_names.h"
+#include "mixer/folder_browser.h"
+#include "mixer/media_player.h"
+#include "mixer/mixer_rules.h"
+#include "mixer/video_window.h"
+#include "mixer/widget_names.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "title_push.h"
+#include "mixer/title_push.h"
 
 #include <QTimer>
 #include <QWidget>

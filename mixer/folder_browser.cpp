@@ -1,4 +1,4 @@
-#include "folder_browser.h"
+#include "mixer/folder_browser.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "m3u_playlist.h"
+#include "mixer/m3u_playlist.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // Kestrin: the video mixer.
 
-#include "mixer_app.h"
+#include "mixer/mixer_app.h"
 
-#include <station_version.h>
+#include "generated/station_version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

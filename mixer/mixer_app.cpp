@@ -1,8 +1,8 @@
-#include "mixer_app.h"
+#include "mixer/mixer_app.h"
 
-#include "controller_window.h"
-#include "qt_media_player.h"
-#include "video_window.h"
+#include "mixer/controller_window.h"
+#include "mixer/qt_media_player.h"
+#include "mixer/video_window.h"
 
 #include <QSettings>
 

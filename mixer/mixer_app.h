@@ -1,8 +1,8 @@
 #pragma once
 
-#include "controller_window.h"
-#include "media_player.h"
-#include "video_window.h"
+#include "mixer/controller_window.h"
+#include "mixer/media_player.h"
+#include "mixer/video_window.h"
 
 #include <QObject>
 #include <QPointer>

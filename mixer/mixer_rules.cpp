@@ -1,4 +1,4 @@
-#include "mixer_rules.h"
+#include "mixer/mixer_rules.h"
 
 namespace mixer {
 

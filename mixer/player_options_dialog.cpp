@@ -1,6 +1,6 @@
-#include "player_options_dialog.h"
+#include "mixer/player_options_dialog.h"
 
-#include "widget_names.h"
+#include "mixer/widget_names.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>

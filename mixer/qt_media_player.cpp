@@ -1,7 +1,7 @@
-#include "qt_media_player.h"
+#include "mixer/qt_media_player.h"
 
-#include "m3u_playlist.h"
-#include "widget_names.h"
+#include "mixer/m3u_playlist.h"
+#include "mixer/widget_names.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>

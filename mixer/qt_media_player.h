@@ -1,6 +1,6 @@
 #pragma once
 
-#include "media_player.h"
+#include "mixer/media_player.h"
 
 #include <QMediaPlayer>
 #include <QStringList>

@@ -2,9 +2,9 @@
 //
 //   kestrin-screenshots OUTPUT_FOLDER
 
-#include "controller_window.h"
-#include "mixer_app.h"
-#include "video_window.h"
+#include "mixer/controller_window.h"
+#include "mixer/mixer_app.h"
+#include "mixer/video_window.h"
 
 #include <QApplication>
 #include <QDialog>

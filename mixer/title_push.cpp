@@ -1,7 +1,7 @@
-#include "title_push.h"
+#include "mixer/title_push.h"
 
-#include "media_player.h"
-#include "mixer_rules.h"
+#include "mixer/media_player.h"
+#include "mixer/mixer_rules.h"
 
 #include <QNetworkReply>
 #include <QUrl>

@@ -1,7 +1,7 @@
-#include "video_window.h"
+#include "mixer/video_window.h"
 
-#include "player_options_dialog.h"
-#include "widget_names.h"
+#include "mixer/player_options_dialog.h"
+#include "mixer/widget_names.h"
 
 #include <QLabel>
 #include <QMenu>

@@ -1,4 +1,4 @@
-#include "elementary_streams.h"
+#include "nsv/elementary_streams.h"
 
 #include <QBuffer>
 #include <QIODevice>

@@ -1,4 +1,4 @@
-#include "nsv_format.h"
+#include "nsv/nsv_format.h"
 
 #include <QIODevice>
 

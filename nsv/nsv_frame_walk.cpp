@@ -1,6 +1,6 @@
-#include "nsv_frame_walk.h"
+#include "nsv/nsv_frame_walk.h"
 
-#include "nsv_format.h"
+#include "nsv/nsv_format.h"
 
 #include <algorithm>
 #include <cstring>

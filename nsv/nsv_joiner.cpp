@@ -1,6 +1,6 @@
-#include "nsv_joiner.h"
+#include "nsv/nsv_joiner.h"
 
-#include "elementary_streams.h"
+#include "nsv/elementary_streams.h"
 
 #include <QFile>
 #include <QFileInfo>

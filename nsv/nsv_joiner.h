@@ -1,6 +1,6 @@
 #pragma once
 
-#include "nsv_format.h"
+#include "nsv/nsv_format.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <encoding_settings.h>
+#include "convert/encoding_settings.h"
 
 // The program's own preferences, kept with QSettings (never in a session
 // file): each name with the default that every reader of it uses.

@@ -1,6 +1,6 @@
-#include "station_log.h"
+#include "broadcaster/base/station_log.h"
 
-#include "line_breaks.h"
+#include "broadcaster/base/line_breaks.h"
 
 #include <QFile>
 #include <QMutex>

@@ -1,7 +1,7 @@
-#include "broadcast_driver.h"
+#include "broadcaster/broadcast/broadcast_driver.h"
 
-#include <session.h>
-#include <station_log.h>
+#include "broadcaster/session/session.h"
+#include "broadcaster/base/station_log.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "control_host.h"
-#include "play_queue.h"
-#include "queue_fill.h"
+#include "broadcaster/broadcast/control_host.h"
+#include "broadcaster/broadcast/play_queue.h"
+#include "broadcaster/broadcast/queue_fill.h"
 
-#include <preferences.h>
-#include <station_clock.h>
+#include "broadcaster/base/preferences.h"
+#include "broadcaster/base/station_clock.h"
 
 #include <QObject>
 #include <QString>

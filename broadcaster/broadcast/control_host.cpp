@@ -1,4 +1,4 @@
-#include "control_host.h"
+#include "broadcaster/broadcast/control_host.h"
 
 #include <QCoreApplication>
 #include <QDir>

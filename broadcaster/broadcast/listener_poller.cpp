@@ -1,6 +1,6 @@
-#include "listener_poller.h"
+#include "broadcaster/broadcast/listener_poller.h"
 
-#include <station_log.h>
+#include "broadcaster/base/station_log.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,9 +1,9 @@
-#include "on_air_model.h"
+#include "broadcaster/broadcast/on_air_model.h"
 
-#include "control_host.h"
+#include "broadcaster/broadcast/control_host.h"
 
-#include <nsv_format.h>
-#include <session.h>
+#include "nsv/nsv_format.h"
+#include "broadcaster/session/session.h"
 
 #include <QFile>
 

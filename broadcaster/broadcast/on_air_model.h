@@ -1,10 +1,10 @@
 #pragma once
 
-#include "broadcast_driver.h"
-#include "listener_poller.h"
-#include "play_queue.h"
+#include "broadcaster/broadcast/broadcast_driver.h"
+#include "broadcaster/broadcast/listener_poller.h"
+#include "broadcaster/broadcast/play_queue.h"
 
-#include <station_clock.h>
+#include "broadcaster/base/station_clock.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "play_queue.h"
+#include "broadcaster/broadcast/play_queue.h"
 
 #include <algorithm>
 

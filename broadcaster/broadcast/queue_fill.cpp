@@ -1,8 +1,8 @@
-#include "queue_fill.h"
+#include "broadcaster/broadcast/queue_fill.h"
 
-#include "play_queue.h"
+#include "broadcaster/broadcast/play_queue.h"
 
-#include <library.h>
+#include "broadcaster/session/library.h"
 
 #include <QDateTime>
 #include <QRandomGenerator>

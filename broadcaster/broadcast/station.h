@@ -1,12 +1,12 @@
 #pragma once
 
-#include "broadcast_driver.h"
-#include "control_host.h"
-#include "on_air_model.h"
-#include "play_queue.h"
+#include "broadcaster/broadcast/broadcast_driver.h"
+#include "broadcaster/broadcast/control_host.h"
+#include "broadcaster/broadcast/on_air_model.h"
+#include "broadcaster/broadcast/play_queue.h"
 
-#include <session.h>
-#include <station_clock.h>
+#include "broadcaster/session/session.h"
+#include "broadcaster/base/station_clock.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "api_access.h"
+#include "broadcaster/http/api_access.h"
 
 namespace http_api {
 

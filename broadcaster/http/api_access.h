@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api_token.h"
+#include "broadcaster/http/api_token.h"
 
 #include <QByteArray>
 #include <QHostAddress>

@@ -1,4 +1,4 @@
-#include "api_token.h"
+#include "broadcaster/http/api_token.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "connection_guard.h"
+#include "broadcaster/http/connection_guard.h"
 
-#include "api_access.h"
+#include "broadcaster/http/api_access.h"
 
 #include <QPointer>
 #include <QTcpSocket>

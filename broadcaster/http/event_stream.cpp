@@ -1,10 +1,10 @@
-#include "event_stream.h"
+#include "broadcaster/http/event_stream.h"
 
-#include "connection_guard.h"
-#include "station_json.h"
+#include "broadcaster/http/connection_guard.h"
+#include "broadcaster/http/station_json.h"
 
-#include <on_air_model.h>
-#include <station_log.h>
+#include "broadcaster/broadcast/on_air_model.h"
+#include "broadcaster/base/station_log.h"
 
 #include <QDateTime>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "http_options.h"
+#include "broadcaster/http/http_options.h"
 
 #include <QUrl>
 

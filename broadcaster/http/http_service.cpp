@@ -1,8 +1,8 @@
-#include "http_service.h"
+#include "broadcaster/http/http_service.h"
 
-#include "station_api.h"
+#include "broadcaster/http/station_api.h"
 
-#include <station_log.h>
+#include "broadcaster/base/station_log.h"
 
 namespace http_api {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http_options.h"
+#include "broadcaster/http/http_options.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
-#include "library_index.h"
+#include "broadcaster/http/library_index.h"
 
-#include <broadcast_driver.h>
-#include <session.h>
+#include "broadcaster/broadcast/broadcast_driver.h"
+#include "broadcaster/session/session.h"
 
-#include <station_log.h>
+#include "broadcaster/base/station_log.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

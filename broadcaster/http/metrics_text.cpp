@@ -1,7 +1,7 @@
-#include "metrics_text.h"
+#include "broadcaster/http/metrics_text.h"
 
-#include <on_air_model.h>
-#include <play_queue.h>
+#include "broadcaster/broadcast/on_air_model.h"
+#include "broadcaster/broadcast/play_queue.h"
 
 namespace http_api {
 namespace {

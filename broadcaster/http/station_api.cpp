@@ -1,13 +1,13 @@
-#include "station_api.h"
+#include "broadcaster/http/station_api.h"
 
-#include "connection_guard.h"
-#include "http_options.h"
-#include "metrics_text.h"
-#include "station_json.h"
+#include "broadcaster/http/connection_guard.h"
+#include "broadcaster/http/http_options.h"
+#include "broadcaster/http/metrics_text.h"
+#include "broadcaster/http/station_json.h"
 
-#include <station.h>
-#include <station_log.h>
-#include <station_version.h>
+#include "broadcaster/broadcast/station.h"
+#include "broadcaster/base/station_log.h"
+#include "generated/station_version.h"
 
 #include <QHttpServerRequest>
 #include <QJsonDocument>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "api_access.h"
-#include "event_stream.h"
-#include "library_index.h"
+#include "broadcaster/http/api_access.h"
+#include "broadcaster/http/event_stream.h"
+#include "broadcaster/http/library_index.h"
 
 #include <QAbstractHttpServer>
 #include <QHostAddress>

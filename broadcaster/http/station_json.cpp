@@ -1,8 +1,8 @@
-#include "station_json.h"
+#include "broadcaster/http/station_json.h"
 
-#include <on_air_model.h>
-#include <play_queue.h>
-#include <session_document.h>
+#include "broadcaster/broadcast/on_air_model.h"
+#include "broadcaster/broadcast/play_queue.h"
+#include "broadcaster/session/session_document.h"
 
 #include <QJsonArray>
 

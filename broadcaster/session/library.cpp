@@ -1,9 +1,9 @@
-#include "library.h"
+#include "broadcaster/session/library.h"
 
-#include "session_document.h"
-#include "xml_text_checks.h"
+#include "broadcaster/session/session_document.h"
+#include "broadcaster/session/xml_text_checks.h"
 
-#include <station_log.h>
+#include "broadcaster/base/station_log.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
-#include "session.h"
+#include "broadcaster/session/session.h"
 
-#include <station_log.h>
+#include "broadcaster/base/station_log.h"
 
 #include <QFileInfo>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "library.h"
-#include "session_document.h"
-#include "session_lock.h"
+#include "broadcaster/session/library.h"
+#include "broadcaster/session/session_document.h"
+#include "broadcaster/session/session_lock.h"
 
 #include <QObject>
 #include <QString>

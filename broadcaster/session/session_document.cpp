@@ -1,6 +1,6 @@
-#include "session_document.h"
+#include "broadcaster/session/session_document.h"
 
-#include "session_document_xml.h"
+#include "broadcaster/session/internal/session_document_xml.h"
 
 #include <QSaveFile>
 

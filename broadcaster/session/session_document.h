@@ -1,8 +1,8 @@
 #pragma once
 
-#include "session_settings.h"
+#include "broadcaster/session/session_settings.h"
 
-#include <station_version.h>
+#include "generated/station_version.h"
 
 #include <QString>
 #include <QStringList>

@@ -2,10 +2,10 @@
 // XML must be well-formed, every value usable as it is, and the sections,
 // settings, folders and entries complete.
 
-#include "session_document.h"
+#include "broadcaster/session/session_document.h"
 
-#include "session_document_xml.h"
-#include "xml_text_checks.h"
+#include "broadcaster/session/internal/session_document_xml.h"
+#include "broadcaster/session/xml_text_checks.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "session_lock.h"
+#include "broadcaster/session/session_lock.h"
 
 #include <QFileInfo>
 #include <QThread>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <station_settings.h>
+#include "broadcaster/base/station_settings.h"
 
 #include <QString>
 

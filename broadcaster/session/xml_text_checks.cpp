@@ -1,4 +1,4 @@
-#include "xml_text_checks.h"
+#include "broadcaster/session/xml_text_checks.h"
 
 #include <QByteArrayView>
 

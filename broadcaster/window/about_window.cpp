@@ -1,8 +1,8 @@
-#include "about_window.h"
+#include "broadcaster/window/about_window.h"
 
-#include "widget_names.h"
+#include "broadcaster/window/widget_names.h"
 
-#include <station_version.h>
+#include "generated/station_version.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "common_dialog.h"
+#include "broadcaster/window/common_dialog.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

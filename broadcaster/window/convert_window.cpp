@@ -1,9 +1,9 @@
-#include "convert_window.h"
+#include "broadcaster/window/convert_window.h"
 
-#include "widget_names.h"
+#include "broadcaster/window/widget_names.h"
 
-#include <library.h>
-#include <preferences.h>
+#include "broadcaster/session/library.h"
+#include "broadcaster/base/preferences.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <convert_import.h>
+#include "broadcaster/import/convert_import.h"
 
 #include <QWidget>
 

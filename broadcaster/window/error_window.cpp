@@ -1,8 +1,8 @@
-#include "error_window.h"
+#include "broadcaster/window/error_window.h"
 
-#include "widget_names.h"
+#include "broadcaster/window/widget_names.h"
 
-#include <line_breaks.h>
+#include "broadcaster/base/line_breaks.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

@@ -1,9 +1,9 @@
-#include "joiner_window.h"
+#include "broadcaster/window/joiner_window.h"
 
-#include "widget_names.h"
+#include "broadcaster/window/widget_names.h"
 
-#include <library_files.h>
-#include <station_log.h>
+#include "broadcaster/import/library_files.h"
+#include "broadcaster/base/station_log.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

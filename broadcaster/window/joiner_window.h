@@ -1,8 +1,8 @@
 #pragma once
 
-#include "common_dialog.h"
+#include "broadcaster/window/common_dialog.h"
 
-#include <nsv_joiner.h>
+#include "nsv/nsv_joiner.h"
 
 #include <QFutureWatcher>
 #include <QTimer>

@@ -1,6 +1,6 @@
-#include "library_model.h"
+#include "broadcaster/window/library_model.h"
 
-#include <library.h>
+#include "broadcaster/session/library.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "library_tree.h"
+#include "broadcaster/window/library_tree.h"
 
-#include "library_model.h"
-#include "widget_names.h"
+#include "broadcaster/window/library_model.h"
+#include "broadcaster/window/widget_names.h"
 
 #include <QKeyEvent>
 #include <QTreeView>

@@ -1,6 +1,6 @@
-#include "listener_chart.h"
+#include "broadcaster/window/listener_chart.h"
 
-#include "widget_names.h"
+#include "broadcaster/window/widget_names.h"
 
 #include <QAreaSeries>
 #include <QChart>

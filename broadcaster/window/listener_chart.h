@@ -1,6 +1,6 @@
 #pragma once
 
-#include <on_air_model.h>
+#include "broadcaster/broadcast/on_air_model.h"
 
 #include <QChartView>
 #include <QDateTime>

@@ -1,19 +1,19 @@
-#include "main_window.h"
+#include "broadcaster/window/main_window.h"
 
-#include "about_window.h"
-#include "convert_window.h"
-#include "error_window.h"
-#include "joiner_window.h"
-#include "library_tree.h"
-#include "queue_view.h"
-#include "settings_panel.h"
-#include "widget_names.h"
+#include "broadcaster/window/about_window.h"
+#include "broadcaster/window/convert_window.h"
+#include "broadcaster/window/error_window.h"
+#include "broadcaster/window/joiner_window.h"
+#include "broadcaster/window/library_tree.h"
+#include "broadcaster/window/queue_view.h"
+#include "broadcaster/window/settings_panel.h"
+#include "broadcaster/window/widget_names.h"
 
-#include <library_files.h>
-#include <library_importer.h>
-#include <line_breaks.h>
-#include <preferences.h>
-#include <station_log.h>
+#include "broadcaster/import/library_files.h"
+#include "broadcaster/import/library_importer.h"
+#include "broadcaster/base/line_breaks.h"
+#include "broadcaster/base/preferences.h"
+#include "broadcaster/base/station_log.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "common_dialog.h"
+#include "broadcaster/window/common_dialog.h"
 
-#include <station.h>
+#include "broadcaster/broadcast/station.h"
 
 #include <QLoggingCategory>
 #include <QMainWindow>

@@ -1,15 +1,15 @@
 // The main window's menus and panels: how they are laid out and which of
 // the window's operations each control triggers.
 
-#include "main_window.h"
+#include "broadcaster/window/main_window.h"
 
-#include "listener_chart.h"
-#include "on_air_strip.h"
-#include "widget_names.h"
+#include "broadcaster/window/listener_chart.h"
+#include "broadcaster/window/on_air_strip.h"
+#include "broadcaster/window/widget_names.h"
 
-#include <line_breaks.h>
-#include <preferences.h>
-#include <station_log.h>
+#include "broadcaster/base/line_breaks.h"
+#include "broadcaster/base/preferences.h"
+#include "broadcaster/base/station_log.h"
 
 #include <QAction>
 #include <QCheckBox>

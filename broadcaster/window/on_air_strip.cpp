@@ -1,8 +1,8 @@
-#include "on_air_strip.h"
+#include "broadcaster/window/on_air_strip.h"
 
-#include "widget_names.h"
+#include "broadcaster/window/widget_names.h"
 
-#include <on_air_model.h>
+#include "broadcaster/broadcast/on_air_model.h"
 
 #include <QGridLayout>
 #include <QLabel>

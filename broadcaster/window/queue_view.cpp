@@ -1,8 +1,8 @@
-#include "queue_view.h"
+#include "broadcaster/window/queue_view.h"
 
-#include "widget_names.h"
+#include "broadcaster/window/widget_names.h"
 
-#include <play_queue.h>
+#include "broadcaster/broadcast/play_queue.h"
 
 #include <QApplication>
 #include <QDropEvent>

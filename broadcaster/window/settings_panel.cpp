@@ -1,10 +1,10 @@
-#include "settings_panel.h"
+#include "broadcaster/window/settings_panel.h"
 
-#include "widget_names.h"
+#include "broadcaster/window/widget_names.h"
 
-#include <session_document.h>
-#include <station_log.h>
-#include <xml_text_checks.h>
+#include "broadcaster/session/session_document.h"
+#include "broadcaster/base/station_log.h"
+#include "broadcaster/session/xml_text_checks.h"
 
 #include <QCheckBox>
 #include <QEvent>

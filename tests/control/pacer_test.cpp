@@ -1,9 +1,9 @@
 // The pacer on its own: a recording sink and a clock that the test moves,
 // no sockets and no threads. Time jumps to the end of every wait.
 
-#include "nsv_fixtures.h"
+#include "tests/support/nsv_fixtures.h"
 
-#include <nsv_pacer.h>
+#include "control/nsv_pacer.h"
 
 #include <gtest/gtest.h>
 

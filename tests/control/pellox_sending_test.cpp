@@ -1,7 +1,7 @@
 // The control sending videos: refusals, stops from any thread, servers that
 // stop or pause reading, and a host thread that blocks.
 
-#include "pellox_test_support.h"
+#include "tests/control/pellox_test_support.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

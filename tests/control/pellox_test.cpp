@@ -1,9 +1,9 @@
 // The control's login, its settings and the title connection, against the
 // fake server on loopback.
 
-#include "pellox_test_support.h"
+#include "tests/control/pellox_test_support.h"
 
-#include <title_connection.h>
+#include "control/title_connection.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

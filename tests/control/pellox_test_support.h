@@ -3,12 +3,12 @@
 // The control against the fake server on loopback. Its sending thread paces
 // by a clock that runs twenty times faster than real time.
 
-#include "fake_shoutcast_server.h"
-#include "fast_clock.h"
-#include "nsv_fixtures.h"
-#include "wait_until.h"
+#include "tests/support/fake_shoutcast_server.h"
+#include "tests/support/fast_clock.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/wait_until.h"
 
-#include <pellox.h>
+#include "control/pellox.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The control as a host sees it: found by its programmatic name next to the
 // executable and driven only by name, through ControlHost.
 
-#include "fake_shoutcast_server.h"
-#include "nsv_fixtures.h"
-#include "wait_until.h"
+#include "tests/support/fake_shoutcast_server.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/wait_until.h"
 
-#include <control_host.h>
+#include "broadcaster/broadcast/control_host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include <protocol_text.h>
+#include "control/protocol_text.h"
 
 #include <gtest/gtest.h>
 

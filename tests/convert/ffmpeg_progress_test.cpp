@@ -1,9 +1,9 @@
 // The progress reader on what a real ffmpeg writes, fed in small pieces as
 // a pipe may deliver it.
 
-#include "media_tools.h"
+#include "tests/support/media_tools.h"
 
-#include <ffmpeg_progress.h>
+#include "convert/ffmpeg_progress.h"
 
 #include <gtest/gtest.h>
 

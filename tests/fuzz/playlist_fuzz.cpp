@@ -1,6 +1,6 @@
 // Fuzzes the playlist reader with the input as an .m3u, .m3u8 or .pls file.
 
-#include <playlist_file.h>
+#include "broadcaster/import/playlist_file.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,8 +2,8 @@
 // what a save writes, with the same entries, keys, folders, settings and
 // statistics, and be written the same; an import into it must load too.
 
-#include <library.h>
-#include <session_document.h>
+#include "broadcaster/session/library.h"
+#include "broadcaster/session/session_document.h"
 
 #include <cstdio>
 #include <cstdlib>

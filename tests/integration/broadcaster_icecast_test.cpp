@@ -2,11 +2,11 @@
 // session of real NSV videos, a listener that decodes what it receives, the
 // now-playing title and the play counts in the session file.
 
-#include "icecast_server.h"
-#include "nsv_fixtures.h"
-#include "run_tool.h"
-#include "station_session.h"
-#include "wait_until.h"
+#include "tests/integration/icecast_server.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/integration/run_tool.h"
+#include "tests/integration/station_session.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 

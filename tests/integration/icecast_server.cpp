@@ -1,6 +1,6 @@
-#include "icecast_server.h"
+#include "tests/integration/icecast_server.h"
 
-#include "wait_until.h"
+#include "tests/support/wait_until.h"
 
 #include <QFile>
 #include <QFileInfo>

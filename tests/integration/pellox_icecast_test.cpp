@@ -1,10 +1,10 @@
 // The control against a real Icecast with a Shoutcast mount.
 
-#include "icecast_server.h"
-#include "run_tool.h"
-#include "wait_until.h"
+#include "tests/integration/icecast_server.h"
+#include "tests/integration/run_tool.h"
+#include "tests/support/wait_until.h"
 
-#include <pellox.h>
+#include "control/pellox.h"
 
 #include <gtest/gtest.h>
 

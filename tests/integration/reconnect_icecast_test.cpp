@@ -3,14 +3,14 @@
 // on the same ports. The station must be back on the air by itself, count
 // only whole plays, log what happened, and end cleanly on SIGTERM.
 
-#include "icecast_server.h"
-#include "nsv_fixtures.h"
-#include "run_tool.h"
-#include "station_session.h"
-#include "stream_listener.h"
-#include "wait_until.h"
+#include "tests/integration/icecast_server.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/integration/run_tool.h"
+#include "tests/integration/station_session.h"
+#include "tests/integration/stream_listener.h"
+#include "tests/support/wait_until.h"
 
-#include <session_document.h>
+#include "broadcaster/session/session_document.h"
 
 #include <gtest/gtest.h>
 

@@ -3,12 +3,12 @@
 // relay decodes what it receives. When the master restarts, the relay picks
 // the stream up again by itself.
 
-#include "icecast_server.h"
-#include "nsv_fixtures.h"
-#include "run_tool.h"
-#include "station_session.h"
-#include "stream_listener.h"
-#include "wait_until.h"
+#include "tests/integration/icecast_server.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/integration/run_tool.h"
+#include "tests/integration/station_session.h"
+#include "tests/integration/stream_listener.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 

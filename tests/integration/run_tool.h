@@ -1,7 +1,7 @@
 #pragma once
 
-#include "media_tools.h"
-#include "nsv_fixtures.h"
+#include "tests/support/media_tools.h"
+#include "tests/support/nsv_fixtures.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,12 +3,12 @@
 // A listener on an Icecast mount, and the check that what it heard is a
 // decodable NSV stream.
 
-#include "icecast_server.h"
-#include "nsv_fixtures.h"
-#include "media_tools.h"
-#include "wait_until.h"
+#include "tests/integration/icecast_server.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/media_tools.h"
+#include "tests/support/wait_until.h"
 
-#include <nsv_joiner.h>
+#include "nsv/nsv_joiner.h"
 
 #include <gtest/gtest.h>
 

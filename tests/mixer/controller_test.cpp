@@ -2,14 +2,14 @@
 // expander, layout, overlays with their rotation, and the title push to a
 // local HTTP listener.
 
-#include "fake_player.h"
-#include "nsv_fixtures.h"
-#include "wait_until.h"
+#include "tests/mixer/fake_player.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/wait_until.h"
 
-#include <controller_window.h>
-#include <mixer_app.h>
-#include <player_options_dialog.h>
-#include <video_window.h>
+#include "mixer/controller_window.h"
+#include "mixer/mixer_app.h"
+#include "mixer/player_options_dialog.h"
+#include "mixer/video_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include <m3u_playlist.h>
-#include <mixer_rules.h>
+#include "mixer/m3u_playlist.h"
+#include "mixer/mixer_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,13 @@
 // resumes, its tags come back, and an .m3u playlist steps both ways. Kestrin
 // as a whole lists and plays an MP4 copied into its folder while it runs.
 
-#include "nsv_fixtures.h"
-#include "wait_until.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/wait_until.h"
 
-#include <controller_window.h>
-#include <mixer_app.h>
-#include <qt_media_player.h>
-#include <video_window.h>
+#include "mixer/controller_window.h"
+#include "mixer/mixer_app.h"
+#include "mixer/qt_media_player.h"
+#include "mixer/video_window.h"
 
 #include <gtest/gtest.h>
 

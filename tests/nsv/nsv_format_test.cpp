@@ -1,5 +1,5 @@
-#include <elementary_streams.h>
-#include <nsv_format.h>
+#include "nsv/elementary_streams.h"
+#include "nsv/nsv_format.h"
 
 #include <gtest/gtest.h>
 

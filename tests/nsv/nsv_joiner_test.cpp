@@ -1,11 +1,11 @@
 // Joining NSV files: frame reading, format checks, audio offsets, and real
 // files made by nsv-make checked with ffprobe.
 
-#include "file_size_limit.h"
-#include "nsv_fixtures.h"
+#include "tests/support/file_size_limit.h"
+#include "tests/support/nsv_fixtures.h"
 
-#include <nsv_format.h>
-#include <nsv_joiner.h>
+#include "nsv/nsv_format.h"
+#include "nsv/nsv_joiner.h"
 
 #include <gtest/gtest.h>
 

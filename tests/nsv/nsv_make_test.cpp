@@ -1,8 +1,8 @@
 // nsv-make end to end: ffmpeg encodes, our writer muxes, ffprobe and ffmpeg
 // must read and decode every frame.
 
-#include "media_tools.h"
-#include "nsv_fixtures.h"
+#include "tests/support/media_tools.h"
+#include "tests/support/nsv_fixtures.h"
 
 #include <gtest/gtest.h>
 

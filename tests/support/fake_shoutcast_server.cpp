@@ -1,4 +1,4 @@
-#include "fake_shoutcast_server.h"
+#include "tests/support/fake_shoutcast_server.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "media_tools.h"
+#include "tests/support/media_tools.h"
 
 #include <QProcess>
 

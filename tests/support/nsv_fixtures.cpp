@@ -1,6 +1,6 @@
-#include "nsv_fixtures.h"
+#include "tests/support/nsv_fixtures.h"
 
-#include <nsv_format.h>
+#include "nsv/nsv_format.h"
 
 #include <gtest/gtest.h>
 

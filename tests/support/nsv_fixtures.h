@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "qt_print.h"
+#include "tests/support/qt_print.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,10 +1,10 @@
 // How far behind the station a browser viewer plays, over three minutes of
 // short videos: with real-time pacing it must stay where it started.
 
-#include "page_probe.h"
-#include "wait_until.h"
-#include "web_driver.h"
-#include "web_station.h"
+#include "tests/web/page_probe.h"
+#include "tests/support/wait_until.h"
+#include "tests/web/web_driver.h"
+#include "tests/web/web_station.h"
 
 #include <gtest/gtest.h>
 

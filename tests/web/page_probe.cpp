@@ -1,4 +1,4 @@
-#include "page_probe.h"
+#include "tests/web/page_probe.h"
 
 #include <QJsonArray>
 

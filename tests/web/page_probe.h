@@ -1,6 +1,6 @@
 #pragma once
 
-#include "web_driver.h"
+#include "tests/web/web_driver.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "web_driver.h"
+#include "tests/web/web_driver.h"
 
-#include "wait_until.h"
+#include "tests/support/wait_until.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

@@ -3,10 +3,10 @@
 // loopback: it plays, follows the station's videos and titles, lets viewers
 // join mid-stream, and comes back by itself after the station is dropped.
 
-#include "page_probe.h"
-#include "wait_until.h"
-#include "web_driver.h"
-#include "web_station.h"
+#include "tests/web/page_probe.h"
+#include "tests/support/wait_until.h"
+#include "tests/web/web_driver.h"
+#include "tests/web/web_station.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "web_station.h"
+#include "tests/web/web_station.h"
 
-#include "media_tools.h"
-#include "nsv_fixtures.h"
-#include "station_session.h"
-#include "wait_until.h"
+#include "tests/support/media_tools.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/integration/station_session.h"
+#include "tests/support/wait_until.h"
 
 #include <QFile>
 #include <QJsonArray>

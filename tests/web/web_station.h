@@ -1,6 +1,6 @@
 #pragma once
 
-#include "icecast_server.h"
+#include "tests/integration/icecast_server.h"
 
 #include <QByteArray>
 #include <QJsonObject>

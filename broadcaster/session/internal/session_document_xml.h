@@ -4,7 +4,7 @@
 // document's own code shares. Only that code and tests that must damage a
 // document in memory include this.
 
-#include "session_document.h"
+#include "broadcaster/session/session_document.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // The broadcast driver with no window: what it plays, counts, skips and
 // reports, and how it logs in, stops and reconnects.
 
-#include "driver_test_support.h"
+#include "tests/broadcaster/broadcast/driver_test_support.h"
 
 #include <QPushButton>
 

@@ -5,14 +5,14 @@
 // run on a clock twenty times faster than real time; the control sends short
 // videos in real time.
 
-#include "fake_shoutcast_server.h"
-#include "fast_clock.h"
-#include "nsv_fixtures.h"
-#include "session_files.h"
-#include "wait_until.h"
+#include "tests/support/fake_shoutcast_server.h"
+#include "tests/support/fast_clock.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/broadcaster/support/session_files.h"
+#include "tests/support/wait_until.h"
 
-#include <broadcast_driver.h>
-#include <station.h>
+#include "broadcaster/broadcast/broadcast_driver.h"
+#include "broadcaster/broadcast/station.h"
 
 #include <gtest/gtest.h>
 

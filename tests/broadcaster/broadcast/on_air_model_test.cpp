@@ -1,9 +1,9 @@
 // What the air is doing, as the driver's signals and the server's status
 // page tell it: the station on the fake server, its waits on the fast clock.
 
-#include "driver_test_support.h"
+#include "tests/broadcaster/broadcast/driver_test_support.h"
 
-#include <on_air_model.h>
+#include "broadcaster/broadcast/on_air_model.h"
 
 using namespace broadcaster_testing;
 

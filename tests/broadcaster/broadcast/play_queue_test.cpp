@@ -1,6 +1,6 @@
 // The play queue's moves and removals around the item on the air.
 
-#include <play_queue.h>
+#include "broadcaster/broadcast/play_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The random top-up of the play queue over the library model.
 
-#include <library.h>
-#include <play_queue.h>
-#include <queue_fill.h>
-#include <session_document.h>
+#include "broadcaster/session/library.h"
+#include "broadcaster/broadcast/play_queue.h"
+#include "broadcaster/broadcast/queue_fill.h"
+#include "broadcaster/session/session_document.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Who may read and change through the HTTP API, and what a client that
 // sends too much or the wrong thing is told.
 
-#include "station_api_test_support.h"
+#include "tests/broadcaster/http/station_api_test_support.h"
 
-#include <api_access.h>
-#include <api_token.h>
-#include <connection_guard.h>
+#include "broadcaster/http/api_access.h"
+#include "broadcaster/http/api_token.h"
+#include "broadcaster/http/connection_guard.h"
 
 #include <QTcpSocket>
 

@@ -1,10 +1,10 @@
 // tarvik-plus with --http, as started on a server with no screen.
 
-#include "fake_shoutcast_server.h"
-#include "http_test_client.h"
-#include "nsv_fixtures.h"
-#include "session_files.h"
-#include "wait_until.h"
+#include "tests/support/fake_shoutcast_server.h"
+#include "tests/broadcaster/http/http_test_client.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/broadcaster/support/session_files.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "http_test_client.h"
+#include "tests/broadcaster/http/http_test_client.h"
 
-#include "wait_until.h"
+#include "tests/support/wait_until.h"
 
 #include <QJsonDocument>
 #include <QMutex>

@@ -2,7 +2,7 @@
 // the models hold, what it changes goes through the same models as the
 // window's buttons, and its events and metrics follow what happened.
 
-#include "station_api_test_support.h"
+#include "tests/broadcaster/http/station_api_test_support.h"
 
 #include <QJsonArray>
 #include <QProcess>

@@ -3,10 +3,10 @@
 // The HTTP API of a station on the fake server (the driver's fixture), with
 // a token file and one allowed origin, reached over loopback.
 
-#include "driver_test_support.h"
-#include "http_test_client.h"
+#include "tests/broadcaster/broadcast/driver_test_support.h"
+#include "tests/broadcaster/http/http_test_client.h"
 
-#include <station_api.h>
+#include "broadcaster/http/station_api.h"
 
 #include <QFile>
 

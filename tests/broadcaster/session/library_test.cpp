@@ -1,10 +1,10 @@
 // The library model over a real session document: the nodes it keeps, the
 // keys it hands out and what a removal does to the file.
 
-#include "nsv_fixtures.h"
+#include "tests/support/nsv_fixtures.h"
 
-#include <library.h>
-#include <session_document.h>
+#include "broadcaster/session/library.h"
+#include "broadcaster/session/session_document.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The session file format, the load checks and the queries, on real files.
 
-#include "file_size_limit.h"
-#include "nsv_fixtures.h"
+#include "tests/support/file_size_limit.h"
+#include "tests/support/nsv_fixtures.h"
 
-#include <library.h>
-#include <session.h>
-#include <session_document.h>
-#include <session_document_xml.h>
+#include "broadcaster/session/library.h"
+#include "broadcaster/session/session.h"
+#include "broadcaster/session/session_document.h"
+#include "broadcaster/session/internal/session_document_xml.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "session_files.h"
+#include "tests/broadcaster/support/session_files.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "broadcaster_test_support.h"
+#include "tests/broadcaster/window/broadcaster_test_support.h"
 
 
 namespace broadcaster_testing {

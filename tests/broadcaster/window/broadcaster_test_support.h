@@ -1,12 +1,12 @@
 #pragma once
 
-#include "nsv_fixtures.h"
-#include "session_files.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/broadcaster/support/session_files.h"
 
-#include <error_window.h>
-#include <library_tree.h>
-#include <main_window.h>
-#include <station.h>
+#include "broadcaster/window/error_window.h"
+#include "broadcaster/window/library_tree.h"
+#include "broadcaster/window/main_window.h"
+#include "broadcaster/broadcast/station.h"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,13 @@
 // made by ffmpeg here, converted by the real pipeline, imported into the
 // open session.
 
-#include "broadcaster_test_support.h"
-#include "media_tools.h"
-#include "nsv_fixtures.h"
-#include "wait_until.h"
+#include "tests/broadcaster/window/broadcaster_test_support.h"
+#include "tests/support/media_tools.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/wait_until.h"
 
-#include <convert_window.h>
-#include <library_tree.h>
+#include "broadcaster/window/convert_window.h"
+#include "broadcaster/window/library_tree.h"
 
 #include <QAction>
 #include <QComboBox>

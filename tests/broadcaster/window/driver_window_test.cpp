@@ -1,11 +1,11 @@
 // The broadcast driver under the main window: its buttons and menus while a
 // broadcast runs, and the window's view of the air.
 
-#include "broadcaster_test_support.h"
-#include "driver_test_support.h"
+#include "tests/broadcaster/window/broadcaster_test_support.h"
+#include "tests/broadcaster/broadcast/driver_test_support.h"
 
-#include <listener_chart.h>
-#include <preferences.h>
+#include "broadcaster/window/listener_chart.h"
+#include "broadcaster/base/preferences.h"
 
 #include <QComboBox>
 #include <QLineSeries>

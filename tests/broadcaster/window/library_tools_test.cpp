@@ -1,12 +1,12 @@
 // The Library tab's imports, the Shoutcast tab's settings and the joiner
 // window, driven through the main window.
 
-#include "broadcaster_test_support.h"
-#include "wait_until.h"
+#include "tests/broadcaster/window/broadcaster_test_support.h"
+#include "tests/support/wait_until.h"
 
-#include <joiner_window.h>
-#include <library_tree.h>
-#include <session_document_xml.h>
+#include "broadcaster/window/joiner_window.h"
+#include "broadcaster/window/library_tree.h"
+#include "broadcaster/session/internal/session_document_xml.h"
 
 #include <QAction>
 #include <QApplication>

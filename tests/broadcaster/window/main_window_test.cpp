@@ -1,12 +1,12 @@
 // The main window driven as an operator would: menus, tabs, clicks and keys.
 
-#include "broadcaster_test_support.h"
-#include "nsv_fixtures.h"
+#include "tests/broadcaster/window/broadcaster_test_support.h"
+#include "tests/support/nsv_fixtures.h"
 
-#include <error_window.h>
-#include <library_tree.h>
-#include <main_window.h>
-#include <queue_view.h>
+#include "broadcaster/window/error_window.h"
+#include "broadcaster/window/library_tree.h"
+#include "broadcaster/window/main_window.h"
+#include "broadcaster/window/queue_view.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // queue's buttons and drags around the video on the air, the library
 // search, the window's size and shortcuts, the panels of the air.
 
-#include "broadcaster_test_support.h"
+#include "tests/broadcaster/window/broadcaster_test_support.h"
 
-#include <convert_window.h>
-#include <library_tree.h>
-#include <queue_view.h>
+#include "broadcaster/window/convert_window.h"
+#include "broadcaster/window/library_tree.h"
+#include "broadcaster/window/queue_view.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -20,7 +20,7 @@
 #include <QMimeData>
 #include <QPushButton>
 
-#include <preferences.h>
+#include "broadcaster/base/preferences.h"
 
 using namespace broadcaster_testing;
 

@@ -1,8 +1,8 @@
 // Reading playlists: size limit, devices, .pls numbers, text encodings.
 
-#include "nsv_fixtures.h"
+#include "tests/support/nsv_fixtures.h"
 
-#include <playlist_file.h>
+#include "broadcaster/import/playlist_file.h"
 
 #include <gtest/gtest.h>
 

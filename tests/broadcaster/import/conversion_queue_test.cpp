@@ -1,12 +1,12 @@
 // The conversion queue end to end: real ffmpeg and ffprobe on short videos
 // made here, checked by decoding what comes out.
 
-#include "file_size_limit.h"
-#include "media_tools.h"
-#include "nsv_fixtures.h"
-#include "wait_until.h"
+#include "tests/support/file_size_limit.h"
+#include "tests/support/media_tools.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/wait_until.h"
 
-#include <conversion_queue.h>
+#include "broadcaster/import/conversion_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "library_files.h"
+#include "broadcaster/import/library_files.h"
 
 namespace library_files {
 

@@ -1,9 +1,9 @@
 // The session lock between real processes: a live holder refuses others and
 // is named; the lock of a killed one is taken over.
 
-#include "nsv_fixtures.h"
+#include "tests/support/nsv_fixtures.h"
 
-#include <session_lock.h>
+#include "broadcaster/session/session_lock.h"
 
 #include <gtest/gtest.h>
 

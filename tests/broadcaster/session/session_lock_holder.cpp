@@ -2,7 +2,7 @@
 // and holds it until killed. Named like the broadcaster, whose lock it
 // stands in for.
 
-#include <session_lock.h>
+#include "broadcaster/session/session_lock.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <encoding_settings.h>
+#include "convert/encoding_settings.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "import_manifest.h"
+#include "broadcaster/import/import_manifest.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -2,11 +2,11 @@
 // next queue clears the working folder it leaves, since its owner is gone.
 // A folder of no known owner is cleared once it is old.
 
-#include "nsv_fixtures.h"
-#include "wait_until.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/wait_until.h"
 
-#include <conversion_queue.h>
-#include <output_files.h>
+#include "broadcaster/import/conversion_queue.h"
+#include "convert/output_files.h"
 
 #include <gtest/gtest.h>
 

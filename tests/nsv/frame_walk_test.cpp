@@ -1,9 +1,9 @@
 // The frame walk that the pacer counts with, fed in pieces as the pacer does.
 
-#include "nsv_fixtures.h"
+#include "tests/support/nsv_fixtures.h"
 
-#include <nsv_format.h>
-#include <nsv_frame_walk.h>
+#include "nsv/nsv_format.h"
+#include "nsv/nsv_frame_walk.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // each of its users meets: the Library tab's dialog, playlists, the
 // converter's inputs and outputs, the joiner's file list.
 
-#include <library_files.h>
+#include "broadcaster/import/library_files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "conversion_queue.h"
+#include "broadcaster/import/conversion_queue.h"
 
-#include <library_files.h>
-#include <scoped_value.h>
-#include <station_log.h>
+#include "broadcaster/import/library_files.h"
+#include "broadcaster/base/scoped_value.h"
+#include "broadcaster/base/station_log.h"
 
-#include <file_kinds.h>
-#include <output_files.h>
+#include "convert/file_kinds.h"
+#include "convert/output_files.h"
 
 #include <QCollator>
 #include <QDir>

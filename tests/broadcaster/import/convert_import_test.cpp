@@ -1,13 +1,13 @@
 // Converted videos into a real session document's library: what a session
 // cannot keep is cleaned or refused, and a refused conversion leaves no file.
 
-#include "media_tools.h"
-#include "nsv_fixtures.h"
-#include "wait_until.h"
+#include "tests/support/media_tools.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/wait_until.h"
 
-#include <convert_import.h>
-#include <library.h>
-#include <session_document.h>
+#include "broadcaster/import/convert_import.h"
+#include "broadcaster/session/library.h"
+#include "broadcaster/session/session_document.h"
 
 #include <gtest/gtest.h>
 

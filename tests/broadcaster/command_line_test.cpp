@@ -1,10 +1,10 @@
 // tarvik-plus as started from a shell.
 
-#include "broadcaster_test_support.h"
-#include "fake_shoutcast_server.h"
-#include "media_tools.h"
-#include "nsv_fixtures.h"
-#include "wait_until.h"
+#include "tests/broadcaster/window/broadcaster_test_support.h"
+#include "tests/support/fake_shoutcast_server.h"
+#include "tests/support/media_tools.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 

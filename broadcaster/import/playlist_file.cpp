@@ -1,8 +1,8 @@
-#include "playlist_file.h"
+#include "broadcaster/import/playlist_file.h"
 
-#include "xml_text_checks.h"
+#include "broadcaster/session/xml_text_checks.h"
 
-#include <library_files.h>
+#include "broadcaster/import/library_files.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
-#include "convert_import.h"
+#include "broadcaster/import/convert_import.h"
 
-#include <file_kinds.h>
-#include <library.h>
-#include <library_files.h>
-#include <preferences.h>
-#include <station_log.h>
+#include "convert/file_kinds.h"
+#include "broadcaster/session/library.h"
+#include "broadcaster/import/library_files.h"
+#include "broadcaster/base/preferences.h"
+#include "broadcaster/base/station_log.h"
 
 #include <QDir>
 #include <QFile>

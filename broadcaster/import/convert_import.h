@@ -1,9 +1,9 @@
 #pragma once
 
-#include "conversion_queue.h"
-#include "import_manifest.h"
+#include "broadcaster/import/conversion_queue.h"
+#include "broadcaster/import/import_manifest.h"
 
-#include <encoding_settings.h>
+#include "convert/encoding_settings.h"
 
 #include <QObject>
 #include <QString>

@@ -1,11 +1,11 @@
-#include "import_command.h"
+#include "broadcaster/import/import_command.h"
 
-#include "convert_import.h"
+#include "broadcaster/import/convert_import.h"
 
-#include <library_files.h>
-#include <playlist_file.h>
-#include <session.h>
-#include <station_log.h>
+#include "broadcaster/import/library_files.h"
+#include "broadcaster/import/playlist_file.h"
+#include "broadcaster/session/session.h"
+#include "broadcaster/base/station_log.h"
 
 #include <QEventLoop>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 // tarvik-plus --import as a server runs it: inputs that are no regular file,
 // links in a circle, and an import killed outright and run again.
 
-#include "media_tools.h"
-#include "nsv_fixtures.h"
-#include "wait_until.h"
+#include "tests/support/media_tools.h"
+#include "tests/support/nsv_fixtures.h"
+#include "tests/support/wait_until.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <encoding_settings.h>
-#include <video_conversion.h>
+#include "convert/encoding_settings.h"
+#include "convert/video_conversion.h"
 
 #include <QObject>
 #include <QString>

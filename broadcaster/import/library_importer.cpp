@@ -1,9 +1,9 @@
-#include "library_importer.h"
+#include "broadcaster/import/library_importer.h"
 
-#include "library.h"
-#include "playlist_file.h"
+#include "broadcaster/session/library.h"
+#include "broadcaster/import/playlist_file.h"
 
-#include <library_files.h>
+#include "broadcaster/import/library_files.h"
 
 #include <QDir>
 #include <QFileInfo>
