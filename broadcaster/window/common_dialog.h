@@ -18,7 +18,7 @@ public:
   using Answer = std::function<void(const QString &chosen)>;
   // Opens a dialog, returns at once and calls answer once, later.
   using Chooser = std::function<void(Mode mode, const QString &filter, const QString &current_name, Answer answer)>;
-  // True once a file was chosen (fileName() then holds it), false on cancel.
+  // True once a file was chosen (fullFileName() then holds it), false on cancel.
   using Done = std::function<void(bool chosen)>;
 
   CommonDialog();
@@ -36,7 +36,7 @@ public:
   void chooseFolder(const QString &start_folder, std::function<void(const QString &folder)> done);
   bool isOpen() const { return open_request_ != 0; }
 
-  QString fileName() const { return file_name_; }
+  QString fullFileName() const { return file_name_; }
   // The file's name without its folder.
   QString fileTitle() const;
 

@@ -178,7 +178,7 @@ void JoinerWindow::join() {
   // A cancelled dialog joins nothing and needs no message.
   dialog_.showSave([this, inputs](bool chosen) {
     if (chosen && !isJoining()) {
-      startJoin(inputs, dialog_.fileName());
+      startJoin(inputs, dialog_.fullFileName());
     }
   });
 }

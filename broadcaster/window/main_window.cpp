@@ -286,13 +286,13 @@ void MainWindow::loadVideo() {
   if (refuseWithoutFolder(importFolder())) {
     return;
   }
-  const QString remembered = dialog_.fileName();
+  const QString remembered = dialog_.fullFileName();
   dialog_.setFilter(QStringLiteral("Nullsoft Streaming Video (*.nsv)|*.nsv|Playlists (*.m3u, *.pls)|*.m3u;*.pls|"
                                    "All (*.nsv, *.m3u, *.pls)|*.nsv;*.m3u;*.pls"));
   dialog_.showOpen([this, remembered](bool chosen) {
     // The file the dialog already held (the one imported last) is not imported again.
-    if (chosen && dialog_.fileName() != remembered) {
-      importChosenFile(dialog_.fileName(), dialog_.fileTitle());
+    if (chosen && dialog_.fullFileName() != remembered) {
+      importChosenFile(dialog_.fullFileName(), dialog_.fileTitle());
     }
   });
 }
@@ -334,7 +334,7 @@ void MainWindow::loadFolder() {
   if (refuseWithoutFolder(importFolder())) {
     return;
   }
-  dialog_.chooseFolder(QFileInfo(dialog_.fileName()).absolutePath(), [this](const QString &folder) {
+  dialog_.chooseFolder(QFileInfo(dialog_.fullFileName()).absolutePath(), [this](const QString &folder) {
     if (folder.isEmpty()) {
       return;
     }
@@ -382,18 +382,18 @@ void MainWindow::runSessionCommand(CommonDialog::Mode mode) {
   if (refuseDuringBroadcast()) {
     return;
   }
-  const QString remembered = dialog_.fileName();
+  const QString remembered = dialog_.fullFileName();
   dialog_.setFilter(QStringLiteral("Session files (*.xml)|*.xml"));
   auto chosen = [this, mode, remembered](bool chosen) {
     // The name the dialog already held changes nothing either; and what
     // started while it was open still refuses.
-    if (!chosen || dialog_.fileName() == remembered || refuseDuringBroadcast()) {
+    if (!chosen || dialog_.fullFileName() == remembered || refuseDuringBroadcast()) {
       return;
     }
     if (mode == CommonDialog::Mode::Save) {
-      NewSession(dialog_.fileName());
+      NewSession(dialog_.fullFileName());
     } else {
-      LoadSession(dialog_.fileName());
+      LoadSession(dialog_.fullFileName());
     }
   };
   if (mode == CommonDialog::Mode::Save) {

@@ -419,7 +419,7 @@ TEST(CommonDialogTest, OpensWithoutALoopAndTellsACancelByItsResult) {
   shown->selectFile(file);
   static_cast<QDialog *>(shown)->accept();
   EXPECT_EQ(answers, QList<bool>{true});
-  EXPECT_EQ(dialog.fileName(), file);
+  EXPECT_EQ(dialog.fullFileName(), file);
 
   // It opens on the name it returned; a cancel keeps that name.
   dialog.showOpen([&](bool chosen) { answers << chosen; });
@@ -428,7 +428,7 @@ TEST(CommonDialogTest, OpensWithoutALoopAndTellsACancelByItsResult) {
   EXPECT_EQ(shown->selectedFiles(), QStringList{file});
   shown->reject();
   EXPECT_EQ(answers, (QList<bool>{true, false}));
-  EXPECT_EQ(dialog.fileName(), file);
+  EXPECT_EQ(dialog.fullFileName(), file);
 
   EXPECT_EQ(CommonDialog::toQtFilter(QStringLiteral("Nullsoft Streaming Video (*.nsv)|*.nsv|Playlists (*.m3u, *.pls)|"
                                                     "*.m3u;*.pls|All|*.nsv;*.m3u;*.pls")),
