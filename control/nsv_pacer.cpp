@@ -91,6 +91,11 @@ std::int64_t StreamSchedule::lateMs(std::uint32_t now_ms, double frame_offset_ms
   return static_cast<std::int64_t>(std::floor(since_origin_ms - (video_start_ms_ + frame_offset_ms)));
 }
 
+void StreamSchedule::postpone(std::int64_t by_ms) {
+  origin_ms_ += static_cast<std::uint32_t>(by_ms);
+  postponed_ms_ += by_ms;
+}
+
 void StreamSchedule::advance(double video_ms) {
   video_start_ms_ += video_ms;
   // Whole hours move into the origin: exact in integer milliseconds, and the
@@ -222,6 +227,10 @@ PaceStep NsvPacer::advance(std::uint32_t now_ms, PacerSink &sink) {
     if (mode_ == PacingMode::RealTime && block_frames_ > 0) {
       // The first frame that begins in this block sets when it may leave.
       const double first_frame_ms = static_cast<double>(framesCounted() - block_frames_) * 1000.0 / frames_per_second_;
+      const std::int64_t late_ms = schedule_.lateMs(now_ms, first_frame_ms);
+      if (late_ms > kMaxCatchUpMs) {
+        schedule_.postpone(late_ms - kMaxCatchUpMs);
+      }
       const std::uint32_t due_ms = schedule_.dueMs(first_frame_ms);
       if (!hasPassed(now_ms + kRealTimeBatchMs, due_ms)) {
         step.kind = PaceStep::Kind::WaitUntil;

@@ -33,6 +33,10 @@ inline constexpr std::uint32_t kRealTimeLeadMs = 2000;
 // Frames due this soon go with the ones due now: a few sends a second
 // instead of one per frame, each a little ahead of its time.
 inline constexpr std::uint32_t kRealTimeBatchMs = 200;
+// A real-time stream later than this is not caught up beyond it: after a
+// long stall the rest of the video would otherwise leave in one burst that
+// the server's listeners cannot take. The schedule moves on instead.
+inline constexpr std::int64_t kMaxCatchUpMs = 10000;
 
 // Where sending starts and which frame-rate byte the first sync header holds.
 struct SyncSearchResult {
@@ -74,11 +78,16 @@ public:
   std::int64_t lateMs(std::uint32_t now_ms, double frame_offset_ms) const;
   // The next video starts where this one's sent frames ended.
   void advance(double video_ms);
+  // Moves the schedule later: what was late by more than can be caught up.
+  void postpone(std::int64_t by_ms);
+  // How much later than first planned the schedule now runs.
+  std::int64_t postponedMs() const { return postponed_ms_; }
 
 private:
   bool started_ = false;
   std::uint32_t origin_ms_ = 0;
   double video_start_ms_ = 0.0;
+  std::int64_t postponed_ms_ = 0;
 };
 
 // What the pacer sends into: the source connection.
@@ -134,6 +143,9 @@ public:
   // In the hold rule the schedule only measures: it starts afresh with a
   // video that begins on time and runs on from a video that ended late.
   std::int64_t lateMs(std::uint32_t now_ms) const;
+  // Late, and what the schedule was postponed by since the connection began:
+  // how much later than planned listeners get the stream.
+  std::int64_t behindMs(std::uint32_t now_ms) const { return lateMs(now_ms) + schedule_.postponedMs(); }
   // Stream time of the frames sent, in milliseconds.
   double sentVideoMs() const;
 

@@ -123,6 +123,7 @@ void SourceConnection::open(quint64 connection, const LoginSettings &settings) {
   stream_taken_ = false;
   settling_ = false;
   closed_after_login_ = false;
+  next_late_report_ms_ = kLateReportMs;
   reported_late_ = false;
   schedule_ = StreamSchedule();
   bytes_written_ = 0;
@@ -155,7 +156,6 @@ void SourceConnection::noteClosedAfterLogin(const QByteArray &reply) {
   const QString said = QString::fromLatin1(reply.left(reply.indexOf('\n')).left(200)).trimmed();
   closed_after_login_text_ =
       said.isEmpty() ? kClosedAfterLogin : kClosedAfterLogin + QStringLiteral(" It said: \"%1\"").arg(said);
-  qCWarning(lcPace).noquote() << closed_after_login_text_;
 }
 
 void SourceConnection::onError(QAbstractSocket::SocketError error) {
@@ -260,7 +260,7 @@ void SourceConnection::step() {
   const PaceStep next = pacer_->advance(now_ms, *sink_);
   // What is due goes to the system in one piece: fewer sends, fewer packets.
   socket_.flush();
-  reportLateness(pacer_->lateMs(now_ms));
+  reportLateness(pacer_->lateMs(now_ms), pacer_->behindMs(now_ms));
   switch (next.kind) {
   case PaceStep::Kind::WaitUntil:
     step_timer_.start(clock_->msUntil(next.until_ms));
@@ -274,15 +274,25 @@ void SourceConnection::step() {
   }
 }
 
-void SourceConnection::reportLateness(std::int64_t late_ms) {
-  late_ms_ = static_cast<int>(std::min<std::int64_t>(late_ms, INT32_MAX));
-  if (!reported_late_ && late_ms > kLateReportMs) {
+void SourceConnection::reportLateness(std::int64_t late_ms, std::int64_t behind_ms) {
+  late_ms_ = static_cast<int>(std::min<std::int64_t>(behind_ms, INT32_MAX));
+  // Said when the stream falls 5 s behind, again each time that doubles,
+  // and once when the server keeps pace again.
+  if (behind_ms > next_late_report_ms_) {
     reported_late_ = true;
+    next_late_report_ms_ = 2 * behind_ms;
     qCWarning(lcPace).noquote()
-        << QStringLiteral("The server takes the stream slower than it plays: %1 s behind").arg(late_ms / 1000);
+        << QStringLiteral("The server takes the stream slower than it plays: %1 s behind").arg(behind_ms / 1000);
   } else if (reported_late_ && late_ms < kCaughtUpMs) {
     reported_late_ = false;
-    qCInfo(lcPace).noquote() << QStringLiteral("The server takes the stream as fast as it plays again: caught up");
+    const std::int64_t postponed_ms = behind_ms - late_ms;
+    next_late_report_ms_ = postponed_ms + kLateReportMs;
+    qCInfo(lcPace).noquote()
+        << (postponed_ms < kCaughtUpMs
+                ? QStringLiteral("The server takes the stream as fast as it plays again: caught up")
+                : QStringLiteral("The server takes the stream as fast as it plays again; listeners get it %1 s later "
+                                 "than planned")
+                      .arg(postponed_ms / 1000));
   }
 }
 
@@ -355,7 +365,7 @@ void SourceConnection::finishVideo(Ending ending, PaceOutcome outcome) {
     }
   }
   const std::uint32_t now_ms = clock_->nowMs();
-  const std::int64_t late_ms = pacer_->lateMs(now_ms);
+  const std::int64_t late_ms = pacer_->behindMs(now_ms);
   if (sent && late_ms >= kCaughtUpMs) {
     qCInfo(lcPace).noquote() << QStringLiteral("%1 ended %2 s behind its schedule.")
                                     .arg(video_->path)

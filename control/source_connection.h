@@ -62,7 +62,7 @@ public:
   void wake();
   void shutDown();
 
-  // Late against the schedule, as last measured (any thread).
+  // Behind the schedule as first planned, as last measured (any thread).
   int lateMs() const { return late_ms_.load(); }
   qint64 bytesSent() const { return bytes_sent_.load(); }
   // Frames the pacer counted in the last video sent.
@@ -94,7 +94,7 @@ private:
   QString outcomeText(PaceOutcome outcome) const;
   void watchFirstBlock();
   void checkFirstBlockTaken();
-  void reportLateness(std::int64_t late_ms);
+  void reportLateness(std::int64_t late_ms, std::int64_t behind_ms);
   qint64 bytesNotTaken() const;
   qint64 bytesNotAcknowledged() const;
 
@@ -129,6 +129,8 @@ private:
   std::unique_ptr<NsvPacer> pacer_;
   std::unique_ptr<Sink> sink_;
   QTimer step_timer_;
+  // Lateness worth the next line in the log.
+  std::int64_t next_late_report_ms_ = 5000;
   bool reported_late_ = false;
 
   // Whether the first block of the latest video reached the server; a

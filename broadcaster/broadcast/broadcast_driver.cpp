@@ -63,6 +63,7 @@ void BroadcastDriver::startWait(Phase phase, std::uint32_t duration_ms) {
 void BroadcastDriver::RunBroadcast() {
   // A second Start while a broadcast runs or settles.
   if (broadcast_running_ || phase_ != Phase::Idle || exit_requested_) {
+    qCInfo(lcBroadcast) << "Start pressed while a broadcast runs or ends; nothing to do";
     return;
   }
   if (!control_.isLoaded()) {
@@ -308,15 +309,20 @@ void BroadcastDriver::onVideoFinished(bool sent, const QString &error_text) {
   // login: close our side too, so the next login starts afresh.
   control_.disconnectFromServer();
   if (reconnect_) {
+    if (state == ControlState::LoginRefused) {
+      // It took the login, not the stream: nothing went on the air.
+      qCWarning(lcConnection).noquote()
+          << withReason(QStringLiteral("%1 took the login but not the stream.").arg(server_name_), error_text);
+      scheduleRetry(QStringLiteral("The server could not be reached or refused the login."));
+      return;
+    }
     qCWarning(lcConnection).noquote()
         << withReason(QStringLiteral("Lost the server while sending \"%1\".").arg(item.title), error_text);
     if (!connection_lost_) {
       connection_lost_ = true;
       emit connectionLost(error_text);
     }
-    scheduleRetry(state == ControlState::LoginRefused
-                      ? QStringLiteral("The server could not be reached or refused the login.")
-                      : QStringLiteral("The connection to the server was lost."));
+    scheduleRetry(QStringLiteral("The connection to the server was lost."));
     return;
   }
   reportStreamingFailed(error_text);

@@ -27,6 +27,8 @@ void ListenerPoller::start(const QString &host, int port, const QString &stream_
   stream_name_ = stream_name;
   answering_ = Source::Unknown;
   failure_logged_ = false;
+  figures_logged_ = false;
+  failures_in_a_row_ = 0;
   timer_.start();
   poll();
 }
@@ -64,12 +66,20 @@ void ListenerPoller::onReply(Source source, QNetworkReply *reply) {
   int peak = -1;
   const bool parsed = source == Source::IcecastJson ? parseIcecastStatus(body, stream_name_, &listeners, &peak)
                                                      : parseShoutcastSeven(body, &listeners, &peak);
-  if (!parsed && source == Source::IcecastJson && answering_ == Source::Unknown) {
+  // An Icecast status page without the station's source: it is not on the
+  // air (yet), which is no reason to try a Shoutcast page.
+  const bool icecast_answered = source == Source::IcecastJson && isIcecastStatus(body);
+  if (!parsed && source == Source::IcecastJson && answering_ == Source::Unknown && !icecast_answered) {
     request(Source::ShoutcastSeven);
     return;
   }
+  if (icecast_answered) {
+    answering_ = Source::IcecastJson;
+  }
   if (!parsed) {
-    if (!failure_logged_) {
+    // A poll can fail while the station logs in or the server restarts;
+    // only three in a row are worth a line.
+    if (++failures_in_a_row_ >= kFailuresWorthALine && !failure_logged_) {
       failure_logged_ = true;
       qCWarning(lcConnection).noquote()
           << QStringLiteral("The listener figures cannot be read from %1 (%2); they show as unknown.")
@@ -79,13 +89,15 @@ void ListenerPoller::onReply(Source source, QNetworkReply *reply) {
     setFigures(-1, -1);
     return;
   }
-  if (answering_ != source || failure_logged_) {
+  if (!figures_logged_ || failure_logged_) {
+    figures_logged_ = true;
     qCInfo(lcConnection).noquote() << QStringLiteral("Listener figures come from %1%2")
                                           .arg(base_url_, source == Source::IcecastJson ? QStringLiteral("/status-json.xsl")
                                                                                          : QStringLiteral("/7.html"));
   }
   answering_ = source;
   failure_logged_ = false;
+  failures_in_a_row_ = 0;
   setFigures(listeners, peak);
 }
 
@@ -127,6 +139,10 @@ bool ListenerPoller::parseIcecastStatus(const QByteArray &json, const QString &s
   *listeners = chosen.value(QStringLiteral("listeners")).toInt();
   *peak = chosen.value(QStringLiteral("listener_peak")).toInt(*listeners);
   return true;
+}
+
+bool ListenerPoller::isIcecastStatus(const QByteArray &json) {
+  return QJsonDocument::fromJson(json).object().value(QStringLiteral("icestats")).isObject();
 }
 
 bool ListenerPoller::parseShoutcastSeven(const QByteArray &html, int *listeners, int *peak) {

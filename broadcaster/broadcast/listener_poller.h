@@ -32,6 +32,7 @@ public:
   // the text is neither or names no stream of the station.
   static bool parseIcecastStatus(const QByteArray &json, const QString &stream_name, int *listeners, int *peak);
   static bool parseShoutcastSeven(const QByteArray &html, int *listeners, int *peak);
+  static bool isIcecastStatus(const QByteArray &json);
 
 signals:
   // After every poll; -1 for figures not known.
@@ -50,7 +51,10 @@ private:
   QString base_url_;
   QString stream_name_;
   Source answering_ = Source::Unknown;
+  static constexpr int kFailuresWorthALine = 3;
   bool failure_logged_ = false;
+  bool figures_logged_ = false;
+  int failures_in_a_row_ = 0;
   int listeners_ = -1;
   int peak_listeners_ = -1;
   // Replies of an earlier start() are dropped.

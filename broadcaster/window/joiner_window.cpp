@@ -75,7 +75,8 @@ JoinerWindow::JoinerWindow(ErrorReporter report_error, QWidget *parent, JoinFunc
   connect(drive_, &QComboBox::activated, this, [this](int index) { setFolder(drive_->itemData(index).toString()); });
   connect(dir_, &QListWidget::itemActivated, this,
           [this](QListWidgetItem *item) { setFolder(item->data(kPathRole).toString()); });
-  connect(file_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) { addFile(item->text()); });
+  // A double-click, or Return from the keyboard.
+  connect(file_, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) { addFile(item->text()); });
   connect(join_button_, &QPushButton::clicked, this, &JoinerWindow::join);
   connect(cancel_button_, &QPushButton::clicked, this, &JoinerWindow::cancelJoin);
   progress_timer_.setInterval(50);

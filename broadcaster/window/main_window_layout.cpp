@@ -75,6 +75,10 @@ QWidget *MainWindow::buildActionsPanel() {
   auto *stop = named(new QPushButton(QStringLiteral("Stop Streaming"), panel), "btnStopStream");
   connect(start, &QPushButton::clicked, this, &MainWindow::startRequested);
   connect(stop, &QPushButton::clicked, this, &MainWindow::stopRequested);
+  // A broadcast runs once: Start again does nothing until it has ended.
+  connect(&station_.driver, &BroadcastDriver::runningChanged, start, [start](bool running) {
+    start->setEnabled(!running);
+  });
   auto *reconnect = named(new QCheckBox(QStringLiteral("Reconnect automatically"), panel), "chkReconnect");
   reconnect->setToolTip(QStringLiteral("When the server is lost, log in again by itself and play the interrupted "
                                        "video from its start"));

@@ -86,6 +86,7 @@ struct PacerRun {
       const PaceStep step = pacer.advance(now_ms, sink);
       late_ms = pacer.lateMs(now_ms);
       most_late_ms = std::max(most_late_ms, late_ms);
+      behind_ms = pacer.behindMs(now_ms);
       if (step.kind == PaceStep::Kind::Finished) {
         schedule.advance(pacer.sentVideoMs());
         return step.outcome;
@@ -103,6 +104,7 @@ struct PacerRun {
   std::uint32_t late_wake_ms = 0;
   std::int64_t late_ms = 0;
   std::int64_t most_late_ms = 0;
+  std::int64_t behind_ms = 0;
   pellox::StreamSchedule schedule;
   RecordingSink sink{now_ms};
   std::function<void(const PaceStep &)> on_wait;
@@ -439,4 +441,38 @@ TEST(RealTime, AServerSlowerThanTheStreamIsCaughtUpWithinTheQueuesBound) {
   // ... and on time again at the end: the last frame left at its own time.
   EXPECT_EQ(run.late_ms, 0);
   EXPECT_NEAR(static_cast<double>(run.sink.sent.back().at_ms), 499 * 40 - 2000, 240.0);
+}
+
+TEST(RealTime, AfterALongSlowStretchAtMostTenSecondsAreCaughtUpAndTheRestIsBehind) {
+  // 100 kB/s for two minutes; from 5 s to 100 s the server takes a third of
+  // that, so the stream falls about a minute behind.
+  QByteArray file;
+  for (int frame = 0; frame < 3000; ++frame) {
+    file += fixtures::frameOfSize(4096, frame % 25 == 0);
+  }
+  PacerRun run;
+  std::uint32_t drained_at_ms = 0;
+  run.on_wait = [&](const PaceStep &) {
+    if (run.now_ms < 5000 || run.now_ms >= 100000) {
+      run.sink.queued_bytes = 0;
+    } else {
+      run.sink.queued_bytes = std::max<qint64>(0, run.sink.queued_bytes - (run.now_ms - drained_at_ms) * 33);
+    }
+    drained_at_ms = run.now_ms;
+  };
+  ASSERT_EQ(run.run(file, 25.0, PacingMode::RealTime), PaceOutcome::Completed);
+  // Never more than ten seconds late against the schedule it keeps ...
+  EXPECT_LE(run.most_late_ms, pellox::kMaxCatchUpMs + 200);
+  EXPECT_GT(run.most_late_ms, 5000);
+  // ... so the second after the slow stretch carries about ten seconds of
+  // video (and the lead, and its own), not the minute it fell behind.
+  qint64 burst_bytes = 0;
+  for (const SentBlock &block : run.sink.sent) {
+    burst_bytes += block.at_ms >= 100000 && block.at_ms < 101000 ? block.bytes.size() : 0;
+  }
+  EXPECT_GT(burst_bytes, 8 * 100 * 1024);
+  EXPECT_LT(burst_bytes, 20 * 100 * 1024);
+  // The rest is how much later than planned listeners get it.
+  EXPECT_GE(run.behind_ms, 40000);
+  EXPECT_EQ(run.late_ms, 0);
 }
