@@ -25,22 +25,9 @@ struct ProgramRun {
   QByteArray output;
 };
 
-// As on a server: no display variables, no platform chosen, preferences in
-// a folder of their own.
-QProcessEnvironment serverEnvironment(const QString &config_folder) {
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    environment.remove(QLatin1String(name));
-  }
-  if (!config_folder.isEmpty()) {
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config_folder);
-  }
-  return environment;
-}
-
 ProgramRun runTarvik(const QStringList &arguments, const QString &config_folder = QString()) {
   QProcess process;
-  process.setProcessEnvironment(serverEnvironment(config_folder));
+  process.setProcessEnvironment(media::serverEnvironment(config_folder));
   process.setProcessChannelMode(QProcess::MergedChannels);
   process.start(fixtures::builtTool(QStringLiteral("tarvik-plus")), arguments);
   ProgramRun run;
@@ -113,7 +100,7 @@ TEST(CommandLine, WithoutAScreenAWrongPasswordEndsWithStatusOneAndADatedLogLine)
                    "<irc/><icq/><aim/></shoutcast>\n<library><parent>Videos</parent></library>\n</tarvik>\n"));
   const QString log = temp.filePath(QStringLiteral("station.log"));
   QProcess station;
-  station.setProcessEnvironment(serverEnvironment(temp.path()));
+  station.setProcessEnvironment(media::serverEnvironment(temp.path()));
   station.setProcessChannelMode(QProcess::MergedChannels);
   station.start(fixtures::builtTool(QStringLiteral("tarvik-plus")),
                 {QStringLiteral("--start"), QStringLiteral("--log"), log, session});
@@ -281,7 +268,7 @@ TEST(CommandLine, AFailedSaveOnTheWayOutEndsWithStatusOne) {
   const QString session = temp.filePath(QStringLiteral("sub/station.xml"));
   ASSERT_TRUE(fixtures::writeFile(session, sessionXml()));
   QProcess station;
-  station.setProcessEnvironment(serverEnvironment(temp.path()));
+  station.setProcessEnvironment(media::serverEnvironment(temp.path()));
   station.setProcessChannelMode(QProcess::MergedChannels);
   station.start(fixtures::builtTool(QStringLiteral("tarvik-plus")), {session});
   ASSERT_TRUE(station.waitForStarted(5000));

@@ -4,6 +4,7 @@
 // only whole plays, log what happened, and end cleanly on SIGTERM.
 
 #include "tests/integration/icecast_server.h"
+#include "tests/support/media_tools.h"
 #include "tests/support/nsv_fixtures.h"
 #include "tests/integration/run_tool.h"
 #include "tests/integration/station_session.h"
@@ -52,11 +53,7 @@ TEST(UnattendedStation, ComesBackAfterTheServerRestartsAndCountsOnlyWholePlays) 
 
   // As on a server: no display, nothing chosen for Qt.
   QProcess station;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    environment.remove(QLatin1String(name));
-  }
-  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), temp.path());
+  const QProcessEnvironment environment = media::serverEnvironment(temp.path());
   station.setProcessEnvironment(environment);
   const QString log = temp.filePath(QStringLiteral("station.log"));
   station.start(fixtures::builtTool(QStringLiteral("tarvik-plus")),

@@ -4,6 +4,17 @@
 
 namespace media {
 
+QProcessEnvironment serverEnvironment(const QString &config_folder) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    environment.remove(QLatin1String(name));
+  }
+  if (!config_folder.isEmpty()) {
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config_folder);
+  }
+  return environment;
+}
+
 ProcessResult run(const QString &program, const QStringList &arguments, int timeout_ms) {
   QProcess process;
   process.setProcessChannelMode(QProcess::MergedChannels);

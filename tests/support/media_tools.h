@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +17,10 @@ struct ProcessResult {
 };
 
 ProcessResult run(const QString &program, const QStringList &arguments, int timeout_ms = 120000);
+
+// As on a server: no display variables, no platform chosen, preferences in
+// a folder of their own (when one is given).
+QProcessEnvironment serverEnvironment(const QString &config_folder);
 
 // ffmpeg -v error with these arguments; true when it made the file.
 bool makeMedia(const QStringList &arguments, QByteArray *error_output = nullptr);

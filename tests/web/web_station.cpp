@@ -100,11 +100,7 @@ bool WebStation::startStation(const QList<ColourVideo> &videos, const QStringLis
     }
   }
   // As on a server: no display, preferences of its own.
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    environment.remove(QLatin1String(name));
-  }
-  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder_.path());
+  const QProcessEnvironment environment = media::serverEnvironment(folder_.path());
   station_.setProcessEnvironment(environment);
   station_.setProcessChannelMode(QProcess::MergedChannels);
   station_.setStandardOutputFile(folder_.filePath(QStringLiteral("station.out")));

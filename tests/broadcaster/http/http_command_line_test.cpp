@@ -2,6 +2,7 @@
 
 #include "tests/support/fake_shoutcast_server.h"
 #include "tests/broadcaster/http/http_test_client.h"
+#include "tests/support/media_tools.h"
 #include "tests/support/nsv_fixtures.h"
 #include "tests/broadcaster/support/session_files.h"
 #include "tests/support/wait_until.h"
@@ -18,17 +19,8 @@ using namespace http_testing;
 
 namespace {
 
-QProcessEnvironment serverEnvironment(const QString &config_folder) {
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    environment.remove(QLatin1String(name));
-  }
-  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config_folder);
-  return environment;
-}
-
 void startTarvik(QProcess &process, const QString &config_folder, const QStringList &arguments) {
-  process.setProcessEnvironment(serverEnvironment(config_folder));
+  process.setProcessEnvironment(media::serverEnvironment(config_folder));
   process.setProcessChannelMode(QProcess::MergedChannels);
   process.start(fixtures::builtTool(QStringLiteral("tarvik-plus")), arguments);
 }
