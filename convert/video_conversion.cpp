@@ -165,6 +165,11 @@ struct VideoConversion::MuxJob {
       error = QStringLiteral("a frame is too large for NSV; lower the video bit rate");
       return;
     }
+    if (outcome == nsv::MuxOutcome::FileTooLarge) {
+      error = QStringLiteral("the video would exceed 4 GB, more than an NSV file can describe; lower the bit rates "
+                             "or cut it shorter");
+      return;
+    }
     if (outcome == nsv::MuxOutcome::WriteFailed) {
       error = QStringLiteral("cannot write %1: %2").arg(body.fileName(), body.errorString());
       return;

@@ -202,7 +202,10 @@ MuxOutcome muxFrames(const std::function<bool(VideoPacket *)> &next_video,
       audio_waiting = false;
     }
     if (!writer.addFrame(frame)) {
-      return writer.writeFailed() ? MuxOutcome::WriteFailed : MuxOutcome::FrameTooLarge;
+      if (writer.writeFailed()) {
+        return MuxOutcome::WriteFailed;
+      }
+      return writer.fileFull() ? MuxOutcome::FileTooLarge : MuxOutcome::FrameTooLarge;
     }
     if (cancelled && slot % kFramesBetweenCancelChecks == 0 && cancelled()) {
       return MuxOutcome::Cancelled;

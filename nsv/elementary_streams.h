@@ -87,7 +87,8 @@ private:
 // The NSV stream format for muxing VP8 of this IVF header, with or without MP3.
 StreamFormat muxFormat(const IvfStream &video, bool with_audio, std::uint8_t frame_rate_byte);
 
-enum class MuxOutcome { Done, FrameTooLarge, WriteFailed, Cancelled };
+// FileTooLarge: past kMaxFileBytes.
+enum class MuxOutcome { Done, FrameTooLarge, FileTooLarge, WriteFailed, Cancelled };
 
 // Interleaves the video packets (one per frame slot) with the audio that plays
 // until the end of each slot, into writer. A sync frame goes before every key

@@ -120,8 +120,7 @@ QByteArray encodeFrame(const StreamFormat &format, const Frame &frame) {
 QByteArray fileHeader(quint32 body_bytes, quint32 length_ms, const QVector<quint32> &sync_offsets,
                       const QByteArray &metadata) {
   const quint32 toc_entries = static_cast<quint32>(sync_offsets.size());
-  const quint32 header_bytes =
-      kFileHeaderFixedBytes + static_cast<quint32>(metadata.size()) + toc_entries * 4;
+  const auto header_bytes = static_cast<quint32>(fileHeaderBytes(sync_offsets.size(), metadata.size()));
   QByteArray header;
   header.reserve(static_cast<int>(header_bytes));
   header.append(kFileHeaderMagic, 4);
@@ -138,6 +137,14 @@ QByteArray fileHeader(quint32 body_bytes, quint32 length_ms, const QVector<quint
   return header;
 }
 
+qint64 fileHeaderBytes(qint64 sync_frames, qint64 metadata_bytes) {
+  return kFileHeaderFixedBytes + metadata_bytes + sync_frames * 4;
+}
+
+bool fitsInOneFile(qint64 body_bytes, qint64 sync_frames) {
+  return fileHeaderBytes(sync_frames) + body_bytes <= kMaxFileBytes;
+}
+
 qint64 fileLengthMs(const QByteArray &first_bytes) {
   if (first_bytes.size() < kFileHeaderFixedBytes || !first_bytes.startsWith(kFileHeaderMagic)) {
     return -1;
@@ -152,6 +159,11 @@ Writer::Writer(StreamFormat format, QIODevice *body_sink) : format_(std::move(fo
 bool Writer::addFrame(const Frame &frame) {
   const QByteArray encoded = encodeFrame(format_, frame);
   if (encoded.isEmpty()) {
+    return false;
+  }
+  // Past the limit the header's sizes would wrap round and misdescribe the file.
+  if (!fitsInOneFile(body_bytes_ + encoded.size(), sync_offsets_.size() + (frame.sync ? 1 : 0))) {
+    file_full_ = true;
     return false;
   }
   if (body_sink_ != nullptr) {

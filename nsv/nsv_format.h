@@ -21,6 +21,9 @@ inline constexpr int kPayloadHeaderBytes = 5;   // aux count + video length, aud
 inline constexpr int kFileHeaderFixedBytes = 28;
 inline constexpr int kMaxVideoBytes = (1 << 20) - 1;
 inline constexpr int kMaxAudioBytes = 32768;
+// The largest file an NSVf header can describe: its sizes are 32-bit, and
+// the values at the very top are left to mean "unknown".
+inline constexpr qint64 kMaxFileBytes = 0xFFFFFFF0LL;
 
 // Frames per second encoded by a sync header's frame-rate byte. Below 128 the
 // byte is the rate itself; above, the two low bits pick a base rate that the
@@ -68,6 +71,11 @@ QByteArray encodeFrame(const StreamFormat &format, const Frame &frame);
 QByteArray fileHeader(quint32 body_bytes, quint32 length_ms,
                       const QVector<quint32> &sync_offsets,
                       const QByteArray &metadata = QByteArray());
+// The size of that header.
+qint64 fileHeaderBytes(qint64 sync_frames, qint64 metadata_bytes = 0);
+// Whether a body of body_bytes and its header, listing sync_frames, stay
+// within kMaxFileBytes.
+bool fitsInOneFile(qint64 body_bytes, qint64 sync_frames);
 
 // The play length an NSVf file header gives, from the file's first bytes;
 // -1 when they hold no such header or it gives no length.
@@ -79,12 +87,14 @@ class Writer {
 public:
   explicit Writer(StreamFormat format, QIODevice *body_sink = nullptr);
 
-  // False when the frame cannot be encoded (payload too large) or written.
+  // False when the frame cannot be encoded (payload too large), would take
+  // the file past kMaxFileBytes, or cannot be written.
   bool addFrame(const Frame &frame);
 
   const StreamFormat &format() const { return format_; }
   int frameCount() const { return frame_count_; }
   bool writeFailed() const { return write_failed_; }
+  bool fileFull() const { return file_full_; }
   const QByteArray &body() const { return body_; }
 
   // The NSVf header for the frames added so far.
@@ -100,6 +110,7 @@ private:
   QVector<quint32> sync_offsets_;
   int frame_count_ = 0;
   bool write_failed_ = false;
+  bool file_full_ = false;
 };
 
 // Little-endian helpers shared by readers and writers.

@@ -243,7 +243,7 @@ JoinOutcome joinFiles(const QStringList &inputs, const QString &output, const Jo
     body_bytes += summary.bytes;
     outcome.frames += summary.frames;
   }
-  if (body_bytes > 0xFFFFFFF0LL) {
+  if (!fitsInOneFile(body_bytes, toc.size())) {
     outcome.error = QStringLiteral("The joined video would exceed 4 GB, more than an NSV file can describe.");
     return outcome;
   }

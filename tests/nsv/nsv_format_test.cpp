@@ -102,6 +102,18 @@ TEST(NsvWriter, FileHeaderCountsSizeLengthAndSyncOffsets) {
   EXPECT_EQ(writer.finish(false), file.mid(header_bytes));
 }
 
+TEST(NsvWriter, TheSizeLimitCountsTheHeaderAndItsTable) {
+  // The header's own size is what the limit adds to the body.
+  EXPECT_EQ(nsv::fileHeaderBytes(3), nsv::fileHeader(0, 0, {0, 10, 20}).size());
+  // A body just under the limit no longer fits once its header is counted.
+  const qint64 sync_frames = 1000;
+  const qint64 largest_body = nsv::kMaxFileBytes - nsv::fileHeaderBytes(sync_frames);
+  EXPECT_TRUE(nsv::fitsInOneFile(largest_body, sync_frames));
+  EXPECT_FALSE(nsv::fitsInOneFile(largest_body + 1, sync_frames));
+  EXPECT_FALSE(nsv::fitsInOneFile(largest_body, sync_frames + 1));
+  EXPECT_FALSE(nsv::fitsInOneFile(nsv::kMaxFileBytes - 10, 0));
+}
+
 TEST(ElementaryStreams, SplitsMp3FramesAndSkipsJunk) {
   // MPEG-1 layer III, 128 kbit/s, 44100 Hz: 417 bytes, 418 with padding.
   QByteArray frame(417, '\0');
