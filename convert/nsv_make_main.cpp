@@ -93,8 +93,10 @@ int main(int argc, char *argv[]) {
   const QCommandLineOption pattern_option(QStringLiteral("test-pattern"), QStringLiteral("Make a test pattern with a tone of this many seconds."),
                                           QStringLiteral("SECONDS"));
   const QCommandLineOption source_option(QStringLiteral("pattern-source"),
-                                         QStringLiteral("ffmpeg test source of the pattern: testsrc2 (default), smptebars, rgbtestsrc, mandelbrot..."),
-                                         QStringLiteral("NAME"), QStringLiteral("testsrc2"));
+                                         QStringLiteral("ffmpeg test source of the pattern: %1 (default %2).")
+                                             .arg(convert::testPatternSources().join(QStringLiteral(", ")),
+                                                  convert::testPatternSources().first()),
+                                         QStringLiteral("NAME"), convert::testPatternSources().first());
   const QCommandLineOption tone_option(QStringLiteral("tone-hz"), QStringLiteral("Pitch of the test tone (default 440)."),
                                        QStringLiteral("HZ"), QStringLiteral("440"));
   const QCommandLineOption no_header_option(QStringLiteral("no-file-header"), QStringLiteral("Leave out the NSVf file header."));
@@ -154,6 +156,10 @@ int main(int argc, char *argv[]) {
     }
     if (!tone_ok || tone_hz <= 0) {
       return fail(QStringLiteral("--tone-hz must be a positive whole number"));
+    }
+    if (!convert::testPatternSources().contains(parser.value(source_option))) {
+      return fail(QStringLiteral("--pattern-source must be one of %1")
+                      .arg(convert::testPatternSources().join(QStringLiteral(", "))));
     }
     request.source = convert::ConversionSource::testPattern(seconds, parser.value(source_option), tone_hz);
   } else {

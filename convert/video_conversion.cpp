@@ -75,12 +75,14 @@ QStringList encoderArguments(const ConversionRequest &request, const MediaInfo &
   QString audio_map;
   if (request.source.isPattern()) {
     const QString seconds = ffmpegNumber(request.source.pattern_seconds);
-    arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-              << QStringLiteral("%1=size=%2x%3:rate=%4:duration=%5")
+    // The length as an input option: not every source has a duration of its own.
+    arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-t") << seconds
+              << QStringLiteral("-i")
+              << QStringLiteral("%1=size=%2x%3:rate=%4")
                      .arg(request.source.pattern_source)
                      .arg(settings.width)
                      .arg(settings.height)
-                     .arg(rate, seconds)
+                     .arg(rate)
               << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
               << QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=%3")
                      .arg(request.source.pattern_tone_hz)
@@ -244,6 +246,14 @@ ConversionSource ConversionSource::file(const QString &path) {
   ConversionSource source;
   source.path = path;
   return source;
+}
+
+QStringList testPatternSources() {
+  return {QStringLiteral("testsrc2"),    QStringLiteral("testsrc"),    QStringLiteral("smptebars"),
+          QStringLiteral("smptehdbars"), QStringLiteral("pal75bars"),  QStringLiteral("pal100bars"),
+          QStringLiteral("rgbtestsrc"),  QStringLiteral("yuvtestsrc"), QStringLiteral("colorspectrum"),
+          QStringLiteral("gradients"),   QStringLiteral("mandelbrot"), QStringLiteral("sierpinski"),
+          QStringLiteral("life"),        QStringLiteral("cellauto")};
 }
 
 ConversionSource ConversionSource::testPattern(double seconds, const QString &source_name, int tone_hz) {

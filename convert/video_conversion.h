@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -24,13 +25,17 @@ namespace convert {
 struct ConversionSource {
   QString path; // a file ffmpeg reads; empty for a test pattern
   double pattern_seconds = 0.0;
-  QString pattern_source = QStringLiteral("testsrc2");
+  QString pattern_source = QStringLiteral("testsrc2"); // one of testPatternSources()
   int pattern_tone_hz = 440;
 
   static ConversionSource file(const QString &path);
   static ConversionSource testPattern(double seconds, const QString &source, int tone_hz);
   bool isPattern() const { return path.isEmpty(); }
 };
+
+// The ffmpeg sources a test pattern is drawn by: each takes any frame size
+// and rate. testsrc2 first, the default.
+QStringList testPatternSources();
 
 // The bytes free for this program in the file system of a folder; -1 when unknown.
 using FreeSpaceSource = std::function<qint64(const QString &folder)>;

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -175,6 +176,35 @@ TEST(NsvMake, HelpNeedsNoDisplayAndBadEncodingOptionsAreNamed) {
     EXPECT_EQ(made.exit_code, 1) << bad.named;
     EXPECT_TRUE(made.output.contains(bad.named)) << made.output.toStdString();
   }
+  EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("never.nsv"))));
+}
+
+TEST(NsvMake, EveryPatternSourceTheHelpListsIsMade) {
+  const ProcessResult help = media::run(fixtures::builtTool(QStringLiteral("nsv-make")), {QStringLiteral("--help")});
+  ASSERT_EQ(help.exit_code, 0);
+  // The help wraps its lines: the list is read from the text made whole.
+  const QRegularExpressionMatch listed =
+      QRegularExpression(QStringLiteral("source of the pattern: (.*?) \\(default testsrc2\\)"))
+          .match(QString::fromUtf8(help.output).simplified());
+  ASSERT_TRUE(listed.hasMatch()) << help.output.toStdString();
+  const QStringList sources = listed.captured(1).split(QStringLiteral(", "));
+  EXPECT_TRUE(sources.contains(QStringLiteral("mandelbrot"))) << listed.captured(1).toStdString();
+  QTemporaryDir temp;
+  for (const QString &source : sources) {
+    const QString output = temp.filePath(source + QStringLiteral(".nsv"));
+    const ProcessResult made =
+        media::run(fixtures::builtTool(QStringLiteral("nsv-make")),
+                   {QStringLiteral("--test-pattern"), QStringLiteral("0.4"), QStringLiteral("--size"),
+                    QStringLiteral("160x120"), QStringLiteral("--pattern-source"), source, output});
+    EXPECT_EQ(made.exit_code, 0) << source.toStdString() << ": " << made.output.toStdString();
+    EXPECT_EQ(media::countVideoFrames(output), 10) << source.toStdString();
+  }
+  const ProcessResult unknown =
+      media::run(fixtures::builtTool(QStringLiteral("nsv-make")),
+                 {QStringLiteral("--test-pattern"), QStringLiteral("1"), QStringLiteral("--pattern-source"),
+                  QStringLiteral("allrgb"), temp.filePath(QStringLiteral("never.nsv"))});
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_TRUE(unknown.output.contains("--pattern-source must be one of testsrc2, ")) << unknown.output.toStdString();
   EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("never.nsv"))));
 }
 
