@@ -135,17 +135,26 @@ void ConversionQueue::addFolder(const QString &path) {
 
 void ConversionQueue::addSkipped(const QString &path, const QString &reason) {
   addFile(path);
-  files_.last().state = State::Failed;
-  files_.last().reason = reason;
-  qCWarning(lcConvert).noquote() << "Cannot take" << path << "-" << reason;
+  skip(static_cast<int>(files_.size() - 1), reason);
 }
 
 void ConversionQueue::markSkipped(int index, const QString &reason) {
+  files_[index].output_path.clear();
+  skip(index, reason);
+  changed(index);
+}
+
+void ConversionQueue::skip(int index, const QString &reason, bool as_warning) {
   File &file = files_[index];
   file.state = State::Failed;
   file.reason = reason;
-  file.output_path.clear();
-  changed(index);
+  // The one line that tells of it, wherever it was skipped.
+  const QString line = QStringLiteral("Skipped %1: %2").arg(file.input_path, reason);
+  if (as_warning) {
+    qCWarning(lcConvert).noquote() << line;
+  } else {
+    qCInfo(lcConvert).noquote() << line;
+  }
 }
 
 void ConversionQueue::start() {
@@ -230,9 +239,7 @@ bool ConversionQueue::skippedByCheck(int index) {
   if (reason.isEmpty()) {
     return false;
   }
-  files_[index].state = State::Failed;
-  files_[index].reason = reason;
-  qCInfo(lcConvert).noquote() << "Skipping" << files_[index].input_path << "-" << reason;
+  skip(index, reason, false);
   changed(index);
   return true;
 }
@@ -241,9 +248,7 @@ void ConversionQueue::passThrough(int index) {
   File &file = files_[index];
   const QFileInfo info(file.input_path);
   if (!info.isFile() || !info.isReadable()) {
-    file.state = State::Failed;
-    file.reason = QStringLiteral("the file cannot be read");
-    qCWarning(lcConvert).noquote() << "Cannot take" << file.input_path << "-" << file.reason;
+    skip(index, QStringLiteral("the file cannot be read"));
     changed(index);
     return;
   }
@@ -298,9 +303,7 @@ void ConversionQueue::onConversionFinished(int index, const convert::ConversionR
     qCInfo(lcConvert).noquote() << "Converted" << file.input_path << "to" << file.output_path;
     break;
   case convert::ConversionResult::Outcome::Failed:
-    file.state = State::Failed;
-    file.reason = result.error;
-    qCWarning(lcConvert).noquote() << "Cannot convert" << file.input_path << "-" << file.reason;
+    skip(index, result.error);
     break;
   case convert::ConversionResult::Outcome::Cancelled:
     file.state = State::Cancelled;

@@ -49,7 +49,8 @@ public:
   // Files added while the queue runs are taken up too.
   int add(const QStringList &paths);
   void setTakeCheck(TakeCheck check) { take_check_ = std::move(check); }
-  // Lists a path that will not be converted, with the reason.
+  // Lists a path that will not be converted, with the reason. Every skip
+  // is logged as it happens: "Skipped PATH: REASON".
   void addSkipped(const QString &path, const QString &reason);
   // A file that is done is skipped after all (it could not be imported).
   void markSkipped(int index, const QString &reason);
@@ -76,6 +77,8 @@ private:
   void addFolder(const QString &path);
   void pump();
   bool skippedByCheck(int index);
+  // Marks a file failed and logs why, once.
+  void skip(int index, const QString &reason, bool as_warning = true);
   void startConversion(int index);
   void passThrough(int index);
   void onConversionFinished(int index, const convert::ConversionResult &result);

@@ -67,7 +67,6 @@ void ConvertImport::importFile(int index, const QString &title, const QString &n
     reason += QFile::remove(nsv_path) ? QStringLiteral("; the converted file was removed")
                                       : QStringLiteral("; the converted file %1 cannot be removed").arg(nsv_path);
   }
-  qCWarning(lcConvert).noquote() << "Cannot import" << nsv_path << "-" << reason;
   queue_.markSkipped(index, reason);
 }
 

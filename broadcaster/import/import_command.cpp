@@ -43,6 +43,10 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
     // The session logged why.
     return kSessionFailed;
   }
+  // A failed save ends the run, but for those after each video: the next
+  // one, and the last, try again.
+  const QString ends_run = QStringLiteral("The import ends with status 1, and the file keeps what it held before.");
+  session.setAfterFailedSave(ends_run);
   session::Library &library = session.library();
   QString target = folder.isEmpty() ? library.firstFolder() : folder;
   if (target.isEmpty()) {
@@ -83,9 +87,8 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
   qCInfo(lcConvert).noquote() << QStringLiteral("Importing %1 file(s) into the folder \"%2\" of %3; NSV files go to %4")
                                      .arg(count)
                                      .arg(target, session_path, options.output_folder);
-  bool saved = true;
   QObject::connect(&import, &ConvertImport::fileImported, &import, [&](int index, const QString &) {
-    saved = session.save() && saved;
+    session.save();
     qCInfo(lcConvert).noquote() << QStringLiteral("Imported %1 of %2: %3")
                                        .arg(import.importedCount())
                                        .arg(count)
@@ -108,6 +111,8 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
       import.cancel();
     });
   }
+  session.setAfterFailedSave(
+      QStringLiteral("The import goes on, and saves the session again after the next video and at its end."));
   QString error;
   if (!import.start(&error)) {
     qCWarning(lcConvert).noquote() << error;
@@ -116,10 +121,8 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
   if (import.isRunning()) {
     loop.exec();
   }
+  // Each skip was told as it happened.
   const QStringList skipped = import.skipped();
-  for (const QString &line : skipped) {
-    qCWarning(lcConvert).noquote() << "Skipped" << line;
-  }
   const int already_imported = import.alreadyImportedCount();
   qCInfo(lcConvert).noquote() << QStringLiteral("Imported %1 video(s); skipped %2%3.")
                                      .arg(import.importedCount())
@@ -127,7 +130,9 @@ int ImportCommand::run(const std::function<void(std::function<void()>)> &on_canc
                                      .arg(already_imported > 0
                                               ? QStringLiteral(" (%1 already imported)").arg(already_imported)
                                               : QString());
-  if (!saved || !session.save()) {
+  // Each save writes the whole library: the last one makes up for any that failed.
+  session.setAfterFailedSave(ends_run);
+  if (!session.save()) {
     return kSessionFailed;
   }
   // What the library had already is where it was asked to be.

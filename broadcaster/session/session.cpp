@@ -83,9 +83,8 @@ bool Session::save() {
   }
   // The system's reasons come without a full stop ("No space left on device").
   const QString sentence = reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.');
-  const QString message = QStringLiteral("The session could not be saved to %1:\n%2\nThe session stays open, and "
-                                        "the next change tries to save it again.")
-                              .arg(path_, sentence);
+  const QString message =
+      QStringLiteral("The session could not be saved to %1:\n%2\n%3").arg(path_, sentence, after_failed_save_);
   qCWarning(lcSession).noquote() << message;
   emit error(message);
   return false;

@@ -49,6 +49,10 @@ public:
   bool save();
   // The last save failed and nothing was saved since: the file is behind.
   bool lastSaveFailed() const { return last_save_failed_; }
+  // The sentence that ends a failed save's message: what happens next. By
+  // default the window's: the session stays open and the next change
+  // tries again.
+  void setAfterFailedSave(const QString &sentence) { after_failed_save_ = sentence; }
 
   QString statisticsText() const { return document_.statisticsText(title()); }
 
@@ -67,6 +71,7 @@ private:
   std::unique_ptr<SessionLock> lock_;
   QString lock_message_;
   bool last_save_failed_ = false;
+  QString after_failed_save_ = QStringLiteral("The session stays open, and the next change tries to save it again.");
 };
 
 } // namespace session

@@ -126,8 +126,7 @@ bool isLinkInACircle(const QString &path) {
 
 // "occured" is the program's own spelling, kept as it is; so is the CR LF.
 QString loadFailedText() {
-  return QStringLiteral(
-      "An error occured when loading the session. The following reason was given:\r\n%1 (line %2)");
+  return QStringLiteral("An error occured when loading the session. The following reason was given:\r\n%1");
 }
 
 LoadOutcome refusal(LoadOutcome::Kind kind, const QString &message) {
@@ -137,8 +136,15 @@ LoadOutcome refusal(LoadOutcome::Kind kind, const QString &message) {
   return outcome;
 }
 
-LoadOutcome unreadable(const QString &reason, int line) {
-  return refusal(LoadOutcome::Kind::Unreadable, loadFailedText().arg(reason).arg(line));
+// The parser's reason, and where in the file it found the fault.
+LoadOutcome unparsable(const QString &reason, int line) {
+  return refusal(LoadOutcome::Kind::Unreadable,
+                 loadFailedText().arg(QStringLiteral("%1 (line %2)").arg(reason).arg(line)));
+}
+
+// A file that was never read has no line to name: the file is named instead.
+LoadOutcome unreadable(const QString &reason) {
+  return refusal(LoadOutcome::Kind::Unreadable, loadFailedText().arg(reason));
 }
 
 QString damageText(const QString &path, const QStringList &problems, qsizetype problem_count) {
@@ -158,13 +164,13 @@ LoadOutcome SessionDocument::load(const QString &path) {
   QFile file(path);
   // A device or a pipe would block the open or never end.
   if (info.exists() && !info.isFile()) {
-    return unreadable(QStringLiteral("The session is not a file"), 0);
+    return unreadable(QStringLiteral("The session %1 is not a file").arg(path));
   }
   if (isLinkInACircle(path)) {
-    return unreadable(QStringLiteral("The session is a link that leads in a circle"), 0);
+    return unreadable(QStringLiteral("The session %1 is a link that leads in a circle").arg(path));
   }
   if (!file.open(QIODevice::ReadOnly)) {
-    return unreadable(file.errorString(), 0);
+    return unreadable(QStringLiteral("The session %1 cannot be read: %2").arg(path, file.errorString()));
   }
   return loadBytes(file.readAll(), path);
 }
@@ -184,7 +190,7 @@ LoadOutcome SessionDocument::loadBytes(const QByteArray &bytes, const QString &p
                                  pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_doctype);
   if (!parsed) {
     clear();
-    return unreadable(QString::fromUtf8(parsed.description()), LineIndex(bytes).lineAt(parsed.offset));
+    return unparsable(QString::fromUtf8(parsed.description()), LineIndex(bytes).lineAt(parsed.offset));
   }
   const QByteArray text = parsedText(bytes, parsed.encoding);
   qsizetype malformed_count = 0;

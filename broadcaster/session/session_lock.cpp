@@ -62,6 +62,8 @@ bool SessionLock::tryLock() {
   qint64 previous_pid = 0;
   QString previous_host;
   const bool was_held = lock_file_.getLockInfo(&previous_pid, &previous_host, &application);
+  // A lock file that cannot be created leaves the system's reason in errno.
+  errno = 0;
   if (lock_file_.tryLock(0)) {
     if (was_held && isProcessGone(previous_pid)) {
       takeover_message_ = QStringLiteral("Took over the lock of the session %1 from process %2 on host %3, which is gone.")
@@ -71,6 +73,7 @@ bool SessionLock::tryLock() {
     }
     return true;
   }
+  const int create_errno = errno;
   switch (lock_file_.error()) {
   case QLockFile::LockFailedError:
     if (readHolder()) {
@@ -84,12 +87,16 @@ bool SessionLock::tryLock() {
     }
     break;
   case QLockFile::PermissionError:
-    message_ = QStringLiteral("The session %1 cannot be locked: no permission to create %2.")
-                   .arg(session_path_, lock_file_.fileName());
-    break;
+    if (create_errno != EROFS) {
+      message_ = QStringLiteral("The session %1 cannot be locked: no permission to create %2.")
+                     .arg(session_path_, lock_file_.fileName());
+      break;
+    }
+    [[fallthrough]];
   default:
-    message_ = QStringLiteral("The session %1 cannot be locked: %2 cannot be created.")
-                   .arg(session_path_, lock_file_.fileName());
+    message_ = QStringLiteral("The session %1 cannot be locked: %2 cannot be created%3.")
+                   .arg(session_path_, lock_file_.fileName(),
+                        create_errno != 0 ? QStringLiteral(": ") + qt_error_string(create_errno) : QString());
     break;
   }
   return false;

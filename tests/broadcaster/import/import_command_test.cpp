@@ -1,6 +1,7 @@
 // tarvik-plus --import as a server runs it: inputs that are no regular file,
 // links in a circle, and an import killed outright and run again.
 
+#include "tests/support/file_size_limit.h"
 #include "tests/support/media_tools.h"
 #include "tests/support/nsv_fixtures.h"
 #include "tests/support/wait_until.h"
@@ -16,6 +17,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -102,7 +104,38 @@ TEST(ImportCommand, WhatIsNoRegularFileIsListedAtOnceAndNeverOpened) {
         QStringLiteral("Skipped .*/in/socket\\.mp4: a socket, not a regular file; it was not opened")}) {
     EXPECT_TRUE(hasDatedLine(output, skipped)) << skipped.toStdString() << "\n" << output.toStdString();
   }
+  // Told once each.
+  for (const QString &name : {QStringLiteral("pipe.mp4"), QStringLiteral("/dev/null"), QStringLiteral("pipe.mkv"),
+                              QStringLiteral("socket.mp4")}) {
+    EXPECT_EQ(output.count(name), 1) << name.toStdString() << "\n" << output.toStdString();
+  }
   EXPECT_TRUE(readFile(session).contains("<title>ready</title>"));
+}
+
+TEST(ImportCommand, ASessionThatCannotBeSavedEndsTheRunWithStatusOneAndSaysWhatBecomesOfIt) {
+  QTemporaryDir temp;
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(session, kSession));
+  const QString video = temp.filePath(QStringLiteral("ready.nsv"));
+  ASSERT_TRUE(fixtures::writeFile(video, fixtures::nsvFile(5, 25, 100)));
+  QString output;
+  int status = -1;
+  {
+    // Room for the lock file, none for the session with one more video: a full disk as the import sees it.
+    FileSizeLimit limit(kSession.size() - 100);
+    ASSERT_TRUE(limit.active());
+    status = runImport({session, video}, temp.path(), kQuickRunMs, &output);
+  }
+  EXPECT_EQ(status, 1) << output.toStdString();
+  // The log keeps each message on one line.
+  const QString reason = qt_error_string(EFBIG) + QStringLiteral(". ");
+  EXPECT_TRUE(output.contains(reason + "The import goes on, and saves the session again after the next video and at "
+                                       "its end."))
+      << output.toStdString();
+  EXPECT_TRUE(output.contains(reason + "The import ends with status 1, and the file keeps what it held before."))
+      << output.toStdString();
+  EXPECT_FALSE(output.contains("next change")) << output.toStdString();
+  EXPECT_EQ(readFile(session), kSession);
 }
 
 TEST(ImportCommand, LinksInACircleAreNamedAsSuch) {
@@ -118,12 +151,13 @@ TEST(ImportCommand, LinksInACircleAreNamedAsSuch) {
 
   QString output;
   EXPECT_EQ(runImport({loop_session, temp.filePath(QStringLiteral("any.mp4"))}, temp.path(), kQuickRunMs, &output), 1);
-  EXPECT_TRUE(output.contains(QStringLiteral("The session is a link that leads in a circle"))) << output.toStdString();
+  EXPECT_TRUE(output.contains(QStringLiteral("The session %1 is a link that leads in a circle").arg(loop_session)))
+      << output.toStdString();
 
   EXPECT_EQ(runImport({QStringLiteral("--output-folder"), loop_folder + QStringLiteral("/videos"), session, loop_input},
                       temp.path(), kQuickRunMs, &output),
             1);
-  EXPECT_TRUE(hasDatedLine(output, QStringLiteral("Cannot take .*/clip\\.mp4 - a link that leads in a circle")))
+  EXPECT_TRUE(hasDatedLine(output, QStringLiteral("Skipped .*/clip\\.mp4: a link that leads in a circle")))
       << output.toStdString();
   EXPECT_TRUE(hasDatedLine(output, QStringLiteral("The output folder .*/out/videos cannot be made: it is a link that "
                                                   "leads in a circle\\.")))

@@ -145,12 +145,17 @@ TEST_F(SessionFileTest, NotXmlGivesParserReasonAndLine) {
   EXPECT_TRUE(binary.message.contains("(line "));
 }
 
-TEST_F(SessionFileTest, MissingFileIsReportedWithTheLoadMessage) {
+TEST_F(SessionFileTest, AFileThatCannotBeReadIsNamedWithoutALineNumber) {
   SessionDocument document;
-  const LoadOutcome outcome = document.load(temp_.filePath(QStringLiteral("nope.xml")));
+  const QString missing = temp_.filePath(QStringLiteral("nope.xml"));
+  const LoadOutcome outcome = document.load(missing);
   EXPECT_EQ(outcome.kind, LoadOutcome::Kind::Unreadable);
-  EXPECT_TRUE(outcome.message.startsWith("An error occured when loading the session."));
+  EXPECT_EQ(outcome.message, QStringLiteral("An error occured when loading the session. The following reason was "
+                                            "given:\r\nThe session %1 cannot be read: No such file or directory")
+                                 .arg(missing));
   EXPECT_TRUE(document.isEmpty());
+  const QString folder = temp_.path();
+  EXPECT_TRUE(document.load(folder).message.endsWith(QStringLiteral("The session %1 is not a file").arg(folder)));
 }
 
 TEST_F(SessionFileTest, OtherRootIsNoSession) {
@@ -452,7 +457,8 @@ TEST_F(SessionFileTest, ALinkInACircleIsNamedAsSuch) {
   SessionDocument document;
   const LoadOutcome outcome = document.load(loop);
   EXPECT_EQ(outcome.kind, LoadOutcome::Kind::Unreadable);
-  EXPECT_TRUE(outcome.message.contains("The session is a link that leads in a circle")) << outcome.message.toStdString();
+  EXPECT_TRUE(outcome.message.endsWith(QStringLiteral("The session %1 is a link that leads in a circle").arg(loop)))
+      << outcome.message.toStdString();
 }
 
 TEST_F(SessionFileTest, AFailedSaveIsToldInWholeSentences) {

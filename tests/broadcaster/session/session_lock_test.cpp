@@ -1,6 +1,7 @@
 // The session lock between real processes: a live holder refuses others and
 // is named; the lock of a killed one is taken over.
 
+#include "tests/support/file_size_limit.h"
 #include "tests/support/nsv_fixtures.h"
 
 #include "broadcaster/session/session_lock.h"
@@ -14,6 +15,7 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
 
 TEST(SessionLock, RefusedWhileAProcessHoldsItAndTakenOverWhenItIsKilled) {
@@ -88,4 +90,28 @@ TEST(SessionLock, AHolderStillWritingItsLockFileIsNamedAfterAWhile) {
                                 .arg(session)
                                 .arg(QCoreApplication::applicationPid())
                                 .arg(QSysInfo::machineHostName()));
+}
+
+TEST(SessionLock, ALockFileThatCannotBeCreatedIsToldWithTheSystemsReason) {
+  QTemporaryDir temp;
+  // Made, but not written: a full disk refuses it so.
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(session, "<tarvik/>"));
+  {
+    SessionLock lock(session);
+    FileSizeLimit limit(1);
+    ASSERT_TRUE(limit.active());
+    EXPECT_FALSE(lock.tryLock());
+    EXPECT_EQ(lock.message(), QStringLiteral("The session %1 cannot be locked: %1.lock cannot be created: %2.")
+                                  .arg(session, qt_error_string(EFBIG)));
+  }
+  EXPECT_FALSE(QFile::exists(session + QStringLiteral(".lock")));
+  // Not made at all: a name with no room left for ".lock".
+  const QString long_named = temp.filePath(QString(251, QLatin1Char('s')));
+  ASSERT_TRUE(fixtures::writeFile(long_named, "<tarvik/>"));
+  SessionLock lock(long_named);
+  EXPECT_FALSE(lock.tryLock());
+  const QString too_long = qt_error_string(ENAMETOOLONG);
+  EXPECT_TRUE(lock.message().endsWith(QStringLiteral(".lock cannot be created: %1.").arg(too_long)))
+      << lock.message().toStdString();
 }
