@@ -17,9 +17,10 @@ inline constexpr char kPacingDefault[] = "real-time";
 inline constexpr char kWindowSize[] = "window/size";
 inline constexpr int kWindowWidthPx = 720;
 inline constexpr int kWindowHeightPx = 520;
-// Where converted videos go; by default a folder of this name beside the
-// session file.
-inline constexpr char kConvertOutputFolder[] = "convert/output_folder";
+// Where converted videos go: a folder of this name beside the session
+// file, or the folder the operator chose for that session (a list of
+// session and folder pairs).
+inline constexpr char kConvertOutputFolders[] = "convert/output_folders";
 inline constexpr char kConvertOutputFolderDefaultName[] = "videos";
 // How converted videos are encoded: "640x360", "25", and kbit/s. The
 // defaults are the pipeline's own.

@@ -3,16 +3,11 @@
 #include "convert/file_kinds.h"
 #include "broadcaster/session/library.h"
 #include "broadcaster/import/library_files.h"
-#include "broadcaster/base/preferences.h"
 #include "broadcaster/base/station_log.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-QString defaultOutputFolder(const QString &session_path) {
-  return QFileInfo(session_path).absoluteDir().filePath(QLatin1String(preference::kConvertOutputFolderDefaultName));
-}
 
 ConvertImport::ConvertImport(session::Library &library, Options options, QObject *parent)
     : QObject(parent), library_(library), options_(std::move(options)),

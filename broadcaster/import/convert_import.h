@@ -64,7 +64,3 @@ private:
   int imported_count_ = 0;
   int already_imported_count_ = 0;
 };
-
-// The output folder a session's conversions go to unless the operator chose
-// another: "videos" beside the session file.
-QString defaultOutputFolder(const QString &session_path);

@@ -3,6 +3,7 @@
 #include "broadcaster/import/convert_import.h"
 
 #include "broadcaster/import/library_files.h"
+#include "broadcaster/import/output_folders.h"
 #include "broadcaster/import/playlist_file.h"
 #include "broadcaster/session/session.h"
 #include "broadcaster/base/station_log.h"

@@ -2,6 +2,7 @@
 
 #include "broadcaster/window/widget_names.h"
 
+#include "broadcaster/import/output_folders.h"
 #include "broadcaster/session/library.h"
 #include "broadcaster/base/preferences.h"
 
@@ -68,7 +69,7 @@ void chooseWithDialog(QWidget *parent, ConvertWindow::Choice choice, const QStri
 
 ConvertWindow::ConvertWindow(session::Library &library, const QString &target_folder, const QString &session_path,
                              QWidget *parent)
-    : QWidget(parent, Qt::Window), library_(library) {
+    : QWidget(parent, Qt::Window), library_(library), session_path_(session_path) {
   named(this, "frmConvert");
   setWindowTitle(QStringLiteral("Convert and import videos"));
   setAttribute(Qt::WA_DeleteOnClose);
@@ -91,10 +92,9 @@ ConvertWindow::ConvertWindow(session::Library &library, const QString &target_fo
   folder_box_->addItems(library_.folderNames());
   folder_box_->setCurrentText(target_folder);
   output_box_ = named(new QLineEdit(this), "txtOutputFolder");
-  output_box_->setText(
-      settings.value(QLatin1String(preference::kConvertOutputFolder), defaultOutputFolder(session_path)).toString());
-  auto *browse = named(new QPushButton(QStringLiteral("Browse..."), this), "btnOutputFolder");
-  connect(browse, &QPushButton::clicked, this, &ConvertWindow::chooseOutputFolder);
+  output_box_->setText(outputFolderFor(session_path_));
+  browse_button_ = named(new QPushButton(QStringLiteral("Browse..."), this), "btnOutputFolder");
+  connect(browse_button_, &QPushButton::clicked, this, &ConvertWindow::chooseOutputFolder);
 
   const convert::EncodingSettings &defaults = preference::kConvertEncodingDefault;
   size_box_ = named(new QLineEdit(this), "txtFrameSize");
@@ -131,7 +131,7 @@ ConvertWindow::ConvertWindow(session::Library &library, const QString &target_fo
   add_row->addStretch(1);
   auto *output_row = new QHBoxLayout;
   output_row->addWidget(output_box_, 1);
-  output_row->addWidget(browse);
+  output_row->addWidget(browse_button_);
   auto *form = new QFormLayout;
   form->addRow(QStringLiteral("Library folder:"), folder_box_);
   form->addRow(QStringLiteral("Output folder:"), output_row);
@@ -203,8 +203,8 @@ bool ConvertWindow::readSettings(convert::EncodingSettings *settings, QString *p
 }
 
 void ConvertWindow::rememberSettings() const {
+  rememberOutputFolder(session_path_, output_box_->text().trimmed());
   QSettings settings;
-  settings.setValue(QLatin1String(preference::kConvertOutputFolder), output_box_->text());
   settings.setValue(QLatin1String(preference::kConvertFrameSize), size_box_->text().trimmed());
   settings.setValue(QLatin1String(preference::kConvertFrameRate), rate_box_->currentText());
   settings.setValue(QLatin1String(preference::kConvertVideoKbps), video_kbps_box_->value());
@@ -266,8 +266,8 @@ bool ConvertWindow::start() {
 
 void ConvertWindow::enableInputs(bool enabled) {
   for (QWidget *widget : std::initializer_list<QWidget *>{add_videos_, add_folder_, start_button_, folder_box_,
-                                                          output_box_, size_box_, rate_box_, video_kbps_box_,
-                                                          audio_kbps_box_}) {
+                                                          output_box_, browse_button_, size_box_, rate_box_,
+                                                          video_kbps_box_, audio_kbps_box_}) {
     widget->setEnabled(enabled);
   }
   cancel_button_->setEnabled(!enabled);
@@ -297,15 +297,12 @@ void ConvertWindow::onFinished() {
   enableInputs(true);
   start_button_->setEnabled(false);
   paths_.clear();
-  const QStringList skipped = import_->skipped();
-  QString summary = QStringLiteral("Converted and imported %1 video(s) into \"%2\"; skipped %3.")
-                        .arg(import_->importedCount())
-                        .arg(import_->options().folder)
-                        .arg(skipped.size());
+  // Each skip is on show in the list and was logged as it happened.
+  const QString summary = QStringLiteral("Converted and imported %1 video(s) into \"%2\"; skipped %3.")
+                              .arg(import_->importedCount())
+                              .arg(import_->options().folder)
+                              .arg(import_->skipped().size());
   summary_label_->setText(summary);
-  if (!skipped.isEmpty()) {
-    summary += QStringLiteral(" ") + skipped.join(QStringLiteral("; "));
-  }
   emit finished(summary);
 }
 

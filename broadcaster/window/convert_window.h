@@ -22,7 +22,8 @@ class Library;
 // reads, NSV files as they are) or a whole folder, the library folder that
 // takes them, where the NSV files go and how they are encoded. The videos
 // are converted in the background, a progress bar each, and imported one by
-// one as they finish. The folder and the encoding are remembered.
+// one as they finish. The encoding is remembered, and an output folder
+// chosen for the session.
 class ConvertWindow : public QWidget {
   Q_OBJECT
 
@@ -34,8 +35,8 @@ public:
   using Chosen = std::function<void(const QStringList &paths)>;
   using Chooser = std::function<void(Choice choice, const QString &start_folder, Chosen chosen)>;
 
-  // target_folder: the library folder preselected; session_path: where the
-  // default output folder is found.
+  // target_folder: the library folder preselected; session_path: the
+  // session whose output folder is proposed.
   ConvertWindow(session::Library &library, const QString &target_folder, const QString &session_path,
                 QWidget *parent = nullptr);
   ~ConvertWindow() override;
@@ -71,12 +72,14 @@ private:
   void rememberSettings() const;
 
   session::Library &library_;
+  QString session_path_;
   Chooser chooser_;
   QStringList paths_;
   std::unique_ptr<ConvertImport> import_;
   QTreeWidget *list_ = nullptr;
   QComboBox *folder_box_ = nullptr;
   QLineEdit *output_box_ = nullptr;
+  QPushButton *browse_button_ = nullptr;
   QLineEdit *size_box_ = nullptr;
   QComboBox *rate_box_ = nullptr;
   QSpinBox *video_kbps_box_ = nullptr;
