@@ -148,15 +148,16 @@ int main(int argc, char *argv[]) {
   // With no screen nobody can close an error window: a broadcast that ends
   // in an error ends the program, after saving, with status 1. With the
   // HTTP API the station stays to be looked at and started again.
+  const bool headless = QGuiApplication::platformName() == QLatin1String("offscreen");
   int exit_status = 0;
-  if (QGuiApplication::platformName() == QLatin1String("offscreen") && api) {
+  if (headless && api) {
     QObject::connect(&station.driver, &BroadcastDriver::ended, &window, [](bool by_error) {
       if (by_error) {
         qCWarning(lcBroadcast) << "The broadcast ended in an error; the HTTP API stays up (POST /api/start starts "
                                   "it again)";
       }
     });
-  } else if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+  } else if (headless) {
     QObject::connect(&station.driver, &BroadcastDriver::ended, &window, [&window, &exit_status](bool by_error) {
       if (by_error && exit_status == 0) {
         exit_status = 1;
@@ -175,6 +176,21 @@ int main(int argc, char *argv[]) {
   window.show();
   if (!command_line.session_path.isEmpty()) {
     window.openSession(command_line.session_path);
+  }
+  // With no screen no session can be opened later, nor can the HTTP API
+  // start a station that has none: waiting would leave a service idle.
+  if (headless && !station.session.isOpen() && !command_line.session_path.isEmpty()) {
+    qCWarning(lcSession).noquote() << QStringLiteral("The session %1 did not open, and with no screen no other can be "
+                                                     "opened: the program ends with status 1")
+                                          .arg(command_line.session_path);
+    return 1;
+  }
+  if (headless && !station.session.isOpen() && (command_line.start || api)) {
+    const QString needs = command_line.start ? QStringLiteral("--start needs a session to stream")
+                                             : QStringLiteral("The HTTP API cannot start a station without a session");
+    qCWarning(lcSession).noquote() << needs + QStringLiteral(", and none was named on the command line: the program "
+                                                             "ends with status 1");
+    return 1;
   }
   if (command_line.start) {
     QTimer::singleShot(0, &window, &MainWindow::startRequested);

@@ -124,6 +124,38 @@ TEST(CommandLine, WithoutAScreenAWrongPasswordEndsWithStatusOneAndADatedLogLine)
   EXPECT_EQ(document.load(session).kind, session::LoadOutcome::Kind::Loaded);
 }
 
+TEST(CommandLine, WithoutAScreenAStationWithNoSessionEndsWithStatusOneAtOnce) {
+  QTemporaryDir temp;
+  const auto dated_line = [](const ProgramRun &run, const QString &text) {
+    return QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ") + text + QLatin1Char('$'),
+                              QRegularExpression::MultilineOption)
+        .match(QString::fromUtf8(run.output))
+        .hasMatch();
+  };
+  const QString missing = temp.filePath(QStringLiteral("missing.xml"));
+  const ProgramRun not_there = runTarvik({QStringLiteral("--start"), missing}, temp.path());
+  EXPECT_EQ(not_there.exit_code, 1) << not_there.output.toStdString();
+  EXPECT_TRUE(not_there.output.contains(
+      QStringLiteral("The session %1 cannot be read: No such file or directory").arg(missing).toUtf8()))
+      << not_there.output.toStdString();
+  EXPECT_TRUE(dated_line(not_there, QStringLiteral("The session .*/missing\\.xml did not open, and with no screen no "
+                                                   "other can be opened: the program ends with status 1")))
+      << not_there.output.toStdString();
+
+  // Nothing to stream: said so, with no broadcast begun and ended.
+  const ProgramRun start = runTarvik({QStringLiteral("--start")}, temp.path());
+  EXPECT_EQ(start.exit_code, 1) << start.output.toStdString();
+  EXPECT_TRUE(dated_line(start, QStringLiteral("--start needs a session to stream, and none was named on the command "
+                                               "line: the program ends with status 1")))
+      << start.output.toStdString();
+  EXPECT_FALSE(start.output.contains("Exiting")) << start.output.toStdString();
+  EXPECT_FALSE(start.output.contains("Disconnected")) << start.output.toStdString();
+  // Nor can the HTTP API start a station without one.
+  const ProgramRun api = runTarvik({QStringLiteral("--http"), QStringLiteral("127.0.0.1:0")}, temp.path());
+  EXPECT_EQ(api.exit_code, 1) << api.output.toStdString();
+  EXPECT_TRUE(api.output.contains("The HTTP API cannot start a station without a session")) << api.output.toStdString();
+}
+
 namespace {
 
 QByteArray sessionXml() {
@@ -243,6 +275,10 @@ TEST(CommandLine, ARunningStationsSessionIsRefusedUntilItsProgramIsGone) {
   const ProgramRun refused = runTarvik(import, temp.path());
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_TRUE(refused.output.contains(holder.toUtf8())) << refused.output.toStdString();
+  // A second station with no screen ends at once rather than waiting without it.
+  const ProgramRun second_station = runTarvik({session}, temp.path());
+  EXPECT_EQ(second_station.exit_code, 1) << second_station.output.toStdString();
+  EXPECT_TRUE(second_station.output.contains(holder.toUtf8())) << second_station.output.toStdString();
 
   // A second program's File Open says the same and keeps what it had.
   {
