@@ -18,9 +18,6 @@ bool FfmpegProgress::add(const QByteArray &output) {
         position_s_ = position_s;
         moved = true;
       }
-    } else if (line == "progress=end" && !ended_) {
-      ended_ = true;
-      moved = true;
     }
   }
   return moved;

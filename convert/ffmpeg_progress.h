@@ -9,16 +9,14 @@ namespace convert {
 class FfmpegProgress {
 public:
   // Takes output as it arrives; lines may be split across calls. True when
-  // the position moved or the end was reached.
+  // the position moved.
   bool add(const QByteArray &output);
 
   double position_s() const { return position_s_; }
-  bool ended() const { return ended_; }
 
 private:
   QByteArray pending_;
   double position_s_ = 0.0;
-  bool ended_ = false;
 };
 
 } // namespace convert

@@ -410,13 +410,11 @@ void VideoConversion::onEncoderOutput() {
   if (stage_ != Stage::Encoding || !progress_.add(process_->readAllStandardOutput())) {
     return;
   }
-  double encoded = 0.0;
-  if (progress_.ended()) {
-    encoded = 1.0;
-  } else if (media_.duration_s > 0) {
-    encoded = std::min(1.0, progress_.position_s() / media_.duration_s);
+  // ffmpeg writes "progress=end" after a failed write too, and its error
+  // output may be read later: only a clean exit counts as fully encoded.
+  if (media_.duration_s > 0) {
+    setFraction(std::min(1.0, progress_.position_s() / media_.duration_s) * kEncodingShare);
   }
-  setFraction(encoded * kEncodingShare);
 }
 
 // ffmpeg goes on encoding after a write failed, for minutes on a long
@@ -454,6 +452,7 @@ void VideoConversion::onEncoderFinished() {
     fail(reason.isEmpty() ? QStringLiteral("ffmpeg stopped with exit code %1").arg(encoder->exitCode()) : reason);
     return;
   }
+  setFraction(kEncodingShare);
   startMuxer();
 }
 
