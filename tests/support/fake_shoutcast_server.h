@@ -56,7 +56,7 @@ public:
   // page, as a server's status page; an empty one is a 404.
   void setStatusPage(const QString &path, const QByteArray &body) { status_pages_[path] = body; }
 
-  // Status page requests aside.
+  // Connections whose request has arrived, status page requests aside.
   int titleConnectionCount() const;
   // Bytes of each title connection, complete once the client has closed it.
   QList<QByteArray> titleRequests() const;
@@ -80,7 +80,6 @@ private:
   bool source_reading_ = true;
   QTcpSocket title_queue_filler_;
   int source_connection_count_ = 0;
-  int title_connection_count_ = 0;
   int closed_title_connections_ = 0;
   QList<QByteArray> title_requests_;
   QMap<QString, QByteArray> status_pages_;

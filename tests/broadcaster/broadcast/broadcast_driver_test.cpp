@@ -206,6 +206,7 @@ TEST_F(DriverTest, TenBrokenItemsInARowEndTheBroadcast) {
   EXPECT_TRUE(errorText().contains("10 videos in a row")) << errorText().toStdString();
   EXPECT_EQ(queue().count(), 2);
   EXPECT_TRUE(statusText().contains("Skipped \"Nothing\""));
+  pumpEvents(200);
   EXPECT_EQ(server_.titleConnectionCount(), 0);
 }
 
@@ -359,6 +360,7 @@ TEST_F(DriverTest, AServerThatClosesRightAfterEachLoginIsTriedLessAndLessOftenAn
                                                "another source may be using this mount."))
                    .isEmpty())
       << log_lines.join('\n').toStdString();
+  pumpEvents(200);
   EXPECT_EQ(server_.titleConnectionCount(), 0);
 }
 
