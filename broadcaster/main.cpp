@@ -115,13 +115,14 @@ int main(int argc, char *argv[]) {
     return writeNewSession(command_line.session_path);
   }
   if (command_line.mode == CommandLine::Mode::Import) {
-    ImportCommand command;
-    command.session_path = command_line.session_path;
-    command.inputs = command_line.inputs;
-    command.folder = command_line.folder;
-    command.output_folder = command_line.output_folder;
-    command.settings = command_line.settings;
-    return command.run([](std::function<void()> cancel) { g_on_termination = std::move(cancel); });
+    ImportCommand command({command_line.session_path, command_line.inputs, command_line.folder,
+                           command_line.output_folder, command_line.settings});
+    QObject::connect(&command, &ImportCommand::finished, &app, [](int status) { QCoreApplication::exit(status); });
+    g_on_termination = [&command] { command.cancel(); };
+    QTimer::singleShot(0, &command, &ImportCommand::start);
+    const int status = QCoreApplication::exec();
+    g_on_termination = nullptr;
+    return status;
   }
 
   Station station;

@@ -8,7 +8,6 @@
 #include "broadcaster/session/session.h"
 #include "broadcaster/base/station_log.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
 
 namespace {
@@ -35,107 +34,123 @@ void addPlaylist(ConvertImport &import, const QString &playlist_path) {
   }
 }
 
+// A failed save ends the run, but for those after each video: the next
+// one, and the last, try again.
+QString endsRun() { return QStringLiteral("The import ends with status 1, and the file keeps what it held before."); }
+
 } // namespace
 
-int ImportCommand::run(const std::function<void(std::function<void()>)> &on_cancel_hook) const {
-  session::Session session;
-  const session::LoadOutcome outcome = session.open(session_path);
-  if (outcome.kind != session::LoadOutcome::Kind::Loaded) {
-    // The session logged why.
-    return kSessionFailed;
-  }
-  // A failed save ends the run, but for those after each video: the next
-  // one, and the last, try again.
-  const QString ends_run = QStringLiteral("The import ends with status 1, and the file keeps what it held before.");
-  session.setAfterFailedSave(ends_run);
-  session::Library &library = session.library();
-  QString target = folder.isEmpty() ? library.firstFolder() : folder;
+ImportCommand::ImportCommand(Request request, QObject *parent) : QObject(parent), request_(std::move(request)) {}
+
+ImportCommand::~ImportCommand() = default;
+
+QString ImportCommand::prepareTargetFolder() {
+  session::Library &library = session_.library();
+  const QString target = request_.folder.isEmpty() ? library.firstFolder() : request_.folder;
   if (target.isEmpty()) {
     qCWarning(lcLibrary).noquote() << "The session has no folder to import into; name one with --folder.";
-    return kSessionFailed;
+    return QString();
   }
   if (!library.hasFolder(target)) {
     if (!library.addFolder(target)) {
       qCWarning(lcLibrary).noquote() << QStringLiteral("\"%1\" cannot be a folder name.").arg(target);
-      return kSessionFailed;
+      return QString();
     }
-    if (!session.save()) {
-      return kSessionFailed;
+    if (!session_.save()) {
+      return QString();
     }
   }
+  return target;
+}
 
-  ConvertImport::Options options;
-  options.folder = target;
-  options.output_folder = output_folder.isEmpty() ? defaultOutputFolder(session_path) : output_folder;
-  options.settings = settings;
-  ConvertImport import(library, options);
+void ImportCommand::queueInputs() {
   QStringList empty_folders;
-  for (const QString &input : inputs) {
+  for (const QString &input : request_.inputs) {
     if (library_files::isPlaylist(input) && QFileInfo(input).isFile()) {
-      addPlaylist(import, input);
-    } else if (import.add({input}) == 0) {
+      addPlaylist(*import_, input);
+    } else if (import_->add({input}) == 0) {
       empty_folders << input;
     }
   }
-  const int count = static_cast<int>(import.queue().files().size());
+  count_ = static_cast<int>(import_->queue().files().size());
   for (const QString &empty : empty_folders) {
     qCWarning(lcConvert).noquote() << QStringLiteral("%1%2 holds no files; subfolders are not searched.")
-                                          .arg(count == 0 ? QStringLiteral("Nothing to import: ") : QString(), empty);
+                                          .arg(count_ == 0 ? QStringLiteral("Nothing to import: ") : QString(), empty);
   }
-  if (count == 0) {
-    return kSomeSkipped;
+}
+
+void ImportCommand::start() {
+  if (session_.open(request_.session_path).kind != session::LoadOutcome::Kind::Loaded) {
+    // The session logged why.
+    emit finished(kSessionFailed);
+    return;
+  }
+  session_.setAfterFailedSave(endsRun());
+  const QString target = prepareTargetFolder();
+  if (target.isEmpty()) {
+    emit finished(kSessionFailed);
+    return;
+  }
+  ConvertImport::Options options;
+  options.folder = target;
+  options.output_folder =
+      request_.output_folder.isEmpty() ? defaultOutputFolder(request_.session_path) : request_.output_folder;
+  options.settings = request_.settings;
+  import_ = std::make_unique<ConvertImport>(session_.library(), options);
+  queueInputs();
+  if (count_ == 0) {
+    emit finished(kSomeSkipped);
+    return;
   }
   qCInfo(lcConvert).noquote() << QStringLiteral("Importing %1 file(s) into the folder \"%2\" of %3; NSV files go to %4")
-                                     .arg(count)
-                                     .arg(target, session_path, options.output_folder);
-  QObject::connect(&import, &ConvertImport::fileImported, &import, [&](int index, const QString &) {
-    session.save();
+                                     .arg(count_)
+                                     .arg(target, request_.session_path, options.output_folder);
+  connect(import_.get(), &ConvertImport::fileImported, this, [this](int index, const QString &) {
+    session_.save();
     qCInfo(lcConvert).noquote() << QStringLiteral("Imported %1 of %2: %3")
-                                       .arg(import.importedCount())
-                                       .arg(count)
-                                       .arg(import.queue().files().at(index).input_path);
+                                       .arg(import_->importedCount())
+                                       .arg(count_)
+                                       .arg(import_->queue().files().at(index).input_path);
   });
-  QEventLoop loop;
-  QObject::connect(&import, &ConvertImport::finished, &loop, &QEventLoop::quit);
-  // The hook points at this run only while it lasts, however it ends.
-  struct CancelHook {
-    const std::function<void(std::function<void()>)> &set;
-    ~CancelHook() {
-      if (set) {
-        set(nullptr);
-      }
-    }
-  } cancel_hook{on_cancel_hook};
-  if (on_cancel_hook) {
-    on_cancel_hook([&import] {
-      qCWarning(lcConvert) << "Cancelled: the files not yet imported are skipped";
-      import.cancel();
-    });
-  }
-  session.setAfterFailedSave(
+  connect(import_.get(), &ConvertImport::finished, this, &ImportCommand::onImportFinished);
+  session_.setAfterFailedSave(
       QStringLiteral("The import goes on, and saves the session again after the next video and at its end."));
   QString error;
-  if (!import.start(&error)) {
+  if (!import_->start(&error)) {
     qCWarning(lcConvert).noquote() << error;
-    return kSessionFailed;
+    emit finished(kSessionFailed);
+    return;
   }
-  if (import.isRunning()) {
-    loop.exec();
+  // A queue with nothing to convert has already finished, through onImportFinished().
+  if (cancel_requested_) {
+    cancel();
   }
+}
+
+void ImportCommand::cancel() {
+  cancel_requested_ = true;
+  if (import_ && import_->isRunning()) {
+    qCWarning(lcConvert) << "Cancelled: the files not yet imported are skipped";
+    import_->cancel();
+  }
+}
+
+void ImportCommand::onImportFinished() {
   // Each skip was told as it happened.
-  const QStringList skipped = import.skipped();
-  const int already_imported = import.alreadyImportedCount();
+  const QStringList skipped = import_->skipped();
+  const int already_imported = import_->alreadyImportedCount();
   qCInfo(lcConvert).noquote() << QStringLiteral("Imported %1 video(s); skipped %2%3.")
-                                     .arg(import.importedCount())
+                                     .arg(import_->importedCount())
                                      .arg(skipped.size())
                                      .arg(already_imported > 0
                                               ? QStringLiteral(" (%1 already imported)").arg(already_imported)
                                               : QString());
   // Each save writes the whole library: the last one makes up for any that failed.
-  session.setAfterFailedSave(ends_run);
-  if (!session.save()) {
-    return kSessionFailed;
+  session_.setAfterFailedSave(endsRun());
+  if (!session_.save()) {
+    emit finished(kSessionFailed);
+    return;
   }
   // What the library had already is where it was asked to be.
-  return skipped.size() == already_imported ? kAllImported : kSomeSkipped;
+  emit finished(skipped.size() == already_imported ? kAllImported : kSomeSkipped);
 }

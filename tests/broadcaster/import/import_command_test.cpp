@@ -1,5 +1,6 @@
 // tarvik-plus --import as a server runs it: inputs that are no regular file,
-// links in a circle, and an import killed outright and run again.
+// links in a circle, an import killed outright and run again, and one
+// cancelled by a termination signal.
 
 #include "tests/support/file_size_limit.h"
 #include "tests/support/media_tools.h"
@@ -206,4 +207,32 @@ TEST(ImportCommand, AnImportKilledAndRunAgainTakesEachVideoOnce) {
   const QByteArray saved = readFile(session);
   EXPECT_EQ(saved.count("<title>clip1</title>"), 1) << saved.toStdString();
   EXPECT_EQ(saved.count("<title>clip2</title>"), 1) << saved.toStdString();
+}
+
+TEST(ImportCommand, ATerminationSignalCancelsTheRunAndLeavesNoHalfConvertedFile) {
+  QTemporaryDir temp;
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(session, kSession));
+  // Minutes of converting: the signal comes long before the end.
+  const QString clip = makeClip(temp, QStringLiteral("long.mp4"), 1800);
+  const QString videos = temp.filePath(QStringLiteral("videos"));
+  QProcess import;
+  startImport(import, {QStringLiteral("--size"), QStringLiteral("160x120"), QStringLiteral("--fps"), QStringLiteral("1"),
+                       session, clip},
+              temp.path());
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        return !QDir(videos).entryList({QStringLiteral(".long.converting-*")}, QDir::Dirs | QDir::Hidden).isEmpty() ||
+               import.state() == QProcess::NotRunning;
+      },
+      kConvertingRunMs));
+  ASSERT_EQ(import.state(), QProcess::Running) << import.readAll().toStdString();
+  ::kill(static_cast<pid_t>(import.processId()), SIGTERM);
+  ASSERT_TRUE(import.waitForFinished(kQuickRunMs));
+  const QString output = QString::fromUtf8(import.readAll());
+  EXPECT_EQ(import.exitCode(), 2) << output.toStdString();
+  EXPECT_TRUE(hasDatedLine(output, QStringLiteral("Cancelled: the files not yet imported are skipped")))
+      << output.toStdString();
+  EXPECT_EQ(hiddenAndVisible(videos).filter(QStringLiteral("long")), QStringList());
+  EXPECT_FALSE(readFile(session).contains("<title>long</title>"));
 }
