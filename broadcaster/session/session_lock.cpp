@@ -8,9 +8,10 @@
 
 namespace {
 
-// A holder writes a few dozen bytes right after creating the file.
-constexpr int kHolderReads = 5;
-constexpr int kPauseBetweenReads_ms = 20;
+// A holder writes a few dozen bytes right after creating the file, within
+// microseconds: reading again after yielding covers that without making
+// the window's thread sleep.
+constexpr int kHolderReads = 100;
 
 bool isProcessGone(qint64 pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
 
@@ -28,7 +29,7 @@ SessionLock::SessionLock(const QString &session_path, std::function<void()> paus
     : session_path_(session_path), lock_file_(lockFilePathFor(session_path)),
       pause_before_rereading_(std::move(pause_before_rereading)) {
   if (!pause_before_rereading_) {
-    pause_before_rereading_ = [] { QThread::msleep(kPauseBetweenReads_ms); };
+    pause_before_rereading_ = [] { QThread::yieldCurrentThread(); };
   }
   // A session stays open for hours: only a holder that is gone makes a lock
   // stale, never its age.

@@ -10,7 +10,7 @@
 class SessionLock {
 public:
   // pause_before_rereading waits between reads of a lock file that its
-  // holder is still writing; by default a short sleep.
+  // holder is still writing; by default a yield of the thread.
   explicit SessionLock(const QString &session_path, std::function<void()> pause_before_rereading = nullptr);
   // Releases the lock when held.
   ~SessionLock() = default;
