@@ -55,16 +55,16 @@ ControllerWindow::ControllerWindow(VideoWindow &video, MediaPlayer &player, QWid
 
   auto *player_frame = named(new QGroupBox(QStringLiteral("Player Control"), this), "fraPlayerControl");
   place(player_frame, 120, 0, 6855, 2055);
-  drive_ = named(new QComboBox(player_frame), "Drive");
-  place(drive_, 120, 240, 2775, 315);
-  dir_ = named(new QListWidget(player_frame), "Dir");
-  place(dir_, 120, 600, 2775, 990);
+  auto *drive = named(new QComboBox(player_frame), "Drive");
+  place(drive, 120, 240, 2775, 315);
+  auto *dir = named(new QListWidget(player_frame), "Dir");
+  place(dir, 120, 600, 2775, 990);
   // The files' folder, above them.
   auto *folder_path = named(new QLabel(player_frame), "lblFolder");
   place(folder_path, 3000, 240, 3735, 255);
-  file_ = named(new QListWidget(player_frame), "File");
-  place(file_, 3000, 510, 3735, 1380);
-  browser_ = new FolderBrowser(*drive_, *dir_, *file_, *folder_path, this);
+  auto *file = named(new QListWidget(player_frame), "File");
+  place(file, 3000, 510, 3735, 1380);
+  browser_ = new FolderBrowser(*drive, *dir, *file, *folder_path, this);
   struct ButtonSpec {
     const char *name;
     QString caption;
@@ -134,7 +134,7 @@ ControllerWindow::ControllerWindow(VideoWindow &video, MediaPlayer &player, QWid
   setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kCollapsedHeightTwips - kTitleBarTwips));
   move(twipsToPixels(4965), twipsToPixels(2145));
 
-  connect(file_, &QListWidget::itemDoubleClicked, this, [this] { openSelected(); });
+  connect(file, &QListWidget::itemDoubleClicked, this, [this] { openSelected(); });
   browser_->setFolder(QDir::currentPath());
 
   // Start-up: the Video window shows, the background path is offered.

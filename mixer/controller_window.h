@@ -8,10 +8,8 @@
 class FolderBrowser;
 class MediaPlayer;
 class QCheckBox;
-class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -68,9 +66,6 @@ private:
   int height_twips_ = kCollapsedHeightTwips;
 
   FolderBrowser *browser_ = nullptr;
-  QComboBox *drive_ = nullptr;
-  QListWidget *dir_ = nullptr;
-  QListWidget *file_ = nullptr;
   QPushButton *more_ = nullptr;
   QPushButton *exit_ = nullptr;
   QTabWidget *tabs_ = nullptr;

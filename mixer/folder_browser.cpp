@@ -85,8 +85,11 @@ bool FolderBrowser::setFolder(const QString &path) {
     if (!watcher_.directories().isEmpty()) {
       watcher_.removePaths(watcher_.directories());
     }
-    watcher_.addPath(current_folder_);
     showPath();
+  }
+  // A folder removed and made again loses its watch.
+  if (!watcher_.directories().contains(current_folder_)) {
+    watcher_.addPath(current_folder_);
   }
   relist();
   return true;

@@ -300,6 +300,16 @@ TEST_F(MixerTest, FileListFollowsTheFolder) {
   ASSERT_TRUE(waitUntil([&] { return listed(files) == QStringList{"Late.MKV"}; }, 10000));
   EXPECT_EQ(controller().selectedFilePath(), QDir::toNativeSeparators(folder + "/"));
 
+  // The folder is removed and made again: the list follows the new one from then on.
+  ASSERT_TRUE(QDir(folder).removeRecursively());
+  ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/inner")));
+  ASSERT_TRUE(fixtures::writeFile(folder + QStringLiteral("/New.mp4"), "x"));
+  ASSERT_TRUE(waitUntil([&] { return listed(files) == QStringList{"New.mp4"}; }, 10000))
+      << listed(files).join(' ').toStdString();
+  ASSERT_TRUE(fixtures::writeFile(folder + QStringLiteral("/Next.mp4"), "x"));
+  ASSERT_TRUE(waitUntil([&] { return listed(files) == QStringList{"New.mp4", "Next.mp4"}; }, 10000))
+      << listed(files).join(' ').toStdString();
+
   // The folder itself goes: the browser steps out to what is left.
   ASSERT_TRUE(controller().setFolder(folder + QStringLiteral("/inner")));
   ASSERT_TRUE(QDir(folder).removeRecursively());
