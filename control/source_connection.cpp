@@ -127,12 +127,16 @@ void SourceConnection::open(quint64 connection, const LoginSettings &settings) {
   reported_late_ = false;
   schedule_ = StreamSchedule();
   bytes_written_ = 0;
+  send_buffer_bytes_ = settings.send_buffer_bytes;
   shared_.markOpening(connection_);
-  socket_.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, settings.send_buffer_bytes);
   socket_.connectToHost(host_, port_);
 }
 
-void SourceConnection::onConnected() { socket_.write(login_line_); }
+void SourceConnection::onConnected() {
+  // Only a connected socket has a system socket to take the option.
+  socket_.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, send_buffer_bytes_);
+  socket_.write(login_line_);
+}
 
 void SourceConnection::onData() {
   const QByteArray reply = socket_.readAll();

@@ -108,6 +108,7 @@ private:
   QString host_;
   quint16 port_ = 0;
   QByteArray login_line_;
+  int send_buffer_bytes_ = 0;
   QByteArray header_block_;
   bool login_pending_ = false;
   bool logged_in_ = false;
