@@ -138,7 +138,6 @@ public:
   PaceStep advance(std::uint32_t now_ms, PacerSink &sink);
 
   qint64 framesCounted() const { return walk_.framesCounted(); }
-  qint64 bytesSent() const { return position_ - start_offset_; }
   // How late the stream is at now_ms against its schedule; 0 when not late.
   // In the hold rule the schedule only measures: it starts afresh with a
   // video that begins on time and runs on from a video that ended late.

@@ -375,6 +375,11 @@ void SourceConnection::finishVideo(Ending ending, PaceOutcome outcome) {
                                     .arg(video_->path)
                                     .arg(static_cast<double>(late_ms) / 1000.0, 0, 'f', 1);
   }
+  if (!sent) {
+    // A video stopped or failed is not announced as taken after its end.
+    taken_check_serial_ = 0;
+    taken_timer_.stop();
+  }
   schedule_.advance(pacer_->sentVideoMs());
   frames_counted_ = pacer_->framesCounted();
   const quint64 serial = video_->serial;

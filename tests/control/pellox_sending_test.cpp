@@ -111,6 +111,24 @@ TEST_F(PelloxTest, StopAndDisconnectEndAVideoWithin100msFromAnyThread) {
   EXPECT_EQ(control_.State(), "1");
 }
 
+TEST_F(PelloxTest, AVideoStoppedBeforeTheServerTookItIsNeverAnnouncedAsTaken) {
+  // Real time: the Stop comes well inside the half-second given to the server.
+  control_.setClock(std::make_shared<FastPacingClock>(1));
+  FakeShoutcastServer server;
+  ASSERT_TRUE(server.start());
+  logIn(server);
+  QSignalSpy finished(&control_, &Pellox::VideoFinished);
+  QSignalSpy taken(&control_, &Pellox::VideoTaken);
+  ASSERT_TRUE(control_.StartVideo(writeVideo(QStringLiteral("a.nsv"), fixtures::nsvFile(1500, 25, 4000)),
+                                  QStringLiteral("Stopped")));
+  ASSERT_TRUE(waitUntil([this] { return control_.BytesSent() > 0; }));
+  control_.StopStream();
+  ASSERT_TRUE(finished.wait(5000));
+  pumpEvents(1000);
+  EXPECT_EQ(taken.count(), 0);
+  EXPECT_EQ(server.titleConnectionCount(), 0);
+}
+
 TEST_F(PelloxTest, RefusalWhileSendingSetsThreeAndEndsTheVideo) {
   FakeShoutcastServer server;
   ASSERT_TRUE(server.start());
