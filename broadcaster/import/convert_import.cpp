@@ -9,8 +9,19 @@
 #include <QFile>
 #include <QFileInfo>
 
+namespace {
+
+// The library keeps absolute paths: an output folder given relative, or with
+// "..", must name outputs the same way to find what was imported before.
+ConvertImport::Options withAbsoluteOutputFolder(ConvertImport::Options options) {
+  options.output_folder = QDir::cleanPath(QDir(options.output_folder).absolutePath());
+  return options;
+}
+
+} // namespace
+
 ConvertImport::ConvertImport(session::Library &library, Options options, QObject *parent)
-    : QObject(parent), library_(library), options_(std::move(options)),
+    : QObject(parent), library_(library), options_(withAbsoluteOutputFolder(std::move(options))),
       queue_(options_.output_folder, options_.settings, options_.parallel_conversions),
       manifest_(options_.output_folder) {
   queue_.setTakeCheck([this](const QString &input_path) { return alreadyImported(input_path); });

@@ -38,6 +38,7 @@ QByteArray readFile(const QString &path) {
 }
 
 void startImport(QProcess &process, const QStringList &arguments, const QString &home) {
+  process.setWorkingDirectory(home);
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home);
@@ -235,4 +236,24 @@ TEST(ImportCommand, ATerminationSignalCancelsTheRunAndLeavesNoHalfConvertedFile)
       << output.toStdString();
   EXPECT_EQ(hiddenAndVisible(videos).filter(QStringLiteral("long")), QStringList());
   EXPECT_FALSE(readFile(session).contains("<title>long</title>"));
+}
+
+TEST(ImportCommand, AnOutputFolderGivenRelativeStillKnowsWhatWasImported) {
+  QTemporaryDir temp;
+  const QString session = temp.filePath(QStringLiteral("station.xml"));
+  ASSERT_TRUE(fixtures::writeFile(session, kSession));
+  makeClip(temp, QStringLiteral("clip.mp4"), 1);
+  // Relative to the working folder, which is temp.
+  const QStringList arguments = {QStringLiteral("--output-folder"), QStringLiteral("out/../videos"),
+                                 QStringLiteral("--size"), QStringLiteral("160x120"), QStringLiteral("--fps"),
+                                 QStringLiteral("1"), session, temp.filePath(QStringLiteral("clip.mp4"))};
+  QString output;
+  ASSERT_EQ(runImport(arguments, temp.path(), kConvertingRunMs, &output), 0) << output.toStdString();
+  ASSERT_TRUE(QDir().mkpath(temp.filePath(QStringLiteral("out"))));
+  EXPECT_EQ(runImport(arguments, temp.path(), kConvertingRunMs, &output), 0) << output.toStdString();
+  EXPECT_TRUE(hasDatedLine(output, QStringLiteral("Skipped .*/clip\\.mp4: already imported \\(.*/videos/clip\\.nsv\\)")))
+      << output.toStdString();
+  EXPECT_EQ(hiddenAndVisible(temp.filePath(QStringLiteral("videos"))),
+            (QStringList{QStringLiteral(".imported-sources"), QStringLiteral("clip.nsv")}));
+  EXPECT_EQ(readFile(session).count("<title>clip</title>"), 1);
 }
