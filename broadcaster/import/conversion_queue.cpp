@@ -256,10 +256,10 @@ void ConversionQueue::passThrough(int index) {
   file.fraction = 1.0;
   file.output_path = info.absoluteFilePath();
   file.title = library_files::titleOf(file.input_path);
-  changed(index);
-  // Copies: a handler may change the list.
+  // Copies, taken first: a handler of changed() may add to the list and move it.
   const QString title = file.title;
   const QString output_path = file.output_path;
+  changed(index);
   emit fileFinished(index, title, output_path);
 }
 
@@ -310,10 +310,12 @@ void ConversionQueue::onConversionFinished(int index, const convert::ConversionR
     qCInfo(lcConvert).noquote() << "Conversion of" << file.input_path << "cancelled";
     break;
   }
+  // Copies, taken first: a handler of changed() may add to the list and move it.
+  const bool done = file.state == State::Done;
+  const QString title = file.title;
+  const QString output_path = file.output_path;
   changed(index);
-  if (file.state == State::Done) {
-    const QString title = file.title;
-    const QString output_path = file.output_path;
+  if (done) {
     emit fileFinished(index, title, output_path);
   }
   pump();
