@@ -164,7 +164,8 @@ void SettingsPanel::writeBackText(const TextField &field) {
   if (document_.hasSetting(name) && document_.setting(name) == text) {
     return;
   }
-  if (session::holdsLineBreak(text)) {
+  // The document refuses what no protocol line may carry: a line break.
+  if (!document_.setSetting(name, text)) {
     const QString refusal =
         QStringLiteral("The %1 was not stored: it holds a line break, which no server setting can have.")
             .arg(field.caption);
@@ -174,7 +175,6 @@ void SettingsPanel::writeBackText(const TextField &field) {
     return;
   }
   showRefusal(QString());
-  document_.setSetting(name, text);
   emit saveRequested();
 }
 
