@@ -227,8 +227,6 @@ bool ConvertWindow::start() {
     problem = QStringLiteral("Choose a library folder to import the videos into.");
   } else if (options.output_folder.isEmpty()) {
     problem = QStringLiteral("Choose an output folder for the NSV files.");
-  } else if (!QDir().mkpath(options.output_folder)) {
-    problem = QStringLiteral("The output folder %1 cannot be made. Choose another.").arg(options.output_folder);
   } else {
     readSettings(&options.settings, &problem);
   }
