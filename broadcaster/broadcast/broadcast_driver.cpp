@@ -90,6 +90,7 @@ void BroadcastDriver::RunBroadcast() {
 void BroadcastDriver::beginCycle() {
   const ControlState state = control_.state();
   if (state == ControlState::Ready || state == ControlState::Sending) {
+    phase_ = Phase::Playing;
     playNext();
   } else {
     logIn();
@@ -131,6 +132,7 @@ void BroadcastDriver::onControlState(ControlState state) {
 void BroadcastDriver::onLoginOutcome(ControlState state) {
   if (state == ControlState::Ready) {
     qCInfo(lcConnection).noquote() << "Logged in to" << server_name_;
+    phase_ = Phase::Playing;
     playNext();
     return;
   }
@@ -191,8 +193,9 @@ bool BroadcastDriver::topUpQueue() {
   return true;
 }
 
+// Called while Playing. Every signal it emits may reach a handler that
+// presses Stop or Exit: after each, it goes on only while still Playing.
 void BroadcastDriver::playNext() {
-  phase_ = Phase::Playing;
   for (;;) {
     if (!topUpQueue()) {
       endBroadcast(true);
@@ -206,6 +209,9 @@ void BroadcastDriver::playNext() {
         endBroadcast(true);
         return;
       }
+      if (phase_ != Phase::Playing) {
+        return;
+      }
       continue;
     }
     if (!fileIsReadable(entry->path)) {
@@ -214,6 +220,9 @@ void BroadcastDriver::playNext() {
                                            .arg(entry->path, head.title));
       if (!skipItem(head, QStringLiteral("Skipped \"%1\": its video file is missing or cannot be read.").arg(head.title))) {
         endBroadcast(true);
+        return;
+      }
+      if (phase_ != Phase::Playing) {
         return;
       }
       continue;
@@ -299,7 +308,9 @@ void BroadcastDriver::onVideoFinished(bool sent, const QString &error_text) {
            withReason(QStringLiteral("\"%1\" cannot be streamed and was taken out of the queue.").arg(item.title),
                       error_text));
     if (skipItem(item, QStringLiteral("Skipped \"%1\": it cannot be streamed.").arg(item.title))) {
-      playNext();
+      if (phase_ == Phase::Playing) {
+        playNext();
+      }
     } else {
       endBroadcast(true);
     }
@@ -382,7 +393,9 @@ void BroadcastDriver::onSkipped(const PlayQueue::Item &item) {
   const QString note = QStringLiteral("Skipped \"%1\" at the operator's request.").arg(item.title);
   setStatus(note);
   emit videoSkipped(session::entryKeyFromNodeKey(item.node_key), item.title, note);
-  playNext();
+  if (phase_ == Phase::Playing) {
+    playNext();
+  }
 }
 
 void BroadcastDriver::stop() {

@@ -210,6 +210,20 @@ TEST_F(DriverTest, TenBrokenItemsInARowEndTheBroadcast) {
   EXPECT_EQ(server_.titleConnectionCount(), 0);
 }
 
+TEST_F(DriverTest, StopPressedWhileASkipIsReportedStopsThere) {
+  openSession(1);
+  selectMode(PlayQueue::Mode::Manual);
+  for (int item = 0; item < 3; ++item) {
+    queue().append(QStringLiteral("Nothing"), QStringLiteral("K99"));
+  }
+  QObject::connect(&driver_, &BroadcastDriver::videoSkipped, &driver_, [this] { driver_.stop(); });
+  QSignalSpy ended(&driver_, &BroadcastDriver::ended);
+  runBroadcast();
+  EXPECT_EQ(ended.value(0).value(0).toBool(), false);
+  EXPECT_EQ(queue().count(), 2);
+  EXPECT_EQ(statusText(), QStringLiteral("Stream stopped."));
+}
+
 TEST_F(DriverTest, EmptyLibraryEndsWithAClearMessage) {
   openSession(0);
   runBroadcast();
