@@ -122,25 +122,6 @@ ControlResult ControlHost::disconnectFromServer() { return invokeNoArguments("Di
 
 ControlResult ControlHost::stopStream() { return invokeNoArguments("StopStream"); }
 
-bool ControlHost::invokeVideoCall(const char *member, const QString &path, const QString &title, bool *result) {
-  return QMetaObject::invokeMethod(control_, member, Qt::DirectConnection, Q_RETURN_ARG(bool, *result),
-                                   Q_ARG(QString, path), Q_ARG(QString, title));
-}
-
-ControlResult ControlHost::streamVideo(const QString &path, const QString &title, bool *sent_whole_file) {
-  *sent_whole_file = false;
-  if (!control_) {
-    return notLoaded();
-  }
-  bool result = false;
-  const bool invoked = invokeVideoCall("StreamVideo", path, title, &result);
-  if (!control_) {
-    return {ControlResult::Code::Closed, QStringLiteral("The streaming control was closed while it was sending.")};
-  }
-  *sent_whole_file = result;
-  return finishCall("StreamVideo", invoked);
-}
-
 void ControlHost::connectSignals() {
   // By signature: a control without these signals still streams through the
   // calls above, and the connections simply do not exist.
@@ -161,7 +142,8 @@ ControlResult ControlHost::startVideo(const QString &path, const QString &title)
     return notLoaded();
   }
   bool started = false;
-  const bool invoked = invokeVideoCall("StartVideo", path, title, &started);
+  const bool invoked = QMetaObject::invokeMethod(control_, "StartVideo", Qt::DirectConnection,
+                                                Q_RETURN_ARG(bool, started), Q_ARG(QString, path), Q_ARG(QString, title));
   const ControlResult result = finishCall("StartVideo", invoked);
   if (result.ok() && !started) {
     return {ControlResult::Code::ControlError, QStringLiteral("The streaming control did not start %1.").arg(path)};

@@ -68,9 +68,6 @@ public:
   ControlResult connectToServer();
   ControlResult disconnectFromServer();
   ControlResult stopStream();
-  // sent_whole_file is the control's answer; the result says whether the
-  // call itself went through without an error. Waits until the file is sent.
-  ControlResult streamVideo(const QString &path, const QString &title, bool *sent_whole_file);
   // Starts a video and returns at once; videoFinished follows.
   ControlResult startVideo(const QString &path, const QString &title);
   // "hold" or "real-time".
@@ -97,8 +94,6 @@ private slots:
 private:
   void connectSignals();
   ControlResult invokeNoArguments(const char *member);
-  // StreamVideo or StartVideo: (path, title) to a bool; false when it cannot be invoked.
-  bool invokeVideoCall(const char *member, const QString &path, const QString &title, bool *result);
   ControlResult finishCall(const char *member, bool invoked) const;
 
   QPointer<QWidget> control_;
