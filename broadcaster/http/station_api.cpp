@@ -105,8 +105,13 @@ StationApi::Reply StationApi::dispatch(const QHttpServerRequest &request, QTcpSo
   const QByteArray method = methodName(request.method());
   const QByteArray origin = request.value(QByteArrayLiteral("origin"));
   const QByteArray allowed = allowedMethods(path);
+  // A page of an allowed origin reads the refusals too, not only the answers.
+  const auto readable = [&](Reply reply) {
+    reply.headers += access_.corsHeaders(origin, false);
+    return reply;
+  };
   if (allowed.isEmpty()) {
-    return problem(Status::NotFound, QStringLiteral("No such address: %1").arg(path));
+    return readable(problem(Status::NotFound, QStringLiteral("No such address: %1").arg(path)));
   }
   if (request.method() == Method::Options) {
     Reply reply{Status::NoContent, QByteArray(), QByteArray(), access_.corsHeaders(origin, true)};
@@ -116,7 +121,7 @@ StationApi::Reply StationApi::dispatch(const QHttpServerRequest &request, QTcpSo
   if (!allows(allowed, method)) {
     Reply reply = problem(Status::MethodNotAllowed, QStringLiteral("%1 takes %2.").arg(path, QString::fromLatin1(allowed)));
     reply.headers.append({QByteArrayLiteral("Allow"), allowed + ", OPTIONS"});
-    return reply;
+    return readable(reply);
   }
   const ApiAccess::Verdict verdict = access_.check(request.method() != Method::Get, request.remoteAddress(),
                                                    request.value(QByteArrayLiteral("authorization")), origin);
@@ -128,7 +133,7 @@ StationApi::Reply StationApi::dispatch(const QHttpServerRequest &request, QTcpSo
     if (verdict.status == 401) {
       reply.headers.append({QByteArrayLiteral("WWW-Authenticate"), QByteArrayLiteral("Bearer realm=\"tarvik-plus\"")});
     }
-    return reply;
+    return readable(reply);
   }
 
   Reply reply;
@@ -157,8 +162,7 @@ StationApi::Reply StationApi::dispatch(const QHttpServerRequest &request, QTcpSo
   } else {
     reply = removeFromQueue(request);
   }
-  reply.headers += access_.corsHeaders(origin, false);
-  return reply;
+  return readable(reply);
 }
 
 StationApi::Reply StationApi::library(const QHttpServerRequest &request) {

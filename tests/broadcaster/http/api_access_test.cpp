@@ -92,6 +92,11 @@ TEST_F(StationApiTest, AllowedOriginsGetCorsAndOthersDoNot) {
   EXPECT_EQ(preflight.status, 204);
   EXPECT_EQ(preflight.headers.value("access-control-allow-origin"), kAllowedOrigin);
   EXPECT_TRUE(preflight.headers.value("access-control-allow-headers").contains("Authorization"));
+  // A refusal reaches the allowed page as readable as an answer.
+  const HttpReply refused = httpRequest(port(), "POST", QStringLiteral("/api/skip"), QByteArray(),
+                                        {{"Origin", kAllowedOrigin}, {"Authorization", "Bearer wrong"}});
+  EXPECT_EQ(refused.status, 401);
+  EXPECT_EQ(refused.headers.value("access-control-allow-origin"), kAllowedOrigin);
 }
 
 namespace {
