@@ -103,7 +103,6 @@ void ListenerPoller::onReply(Source source, QNetworkReply *reply) {
 
 void ListenerPoller::setFigures(int listeners, int peak_listeners) {
   listeners_ = listeners;
-  peak_listeners_ = peak_listeners;
   emit figuresChanged(listeners, peak_listeners);
 }
 

@@ -26,7 +26,6 @@ public:
   void setInterval(int interval_ms) { timer_.setInterval(interval_ms); }
 
   int listeners() const { return listeners_; }
-  int peakListeners() const { return peak_listeners_; }
 
   // Figures from an Icecast status document or a /7.html page; false when
   // the text is neither or names no stream of the station.
@@ -56,7 +55,6 @@ private:
   bool figures_logged_ = false;
   int failures_in_a_row_ = 0;
   int listeners_ = -1;
-  int peak_listeners_ = -1;
   // Replies of an earlier start() are dropped.
   quint64 generation_ = 0;
 };

@@ -27,7 +27,6 @@ public:
 
   using QTcpServer::QTcpServer;
 
-  int connectionCount() const { return connection_count_; }
   // For tests: smaller limits than the constants.
   void setLimits(int max_connections, int idle_ms) {
     max_connections_ = max_connections;
