@@ -23,7 +23,12 @@ ListenerPoller::ListenerPoller(QObject *parent) : QObject(parent), network_(this
 
 void ListenerPoller::start(const QString &host, int port, const QString &stream_name) {
   ++generation_;
-  base_url_ = QStringLiteral("http://%1:%2").arg(host).arg(port);
+  // QUrl puts an IPv6 address in brackets.
+  QUrl base;
+  base.setScheme(QStringLiteral("http"));
+  base.setHost(host);
+  base.setPort(port);
+  base_url_ = base.toString();
   stream_name_ = stream_name;
   answering_ = Source::Unknown;
   failure_logged_ = false;

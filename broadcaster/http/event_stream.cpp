@@ -1,5 +1,7 @@
 #include "broadcaster/http/event_stream.h"
 
+#include "broadcaster/http/api_access.h"
+
 #include "broadcaster/http/connection_guard.h"
 #include "broadcaster/http/station_json.h"
 
@@ -70,7 +72,7 @@ void EventStream::sendTo(QTcpSocket *socket, const QByteArray &message) {
   }
   if (socket->bytesToWrite() + message.size() > kMaxUnsentBytes) {
     qCWarning(lcHttp).noquote() << QStringLiteral("Dropped the event stream of %1: it stopped reading")
-                                       .arg(socket->peerAddress().toString());
+                                       .arg(clientText(socket->peerAddress()));
     socket->abort();
     return;
   }

@@ -55,7 +55,7 @@ QByteArray metricsText(const OnAirModel &on_air, const PlayQueue &queue, const Q
   out.one("tarvik_skips_total", "counter",
           "Videos taken out of the queue without a play (unplayable, or skipped by the operator).",
           static_cast<double>(counters.skips));
-  out.one("tarvik_reconnects_total", "counter", "Times the stream went off the air by itself and was logged in again.",
+  out.one("tarvik_reconnects_total", "counter", "Times the stream went off the air by itself (each loss of the connection).",
           static_cast<double>(counters.reconnects));
   out.one("tarvik_errors_total", "counter", "Errors the broadcast reported.", static_cast<double>(counters.errors));
   out.family("tarvik_listeners", "gauge", "Listeners the server reports; absent while it does not say.");
