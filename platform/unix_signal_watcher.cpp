@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -11,8 +12,11 @@ namespace {
 int g_signal_fds[2] = {-1, -1};
 
 void onSignal(int signal_number) {
+  // The interrupted code may be about to read errno.
+  const int saved_errno = errno;
   const auto byte = static_cast<unsigned char>(signal_number);
   [[maybe_unused]] const ssize_t written = ::write(g_signal_fds[1], &byte, 1);
+  errno = saved_errno;
 }
 
 } // namespace
