@@ -93,7 +93,7 @@ int ConversionQueue::add(const QStringList &paths) {
     if (kind.kind == convert::FileKind::Folder) {
       addFolder(path);
     } else if (kind.kind == convert::FileKind::RegularFile) {
-      addFile(path);
+      addInput(path);
     } else {
       addSkipped(path, kind.problem());
     }
@@ -112,6 +112,18 @@ void ConversionQueue::addFile(const QString &path) {
   conversions_.append(nullptr);
 }
 
+void ConversionQueue::addInput(const QString &path) {
+  // A file named twice (a folder, then one of its files) would be converted
+  // and imported twice.
+  const QString identity = QFileInfo(path).canonicalFilePath();
+  if (listed_inputs_.contains(identity)) {
+    addSkipped(path, QStringLiteral("it is listed already"));
+    return;
+  }
+  listed_inputs_.insert(identity);
+  addFile(path);
+}
+
 void ConversionQueue::addFolder(const QString &path) {
   // System: FIFOs, sockets, devices and broken links, to be listed as skipped.
   QStringList names = QDir(path).entryList(QDir::Files | QDir::System);
@@ -123,7 +135,7 @@ void ConversionQueue::addFolder(const QString &path) {
     const QString file_path = QDir(path).filePath(name);
     const convert::PathKind kind = convert::pathKindAt(file_path);
     if (kind.kind == convert::FileKind::RegularFile) {
-      addFile(file_path);
+      addInput(file_path);
     } else if (kind.kind != convert::FileKind::Folder) {
       addSkipped(file_path, kind.problem());
     }

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QSet>
 #include <QVector>
 
 #include <functional>
@@ -74,6 +75,8 @@ signals:
 
 private:
   void addFile(const QString &path);
+  // A regular file to convert or pass through, once whatever the names it is given by.
+  void addInput(const QString &path);
   void addFolder(const QString &path);
   void pump();
   bool skippedByCheck(int index);
@@ -91,6 +94,8 @@ private:
   convert::FreeSpaceSource free_space_;
   TakeCheck take_check_;
   QVector<File> files_;
+  // Canonical paths of the inputs taken, so none is taken twice.
+  QSet<QString> listed_inputs_;
   QVector<convert::VideoConversion *> conversions_; // by file index; null when none runs
   bool running_ = false;
   bool pumping_ = false;

@@ -275,3 +275,23 @@ TEST(ConversionQueue, AWriteThatFailsStopsTheConversionAtOnce) {
   EXPECT_LT(fractions.last(), 0.5);
   EXPECT_EQ(folderEntries(outputs), QStringList());
 }
+
+TEST(ConversionQueue, AFileNamedTwiceIsTakenOnce) {
+  QTemporaryDir temp;
+  const QString folder = temp.filePath(QStringLiteral("in"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString video = folder + QStringLiteral("/a.nsv");
+  ASSERT_TRUE(fixtures::writeFile(video, fixtures::nsvFile(3, 25, 100)));
+  const QString link = temp.filePath(QStringLiteral("link.nsv"));
+  ASSERT_TRUE(QFile::link(video, link));
+  ConversionQueue queue(temp.filePath(QStringLiteral("out")), smallSettings(), 1);
+  // The folder, then the file in it, then a link to it.
+  ASSERT_EQ(queue.add({folder, video, link}), 3);
+  queue.start();
+  ASSERT_EQ(queue.files().size(), 3);
+  EXPECT_EQ(queue.files()[0].state, State::Done);
+  for (int index : {1, 2}) {
+    EXPECT_EQ(queue.files()[index].state, State::Failed) << index;
+    EXPECT_EQ(queue.files()[index].reason, QStringLiteral("it is listed already")) << index;
+  }
+}
