@@ -91,6 +91,14 @@ ConvertWindow::ConvertWindow(session::Library &library, const QString &target_fo
   folder_box_ = named(new QComboBox(this), "cboLibraryFolder");
   folder_box_->addItems(library_.folderNames());
   folder_box_->setCurrentText(target_folder);
+  // The window stays open while the library changes.
+  connect(&library_, &session::Library::reset, this, &ConvertWindow::refillFolders);
+  connect(&library_, &session::Library::folderAdded, this, &ConvertWindow::refillFolders);
+  connect(&library_, &session::Library::nodeRemoved, this, [this](const QString &, bool is_video) {
+    if (!is_video) {
+      refillFolders();
+    }
+  });
   output_box_ = named(new QLineEdit(this), "txtOutputFolder");
   output_box_->setText(outputFolderFor(session_path_));
   browse_button_ = named(new QPushButton(QStringLiteral("Browse..."), this), "btnOutputFolder");
@@ -168,6 +176,13 @@ void ConvertWindow::chooseOutputFolder() {
       output_box_->setText(paths.first());
     }
   });
+}
+
+void ConvertWindow::refillFolders() {
+  const QString chosen = folder_box_->currentText();
+  folder_box_->clear();
+  folder_box_->addItems(library_.folderNames());
+  folder_box_->setCurrentText(chosen);
 }
 
 void ConvertWindow::addPaths(const QStringList &paths) {

@@ -64,6 +64,8 @@ protected:
   void closeEvent(QCloseEvent *event) override;
 
 private:
+  // The library's folders, the chosen one kept while it exists.
+  void refillFolders();
   void addPaths(const QStringList &paths);
   void enableInputs(bool enabled);
   void showFile(int index);

@@ -81,7 +81,12 @@ TEST_F(ConvertWindowTest, VideosBecomeEntriesOfTheChosenFolderAndTheSettingsAreR
   clickNode(QStringLiteral("B"));
   ConvertWindow *convert = openConvertWindow({mp4, mkv, text, nsv});
   ASSERT_NE(convert, nullptr);
-  EXPECT_EQ(convert->findChild<QComboBox *>(QStringLiteral("cboLibraryFolder"))->currentText(), "B");
+  auto *folder_box = convert->findChild<QComboBox *>(QStringLiteral("cboLibraryFolder"));
+  EXPECT_EQ(folder_box->currentText(), "B");
+  // A folder made while the window is open is offered; the choice stays.
+  ASSERT_TRUE(station_.session.library().addFolder(QStringLiteral("Made later")));
+  EXPECT_GE(folder_box->findText(QStringLiteral("Made later")), 0);
+  EXPECT_EQ(folder_box->currentText(), "B");
   // The output folder starts beside the session file.
   const QString output = convert->findChild<QLineEdit *>(QStringLiteral("txtOutputFolder"))->text();
   EXPECT_EQ(output, QDir(temp_.path()).filePath(QStringLiteral("videos")));
