@@ -22,8 +22,8 @@ double ownCpuSeconds() {
   return cpuSeconds(usage);
 }
 
-long memoryKib(const char *entry) {
-  QFile status(QStringLiteral("/proc/self/status"));
+long memoryKib(const char *entry, qint64 pid) {
+  QFile status(pid == 0 ? QStringLiteral("/proc/self/status") : QStringLiteral("/proc/%1/status").arg(pid));
   if (!status.open(QIODevice::ReadOnly)) {
     return 0;
   }

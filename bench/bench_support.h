@@ -20,9 +20,10 @@ struct RateCase {
 
 double cpuSeconds(const rusage &usage);
 double ownCpuSeconds();
-// Resident memory (VmRSS) or its peak (VmHWM) of this process image. Unlike
-// getrusage, the peak leaves out the parent's memory copied at fork.
-long memoryKib(const char *entry);
+// Resident memory (VmRSS) or its peak (VmHWM) of this process image, or of
+// the process pid. Unlike getrusage, the peak leaves out the parent's memory
+// copied at fork.
+long memoryKib(const char *entry, qint64 pid = 0);
 
 // Runs a program to its end while this process's event loop goes on; its
 // standard output.

@@ -12,6 +12,8 @@
 #include "bench/http_load_clients.h"
 #include "bench/large_session.h"
 #include "bench/loopback_receiver.h"
+#include "tests/integration/station_session.h"
+#include "tests/support/media_tools.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -101,17 +103,6 @@ double processCpuSeconds(qint64 pid) {
   return (fields.value(11).toDouble() + fields.value(12).toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-long processMemoryKib(qint64 pid, const char *entry) {
-  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-  if (!status.open(QIODevice::ReadOnly)) {
-    return 0;
-  }
-  return QRegularExpression(QStringLiteral("%1:\\s+(\\d+)").arg(QLatin1String(entry)))
-      .match(QString::fromLatin1(status.readAll()))
-      .captured(1)
-      .toLong();
-}
-
 // A headless tarvik-plus with --http on a free port.
 class StationProcess {
 public:
@@ -119,11 +110,7 @@ public:
              const QString &logging_rules = QString()) {
     log_ = QDir(folder).filePath(QStringLiteral("station.log"));
     QFile::remove(log_);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-      environment.remove(QLatin1String(name));
-    }
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder);
+    QProcessEnvironment environment = media::serverEnvironment(folder);
     if (!logging_rules.isEmpty()) {
       environment.insert(QStringLiteral("QT_LOGGING_RULES"), logging_rules);
     }
@@ -197,16 +184,11 @@ RunFigures streamRun(const QString &folder, const QString &video, int seconds, c
   }
   const QString session = QDir(folder).filePath(QStringLiteral("station.xml"));
   QFile file(session);
-  if (!file.open(QIODevice::WriteOnly)) {
+  if (!file.open(QIODevice::WriteOnly) ||
+      file.write(stationSessionXml(receiver.serverPort(), QStringLiteral("bench"), QStringLiteral("Bench"),
+                                   QStringLiteral("1000"), videoEntryXml(0, video, QStringLiteral("Bench")))) < 0) {
     return figures;
   }
-  file.write("<?xml version=\"1.0\"?><tarvik><info><version>0.1.0</version><mincomp>0.1.0</mincomp><date>bench</date>"
-             "</info><shoutcast><host>127.0.0.1</host><port>" +
-             QByteArray::number(receiver.serverPort()) +
-             "</port><pass>bench</pass><name>Bench</name><genre>Video</genre><public>0</public><bitrate>1000</bitrate>"
-             "<url/><irc/><icq/><aim/></shoutcast><library><parent>Videos</parent><nsv><key>0</key><path>" +
-             video.toUtf8() + "</path><title>Bench</title><playcount>0</playcount><parent>Videos</parent></nsv>"
-                              "</library></tarvik>");
   file.close();
   StationProcess station;
   if (!station.start(folder, session, {QStringLiteral("--start"), QStringLiteral("--pace"), QStringLiteral("real-time")})) {
@@ -243,8 +225,8 @@ RunFigures streamRun(const QString &folder, const QString &video, int seconds, c
   figures.received_kbps = (last.received_bytes - first.received_bytes) * 8.0 / 1000.0 / wall_s;
   figures.longest_gap_ms = receiver.longestGapMs();
   figures.cpu_s_per_minute = (last.cpu_s - first.cpu_s) * 60.0 / wall_s;
-  figures.rss_kib = processMemoryKib(station.pid(), "VmRSS");
-  figures.peak_kib = processMemoryKib(station.pid(), "VmHWM");
+  figures.rss_kib = memoryKib("VmRSS", station.pid());
+  figures.peak_kib = memoryKib("VmHWM", station.pid());
   if (!load_arguments.isEmpty()) {
     load.waitForFinished(60000);
     figures.load = load.readAllStandardOutput();

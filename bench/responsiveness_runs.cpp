@@ -3,6 +3,7 @@
 #include "bench/bench_support.h"
 #include "bench/loopback_receiver.h"
 #include "tests/integration/station_session.h"
+#include "tests/support/media_tools.h"
 
 #include "control/pellox.h"
 
@@ -108,10 +109,7 @@ qint64 exitAfterSignal(const QString &path, int timeout_ms) {
   }
   file.close();
   QProcess station;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.remove(QStringLiteral("DISPLAY"));
-  environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-  station.setProcessEnvironment(environment);
+  station.setProcessEnvironment(media::serverEnvironment(folder.path()));
   station.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("tarvik-plus")),
                 {QStringLiteral("--start"), session});
   QElapsedTimer waited;
