@@ -171,9 +171,11 @@ bool BroadcastDriver::skipItem(const PlayQueue::Item &item, const QString &statu
     report(Problem::TooManySkipped, QStringLiteral("%1 videos in a row could not be played, so the broadcast has "
                                                    "ended. Check the library's entries and files.")
                                         .arg(kSkipLimit));
+    endBroadcast(true);
     return false;
   }
-  return true;
+  // A handler of the signals above may have pressed Stop or Exit.
+  return phase_ == Phase::Playing;
 }
 
 bool BroadcastDriver::topUpQueue() {
@@ -206,10 +208,6 @@ void BroadcastDriver::playNext() {
     const std::optional<session::PlayableEntry> entry = session_.document().playableEntry(entry_key);
     if (!entry) {
       if (!skipItem(head, QStringLiteral("Skipped \"%1\": its library entry is missing or incomplete.").arg(head.title))) {
-        endBroadcast(true);
-        return;
-      }
-      if (phase_ != Phase::Playing) {
         return;
       }
       continue;
@@ -219,10 +217,6 @@ void BroadcastDriver::playNext() {
                                                       "was taken out of the queue.")
                                            .arg(entry->path, head.title));
       if (!skipItem(head, QStringLiteral("Skipped \"%1\": its video file is missing or cannot be read.").arg(head.title))) {
-        endBroadcast(true);
-        return;
-      }
-      if (phase_ != Phase::Playing) {
         return;
       }
       continue;
@@ -308,11 +302,7 @@ void BroadcastDriver::onVideoFinished(bool sent, const QString &error_text) {
            withReason(QStringLiteral("\"%1\" cannot be streamed and was taken out of the queue.").arg(item.title),
                       error_text));
     if (skipItem(item, QStringLiteral("Skipped \"%1\": it cannot be streamed.").arg(item.title))) {
-      if (phase_ == Phase::Playing) {
-        playNext();
-      }
-    } else {
-      endBroadcast(true);
+      playNext();
     }
     return;
   }

@@ -124,6 +124,8 @@ private:
   bool scheduleRetry(const QString &reason);
   // Tops the queue up as the play mode asks; false when there is nothing to play.
   bool topUpQueue();
+  // Takes the item out uncounted and says so; false when the broadcast does
+  // not go on (too many skips in a row ended it, or Stop or Exit was pressed).
   bool skipItem(const PlayQueue::Item &item, const QString &status_note);
   void onSkipped(const PlayQueue::Item &item);
   void startWait(Phase phase, std::uint32_t duration_ms);
