@@ -40,7 +40,7 @@ constexpr int kListenersPeak = 12;
 
 // The steady clock, which the picture can move on so that the video on the
 // air is well under way without waiting for it.
-class MovableClock final : public StationClock {
+class MovableClock final : public MillisecondClock {
 public:
   MovableClock() { since_start_.start(); }
   std::uint32_t nowMs() override { return static_cast<std::uint32_t>(since_start_.elapsed()) + moved_ms_; }

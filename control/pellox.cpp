@@ -41,7 +41,7 @@ Pellox::Pellox(QWidget *parent)
     : QWidget(parent), send_buffer_bytes_(kSourceSendBufferBytes), title_(new pellox::TitleConnection(this)) {
   setObjectName(QStringLiteral("Pellox"));
   setFixedSize(kWidthPx, kHeightPx);
-  source_ = new pellox::SourceConnection(shared_, stop_requested_, std::make_shared<SystemPacingClock>());
+  source_ = new pellox::SourceConnection(shared_, stop_requested_, std::make_shared<SystemMillisecondClock>());
   source_->moveToThread(&sender_thread_);
   connect(&sender_thread_, &QThread::finished, source_, &QObject::deleteLater);
   connect(source_, &pellox::SourceConnection::stateChanged, this, [this] { emit StateChanged(State()); });
@@ -91,7 +91,7 @@ qint64 Pellox::BytesSent() const { return source_->bytesSent(); }
 
 qint64 Pellox::framesCounted() const { return source_->framesCounted(); }
 
-void Pellox::setClock(std::shared_ptr<PacingClock> clock) {
+void Pellox::setClock(std::shared_ptr<MillisecondClock> clock) {
   if (!clock) {
     return;
   }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "control/pacing_clock.h"
+#include "platform/millisecond_clock.h"
 #include "control/pellox_export.h"
 #include "control/source_state.h"
 
@@ -75,7 +75,7 @@ public:
   // For tests and measurements: the clock that paces sending, the send
   // buffer the system keeps for the source connection, and an observer of
   // the time each second of video took (called on the sending thread).
-  void setClock(std::shared_ptr<PacingClock> clock);
+  void setClock(std::shared_ptr<MillisecondClock> clock);
   void setSourceSendBufferBytes(int bytes) { send_buffer_bytes_ = bytes; }
   void setSecondObserver(std::function<void(std::uint32_t interval_ms)> observer);
   // Frames the pacer counted in the last video sent.

@@ -69,7 +69,7 @@ private:
 };
 
 SourceConnection::SourceConnection(SharedSourceState &shared, std::atomic_bool &stop_requested,
-                                   std::shared_ptr<PacingClock> clock)
+                                   std::shared_ptr<MillisecondClock> clock)
     : shared_(shared), stop_requested_(stop_requested), clock_(std::move(clock)), socket_(this),
       step_timer_(this), taken_timer_(this) {
   socket_.setObjectName(QStringLiteral("Winsock"));

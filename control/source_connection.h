@@ -1,7 +1,7 @@
 #pragma once
 
 #include "control/nsv_pacer.h"
-#include "control/pacing_clock.h"
+#include "platform/millisecond_clock.h"
 #include "control/source_state.h"
 
 #include <QByteArray>
@@ -45,10 +45,10 @@ class SourceConnection : public QObject {
   Q_OBJECT
 
 public:
-  SourceConnection(SharedSourceState &shared, std::atomic_bool &stop_requested, std::shared_ptr<PacingClock> clock);
+  SourceConnection(SharedSourceState &shared, std::atomic_bool &stop_requested, std::shared_ptr<MillisecondClock> clock);
   ~SourceConnection() override;
 
-  void setClock(std::shared_ptr<PacingClock> clock) { clock_ = std::move(clock); }
+  void setClock(std::shared_ptr<MillisecondClock> clock) { clock_ = std::move(clock); }
   // Called on the sending thread at every second mark.
   void setSecondObserver(std::function<void(std::uint32_t interval_ms)> observer) {
     second_observer_ = std::move(observer);
@@ -100,7 +100,7 @@ private:
 
   SharedSourceState &shared_;
   std::atomic_bool &stop_requested_;
-  std::shared_ptr<PacingClock> clock_;
+  std::shared_ptr<MillisecondClock> clock_;
   std::function<void(std::uint32_t)> second_observer_;
 
   QTcpSocket socket_;

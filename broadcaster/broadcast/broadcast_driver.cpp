@@ -28,9 +28,9 @@ QString withReason(const QString &message, const QString &reason) {
 } // namespace
 
 BroadcastDriver::BroadcastDriver(session::Session &session, PlayQueue &queue, ControlHost &control,
-                                 std::shared_ptr<StationClock> clock, QObject *parent)
+                                 std::shared_ptr<MillisecondClock> clock, QObject *parent)
     : QObject(parent), session_(session), queue_(queue), control_(control),
-      clock_(clock ? std::move(clock) : std::make_shared<SystemStationClock>()), draw_(clockSeededDraw()) {
+      clock_(clock ? std::move(clock) : std::make_shared<SystemMillisecondClock>()), draw_(clockSeededDraw()) {
   wait_timer_.setSingleShot(true);
   wait_timer_.setTimerType(Qt::PreciseTimer);
   connect(&wait_timer_, &QTimer::timeout, this, &BroadcastDriver::onWaitOver);

@@ -5,7 +5,7 @@
 #include "broadcaster/broadcast/queue_fill.h"
 
 #include "broadcaster/base/preferences.h"
-#include "broadcaster/base/station_clock.h"
+#include "platform/millisecond_clock.h"
 
 #include <QObject>
 #include <QString>
@@ -55,7 +55,7 @@ public:
 
   // The play mode comes from the queue. A null clock means the system clock.
   BroadcastDriver(session::Session &session, PlayQueue &queue, ControlHost &control,
-                  std::shared_ptr<StationClock> clock = nullptr, QObject *parent = nullptr);
+                  std::shared_ptr<MillisecondClock> clock = nullptr, QObject *parent = nullptr);
 
   void setDraw(NodeDraw draw) { draw_ = std::move(draw); }
   // From Start until the broadcast has ended (after Stop, once it settled).
@@ -137,7 +137,7 @@ private:
   session::Session &session_;
   PlayQueue &queue_;
   ControlHost &control_;
-  std::shared_ptr<StationClock> clock_;
+  std::shared_ptr<MillisecondClock> clock_;
   NodeDraw draw_;
   QTimer wait_timer_;
   Phase phase_ = Phase::Idle;

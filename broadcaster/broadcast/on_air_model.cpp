@@ -25,9 +25,9 @@ qint64 videoLengthMs(const QString &path) {
 } // namespace
 
 OnAirModel::OnAirModel(BroadcastDriver &driver, PlayQueue &queue, session::Session &session, ControlHost &control,
-                       std::shared_ptr<StationClock> clock, QObject *parent)
+                       std::shared_ptr<MillisecondClock> clock, QObject *parent)
     : QObject(parent), driver_(driver), queue_(queue), session_(session), control_(control),
-      clock_(clock ? std::move(clock) : std::make_shared<SystemStationClock>()), poller_(this) {
+      clock_(clock ? std::move(clock) : std::make_shared<SystemMillisecondClock>()), poller_(this) {
   connect(&driver_, &BroadcastDriver::runningChanged, this, &OnAirModel::onRunningChanged);
   connect(&driver_, &BroadcastDriver::videoStarting, this, &OnAirModel::onVideoStarting);
   connect(&driver_, &BroadcastDriver::videoPlayed, this, &OnAirModel::onVideoPlayed);

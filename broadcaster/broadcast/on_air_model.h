@@ -4,7 +4,7 @@
 #include "broadcaster/broadcast/listener_poller.h"
 #include "broadcaster/broadcast/play_queue.h"
 
-#include "broadcaster/base/station_clock.h"
+#include "platform/millisecond_clock.h"
 
 #include <QDateTime>
 #include <QList>
@@ -68,7 +68,7 @@ public:
   };
 
   OnAirModel(BroadcastDriver &driver, PlayQueue &queue, session::Session &session, ControlHost &control,
-             std::shared_ptr<StationClock> clock, QObject *parent = nullptr);
+             std::shared_ptr<MillisecondClock> clock, QObject *parent = nullptr);
 
   // From Start until the broadcast has ended.
   bool running() const { return running_; }
@@ -120,7 +120,7 @@ private:
   PlayQueue &queue_;
   session::Session &session_;
   ControlHost &control_;
-  std::shared_ptr<StationClock> clock_;
+  std::shared_ptr<MillisecondClock> clock_;
   ListenerPoller poller_;
 
   bool running_ = false;

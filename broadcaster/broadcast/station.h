@@ -6,7 +6,7 @@
 #include "broadcaster/broadcast/play_queue.h"
 
 #include "broadcaster/session/session.h"
-#include "broadcaster/base/station_clock.h"
+#include "platform/millisecond_clock.h"
 
 #include <memory>
 
@@ -16,7 +16,7 @@
 // control_folder names a folder.
 class Station {
 public:
-  explicit Station(std::shared_ptr<StationClock> clock = nullptr, const QString &control_folder = QString())
+  explicit Station(std::shared_ptr<MillisecondClock> clock = nullptr, const QString &control_folder = QString())
       : driver(session, queue, control, clock), on_air(driver, queue, session, control, clock) {
     control.create(nullptr, QString::fromLatin1(ControlHost::kProgId), control_folder);
     QObject::connect(&driver, &BroadcastDriver::saveNeeded, &session, &session::Session::save);

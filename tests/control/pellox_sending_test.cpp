@@ -22,7 +22,7 @@ using namespace pellox_testing;
 TEST_F(PelloxTest, AServerThatClosesBeforeTakingVideoRefusedTheLoginAndGetsNoTitle) {
   // As a server does that takes the login and then finds the mount in use.
   // Real time: the half second in which the first block counts as taken.
-  control_.setClock(std::make_shared<SystemPacingClock>());
+  control_.setClock(std::make_shared<SystemMillisecondClock>());
   FakeShoutcastServer server;
   ASSERT_TRUE(server.start());
   logIn(server);
@@ -113,7 +113,7 @@ TEST_F(PelloxTest, StopAndDisconnectEndAVideoWithin100msFromAnyThread) {
 
 TEST_F(PelloxTest, AVideoStoppedBeforeTheServerTookItIsNeverAnnouncedAsTaken) {
   // Real time: the Stop comes well inside the half-second given to the server.
-  control_.setClock(std::make_shared<FastPacingClock>(1));
+  control_.setClock(std::make_shared<FastClock>(1));
   FakeShoutcastServer server;
   ASSERT_TRUE(server.start());
   logIn(server);
@@ -329,7 +329,7 @@ private:
 TEST_F(PelloxTest, AHostThreadBlockedForThreeSecondsDoesNotHoldTheStream) {
   // Real time, with wide margins: six seconds of video, and the host's
   // thread asleep from its first second to its fourth.
-  control_.setClock(std::make_shared<SystemPacingClock>());
+  control_.setClock(std::make_shared<SystemMillisecondClock>());
   ArrivalRecorder server;
   const int port = server.start();
   ASSERT_GT(port, 0);

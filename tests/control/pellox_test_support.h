@@ -31,7 +31,6 @@ inline const QByteArray kStreamTestHeader =
     "content-type:video/nsv\r\n"
     "\r\n\r\n\r\n";
 
-using FastPacingClock = FastClock<PacingClock>;
 
 class PelloxTest : public ::testing::Test {
 protected:
@@ -77,7 +76,7 @@ protected:
   }
 
   QTemporaryDir temp_;
-  std::shared_ptr<FastPacingClock> clock_ = std::make_shared<FastPacingClock>();
+  std::shared_ptr<FastClock> clock_ = std::make_shared<FastClock>();
   Pellox control_;
 };
 

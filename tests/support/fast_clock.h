@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/millisecond_clock.h"
+
 #include <QElapsedTimer>
 
 #include <atomic>
@@ -8,10 +10,8 @@
 // A clock that runs `speed` times faster than real time, for code that
 // waits on timers: a minute of pacing or of retry waits passes in seconds,
 // while the network on loopback still moves in real time. Readable from
-// any thread. Clock is the interface to implement (the control's and the
-// broadcaster's clocks say the same in two places: the control is a plugin).
-template <typename Clock>
-class FastClock : public Clock {
+// any thread.
+class FastClock : public MillisecondClock {
 public:
   explicit FastClock(int speed = 20) : speed_(speed) { since_start_.start(); }
 

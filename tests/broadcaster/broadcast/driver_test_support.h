@@ -28,7 +28,6 @@
 
 namespace broadcaster_testing {
 
-using FastStationClock = FastClock<StationClock>;
 
 const QString kConnectionFailed =
     QStringLiteral("You either entered an incorrect password, or the server couldn't be reached!");
@@ -138,7 +137,7 @@ protected:
 
   QTemporaryDir temp_;
   FakeShoutcastServer server_;
-  std::shared_ptr<FastStationClock> clock_ = std::make_shared<FastStationClock>();
+  std::shared_ptr<FastClock> clock_ = std::make_shared<FastClock>();
   Station station_{clock_};
   BroadcastDriver &driver_ = station_.driver;
   QString session_path_;

@@ -1,18 +1,18 @@
 #pragma once
 
-#include "control/pellox_export.h"
-
 #include <QElapsedTimer>
 
 #include <cstdint>
 
-// The time the sender paces by: a wrapping millisecond reading, and how long a
-// timer must run until the clock reads a given value. Waits are timers on the
-// sending thread, never sleeps. Tests pass a clock that runs faster than real
-// time, so a minute of pacing takes a second.
-class PELLOX_EXPORT PacingClock {
+// The time the control paces by and the broadcast's waits run on (the
+// login's time limit, the wait before a retry, the settle after Stop and
+// Exit): a wrapping millisecond reading, and how long a timer must run until
+// the clock reads a given value. Waits are timers, never sleeps. Tests pass
+// a clock that runs faster than real time, so a minute passes in seconds.
+// Header only: the control is a plugin and links nothing of its hosts.
+class MillisecondClock {
 public:
-  virtual ~PacingClock() = default;
+  virtual ~MillisecondClock() = default;
   // Milliseconds since an arbitrary start, wrapping at 2^32.
   virtual std::uint32_t nowMs() = 0;
   // Real milliseconds a timer waits until nowMs() reaches deadline_ms; 0 when
@@ -21,9 +21,9 @@ public:
 };
 
 // The steady clock.
-class PELLOX_EXPORT SystemPacingClock final : public PacingClock {
+class SystemMillisecondClock final : public MillisecondClock {
 public:
-  SystemPacingClock() { since_start_.start(); }
+  SystemMillisecondClock() { since_start_.start(); }
   std::uint32_t nowMs() override { return static_cast<std::uint32_t>(since_start_.elapsed()); }
   int msUntil(std::uint32_t deadline_ms) override {
     const auto remaining_ms = static_cast<std::int32_t>(deadline_ms - nowMs());
