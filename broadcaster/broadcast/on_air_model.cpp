@@ -57,10 +57,7 @@ OnAirModel::OnAirModel(BroadcastDriver &driver, PlayQueue &queue, session::Sessi
   connect(&driver_, &BroadcastDriver::connectionBack, this, [this] {
     emit event(QStringLiteral("connection-back"), {});
   });
-  connect(&queue_, &PlayQueue::appended, this, &OnAirModel::changed);
-  connect(&queue_, &PlayQueue::removed, this, &OnAirModel::changed);
-  connect(&queue_, &PlayQueue::moved, this, &OnAirModel::changed);
-  connect(&queue_, &PlayQueue::cleared, this, &OnAirModel::changed);
+  connect(&queue_, &PlayQueue::itemsChanged, this, &OnAirModel::changed);
   connect(&poller_, &ListenerPoller::figuresChanged, this, &OnAirModel::onListenerFigures);
   connect(&control_, &ControlHost::secondSent, this, &OnAirModel::onSecondSent);
 }

@@ -6,6 +6,7 @@ std::uint64_t PlayQueue::append(const QString &title, const QString &node_key) {
   const std::uint64_t id = next_id_++;
   items_.append({id, title, node_key});
   emit appended(count() - 1);
+  emit itemsChanged();
   return id;
 }
 
@@ -13,6 +14,7 @@ void PlayQueue::takeAt(int index) {
   const bool was_on_air = items_[index].id == on_air_id_;
   items_.remove(index);
   emit removed(index);
+  emit itemsChanged();
   if (was_on_air) {
     on_air_id_ = 0;
     emit onAirChanged(0);
@@ -47,6 +49,7 @@ bool PlayQueue::move(int from, int to) {
   }
   items_.move(from, to);
   emit moved(from, to);
+  emit itemsChanged();
   return true;
 }
 
@@ -59,6 +62,7 @@ void PlayQueue::clear() {
     items_.clear();
   }
   emit cleared();
+  emit itemsChanged();
 }
 
 void PlayQueue::setOnAir(std::uint64_t id) {

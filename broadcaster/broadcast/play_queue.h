@@ -74,6 +74,8 @@ signals:
   void moved(int from, int to);
   // Items were taken out all at once; read the queue again.
   void cleared();
+  // After each of the four above, for those that read the whole queue again.
+  void itemsChanged();
   void onAirChanged(std::uint64_t id);
   void modeChanged(PlayQueue::Mode mode);
 

@@ -27,6 +27,8 @@ TEST(PlayQueueTest, NothingMovesTheOnAirItemOrPassesIt) {
   EXPECT_EQ(on_air_changes.count(), 1);
   EXPECT_EQ(queue.onAirIndex(), 2);
 
+  // Whole-queue readers hear of each change once, and of no refusal.
+  QSignalSpy items_changes(&queue, &PlayQueue::itemsChanged);
   EXPECT_FALSE(queue.move(2, 0));
   EXPECT_FALSE(queue.moveDown(2));
   EXPECT_FALSE(queue.move(0, 3));
@@ -47,6 +49,7 @@ TEST(PlayQueueTest, NothingMovesTheOnAirItemOrPassesIt) {
   QSignalSpy cleared(&queue, &PlayQueue::cleared);
   queue.clear();
   EXPECT_EQ(cleared.count(), 1);
+  EXPECT_EQ(items_changes.count(), 3);
   EXPECT_EQ(queue.titles(), QStringList{"C"});
   EXPECT_EQ(queue.onAirId(), on_air);
 }
