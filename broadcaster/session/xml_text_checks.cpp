@@ -45,6 +45,22 @@ int decodeUtf8(const unsigned char *p, const unsigned char *end, char32_t *code_
   return length;
 }
 
+// Hands each code point of [p, end) past printable ASCII to
+// visit(at, code_point, length), with length 0 where the bytes are not
+// UTF-8; visit returns where to go on (end to stop).
+template <typename Visit>
+void walkUtf8(const unsigned char *p, const unsigned char *end, Visit visit) {
+  while (p < end) {
+    if (*p >= 0x20 && *p < 0x7F) {
+      ++p;
+      continue;
+    }
+    char32_t c = 0;
+    const int length = decodeUtf8(p, end, &c);
+    p = visit(p, c, length);
+  }
+}
+
 bool isXmlChar(char32_t c) {
   return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
          (c >= 0x10000 && c <= 0x10FFFF);
@@ -79,34 +95,25 @@ private:
 void checkRawCharacters(const QByteArray &text, FaultList *faults) {
   const auto *begin = reinterpret_cast<const unsigned char *>(text.constData());
   const unsigned char *end = begin + text.size();
-  const unsigned char *p = begin;
-  if (text.startsWith("\xEF\xBB\xBF")) {
-    p += 3;
-  }
-  while (p < end) {
-    if (*p >= 0x20 && *p < 0x80) {
-      ++p;
-      continue;
-    }
-    char32_t c = 0;
-    const int length = decodeUtf8(p, end, &c);
+  const unsigned char *start = text.startsWith("\xEF\xBB\xBF") ? begin + 3 : begin;
+  walkUtf8(start, end, [&](const unsigned char *at, char32_t c, int length) {
     if (length == 0) {
-      faults->add(p - begin, QStringLiteral("Bytes that are not UTF-8"));
+      faults->add(at - begin, QStringLiteral("Bytes that are not UTF-8"));
       // One fault for a run of such bytes.
       do {
-        ++p;
-      } while (p < end && *p >= 0x80 && decodeUtf8(p, end, &c) == 0);
-      continue;
+        ++at;
+      } while (at < end && *at >= 0x80 && decodeUtf8(at, end, &c) == 0);
+      return at;
     }
     if (!isXmlChar(c)) {
       if (faults->keeping()) {
-        faults->add(p - begin, QStringLiteral("The character %1 is not allowed in XML").arg(codePointName(c)));
+        faults->add(at - begin, QStringLiteral("The character %1 is not allowed in XML").arg(codePointName(c)));
       } else {
         faults->countOnly();
       }
     }
-    p += length;
-  }
+    return at + length;
+  });
 }
 
 // The end of the markup that starts at from: a comment, CDATA section,
@@ -241,25 +248,18 @@ void checkCharacterReferences(const QByteArray &text, FaultList *faults) {
 QString valueFault(const char *data, qsizetype size) {
   const auto *begin = reinterpret_cast<const unsigned char *>(data);
   const unsigned char *end = begin + size;
-  for (const unsigned char *p = begin; p < end;) {
-    if (*p >= 0x20 && *p < 0x7F) {
-      ++p;
-      continue;
-    }
-    char32_t c = 0;
-    const int length = decodeUtf8(p, end, &c);
+  QString fault;
+  walkUtf8(begin, end, [&](const unsigned char *at, char32_t c, int length) {
     if (length == 0) {
-      return QStringLiteral("is not UTF-8");
+      fault = QStringLiteral("is not UTF-8");
+    } else if (c == 0xFEFF) {
+      fault = QStringLiteral("holds a byte-order mark");
+    } else if (isControl(c) && c != 0x9 && c != 0xA) {
+      fault = QStringLiteral("holds the control character %1").arg(codePointName(c));
     }
-    if (c == 0xFEFF) {
-      return QStringLiteral("holds a byte-order mark");
-    }
-    if (isControl(c) && c != 0x9 && c != 0xA) {
-      return QStringLiteral("holds the control character %1").arg(codePointName(c));
-    }
-    p += length;
-  }
-  return QString();
+    return fault.isEmpty() ? at + length : end;
+  });
+  return fault;
 }
 
 } // namespace
@@ -289,15 +289,12 @@ bool isStorableValue(const QString &value) {
 bool isStrictUtf8(const QByteArray &bytes) {
   const auto *begin = reinterpret_cast<const unsigned char *>(bytes.constData());
   const unsigned char *end = begin + bytes.size();
-  for (const unsigned char *p = begin; p < end;) {
-    char32_t c = 0;
-    const int length = decodeUtf8(p, end, &c);
-    if (length == 0) {
-      return false;
-    }
-    p += length;
-  }
-  return true;
+  bool strict = true;
+  walkUtf8(begin, end, [&](const unsigned char *at, char32_t, int length) {
+    strict = length > 0;
+    return strict ? at + length : end;
+  });
+  return strict;
 }
 
 QString excerpt(const QString &text, int max_chars) {
