@@ -1,6 +1,7 @@
 #include "mixer/qt_media_player.h"
 
 #include "mixer/m3u_playlist.h"
+#include "mixer/video_picture.h"
 #include "mixer/widget_names.h"
 
 #include <QAudioDevice>
@@ -8,58 +9,11 @@
 #include <QFileInfo>
 #include <QMediaDevices>
 #include <QMediaMetaData>
-#include <QPainter>
-#include <QStackedLayout>
 #include <QUrl>
-#include <QVideoFrame>
-#include <QVideoSink>
-#include <QVideoWidget>
-
-namespace {
-
-// Paints the latest frame, stretched to fit, as ordinary widget drawing.
-class PaintedVideoView : public QWidget {
-public:
-  explicit PaintedVideoView(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
-
-  void showFrame(const QVideoFrame &frame) {
-    frame_ = frame;
-    update();
-  }
-
-protected:
-  void paintEvent(QPaintEvent *) override {
-    QPainter painter(this);
-    if (!frame_.isValid()) {
-      painter.fillRect(rect(), Qt::black);
-      return;
-    }
-    QVideoFrame::PaintOptions options;
-    options.backgroundColor = Qt::black;
-    options.aspectRatioMode = Qt::IgnoreAspectRatio;
-    frame_.paint(&painter, rect(), options);
-  }
-
-private:
-  QVideoFrame frame_;
-};
-
-} // namespace
 
 QtMediaPlayer::QtMediaPlayer(QWidget *video_parent, QObject *parent) : QObject(parent) {
-  picture_ = named(new QWidget(video_parent), "WMP");
-  picture_layout_ = new QStackedLayout(picture_);
-  accelerated_view_ = new QVideoWidget(picture_);
-  accelerated_view_->setAspectRatioMode(Qt::IgnoreAspectRatio); // stretch to fit
-  accelerated_view_->setAttribute(Qt::WA_TranslucentBackground, false);
-  auto *painted_view = new PaintedVideoView(picture_);
-  painted_view_ = painted_view;
-  painted_sink_ = new QVideoSink(this);
-  connect(painted_sink_, &QVideoSink::videoFrameChanged, painted_view_,
-          [painted_view](const QVideoFrame &frame) { painted_view->showFrame(frame); });
-  picture_layout_->addWidget(accelerated_view_);
-  picture_layout_->addWidget(painted_view_);
-  player_.setVideoOutput(accelerated_view_);
+  picture_ = named(new VideoPicture(video_parent), "WMP");
+  picture_->showFrom(player_, acceleration_);
   // Without a sound device the picture still plays.
   if (!QMediaDevices::audioOutputs().isEmpty()) {
     audio_ = new QAudioOutput(this);
@@ -175,11 +129,5 @@ void QtMediaPlayer::setVideoAcceleration(VideoAcceleration acceleration) {
     return;
   }
   acceleration_ = acceleration;
-  const bool full = acceleration == VideoAcceleration::Full;
-  if (full) {
-    player_.setVideoOutput(accelerated_view_);
-  } else {
-    player_.setVideoOutput(painted_sink_);
-  }
-  picture_layout_->setCurrentWidget(full ? static_cast<QWidget *>(accelerated_view_) : painted_view_);
+  picture_->showFrom(player_, acceleration_);
 }

@@ -6,15 +6,12 @@
 #include <QStringList>
 
 class QAudioOutput;
-class QStackedLayout;
-class QVideoSink;
-class QVideoWidget;
+class VideoPicture;
 
 // The media player on Qt Multimedia: no controls drawn, the picture
 // stretched to the widget, an opened item repeated, no error dialogs. A .m3u
-// file becomes the current playlist, stepped with next and previous. With
-// acceleration Full the picture goes to a QVideoWidget; with None the frames
-// come through a QVideoSink and are painted like any widget.
+// file becomes the current playlist, stepped with next and previous. The
+// picture is a VideoPicture.
 class QtMediaPlayer : public QObject, public MediaPlayer {
   Q_OBJECT
 
@@ -47,11 +44,7 @@ private:
 
   QMediaPlayer player_;
   QAudioOutput *audio_ = nullptr;
-  QWidget *picture_ = nullptr;
-  QStackedLayout *picture_layout_ = nullptr;
-  QVideoWidget *accelerated_view_ = nullptr;
-  QWidget *painted_view_ = nullptr;
-  QVideoSink *painted_sink_ = nullptr;
+  VideoPicture *picture_ = nullptr;
   VideoAcceleration acceleration_ = VideoAcceleration::Full;
   QStringList playlist_;
   int playlist_index_ = -1;
