@@ -1,29 +1,20 @@
 #include "broadcaster/window/joiner_window.h"
 
+#include "broadcaster/window/volume_browser.h"
 #include "broadcaster/window/widget_names.h"
 
-#include "broadcaster/import/library_files.h"
 #include "broadcaster/base/station_log.h"
 
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDir>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStorageInfo>
 #include <QVBoxLayout>
 #include <QtConcurrentRun>
-
-namespace {
-
-constexpr int kPathRole = Qt::UserRole;
-
-} // namespace
 
 JoinerWindow::JoinerWindow(ErrorReporter report_error, QWidget *parent, JoinFunction join_files)
     : QWidget(parent, Qt::Window), report_error_(std::move(report_error)), join_files_(std::move(join_files)) {
@@ -35,18 +26,7 @@ JoinerWindow::JoinerWindow(ErrorReporter report_error, QWidget *parent, JoinFunc
   setAttribute(Qt::WA_DeleteOnClose);
   dialog_.setParentWindow(this);
 
-  auto *browser = named(new QGroupBox(QStringLiteral("Browser"), this), "Frame1");
-  drive_ = named(new QComboBox(browser), "Drive");
-  dir_ = named(new QListWidget(browser), "Dir");
-  file_ = named(new QListWidget(browser), "File");
-  path_label_ = named(new QLabel(browser), "lblFolder");
-  auto *browser_layout = new QVBoxLayout(browser);
-  browser_layout->addWidget(drive_);
-  browser_layout->addWidget(path_label_);
-  auto *lists = new QHBoxLayout;
-  lists->addWidget(dir_);
-  lists->addWidget(file_);
-  browser_layout->addLayout(lists, 1);
+  browser_ = named(new VolumeBrowser(this), "Frame1");
 
   auto *heading = named(new QLabel(QStringLiteral("Files to join:"), this), "Label1");
   list_ = named(new QListWidget(this), "List");
@@ -61,7 +41,7 @@ JoinerWindow::JoinerWindow(ErrorReporter report_error, QWidget *parent, JoinFunc
   result_label_->setWordWrap(true);
 
   auto *layout = new QVBoxLayout(this);
-  layout->addWidget(browser, 2);
+  layout->addWidget(browser_, 2);
   layout->addWidget(heading);
   layout->addWidget(list_, 1);
   auto *join_row = new QHBoxLayout;
@@ -72,18 +52,14 @@ JoinerWindow::JoinerWindow(ErrorReporter report_error, QWidget *parent, JoinFunc
   layout->addWidget(result_label_);
   resize(520, 560);
 
-  connect(drive_, &QComboBox::activated, this, [this](int index) { setFolder(drive_->itemData(index).toString()); });
-  connect(dir_, &QListWidget::itemActivated, this,
-          [this](QListWidgetItem *item) { setFolder(item->data(kPathRole).toString()); });
-  // A double-click, or Return from the keyboard.
-  connect(file_, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) { addFile(item->text()); });
-  connect(join_button_, &QPushButton::clicked, this, &JoinerWindow::join);
+  connect(browser_, &VolumeBrowser::fileActivated, this, &JoinerWindow::addFile);
+  connect(browser_, &VolumeBrowser::folderUnreadable, this, &JoinerWindow::reportUnreadable);
+  connect(join_button_, &QPushButton::clicked, this, &JoinerWindow::chooseOutputAndJoin);
   connect(cancel_button_, &QPushButton::clicked, this, &JoinerWindow::cancelJoin);
   progress_timer_.setInterval(50);
   connect(&progress_timer_, &QTimer::timeout, this, [this] { progress_->setValue(join_->percent); });
   connect(&watcher_, &QFutureWatcher<nsv::JoinOutcome>::finished, this, &JoinerWindow::onJoinFinished);
 
-  fillDrives();
   setFolder(QDir::homePath());
 }
 
@@ -93,59 +69,23 @@ JoinerWindow::~JoinerWindow() {
   }
 }
 
-void JoinerWindow::fillDrives() {
-  drive_->clear();
-  for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
-    if (volume.isValid() && volume.isReady()) {
-      drive_->addItem(QDir::toNativeSeparators(volume.rootPath()), volume.rootPath());
-    }
-  }
-}
+QString JoinerWindow::currentFolder() const { return browser_->currentFolder(); }
 
 bool JoinerWindow::setFolder(const QString &path) {
-  const QDir dir(path);
-  if (!dir.exists() || !dir.isReadable()) {
-    report_error_(QStringLiteral("The folder %1 cannot be read.").arg(QDir::toNativeSeparators(path)));
+  if (!browser_->setFolder(path)) {
+    reportUnreadable(path);
     return false;
-  }
-  current_folder_ = dir.absolutePath();
-  path_label_->setText(QDir::toNativeSeparators(current_folder_));
-  // The drive list shows the volume that holds the folder: the longest root it starts with.
-  int best_index = -1;
-  qsizetype best_length = -1;
-  for (int index = 0; index < drive_->count(); ++index) {
-    const QString root = drive_->itemData(index).toString();
-    if (current_folder_.startsWith(root) && root.size() > best_length) {
-      best_index = index;
-      best_length = root.size();
-    }
-  }
-  if (best_index >= 0) {
-    drive_->setCurrentIndex(best_index);
-  }
-
-  dir_->clear();
-  QDir parent = dir;
-  if (parent.cdUp()) {
-    auto *up = new QListWidgetItem(QStringLiteral(".."), dir_);
-    up->setData(kPathRole, parent.absolutePath());
-  }
-  for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase)) {
-    auto *item = new QListWidgetItem(name, dir_);
-    item->setData(kPathRole, dir.absoluteFilePath(name));
-  }
-  file_->clear();
-  for (const QString &name : dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase)) {
-    if (library_files::isNsvVideo(name)) {
-      file_->addItem(name);
-    }
   }
   return true;
 }
 
+void JoinerWindow::reportUnreadable(const QString &path) {
+  report_error_(QStringLiteral("The folder %1 cannot be read.").arg(QDir::toNativeSeparators(path)));
+}
+
 void JoinerWindow::addFile(const QString &file_name) {
   // QDir joins without doubling the separator at a volume's root.
-  list_->addItem(QDir::toNativeSeparators(QDir(current_folder_).filePath(file_name)));
+  list_->addItem(QDir::toNativeSeparators(QDir(browser_->currentFolder()).filePath(file_name)));
 }
 
 QStringList JoinerWindow::filesToJoin() const {
@@ -165,7 +105,7 @@ bool JoinerWindow::eventFilter(QObject *watched, QEvent *event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void JoinerWindow::join() {
+void JoinerWindow::chooseOutputAndJoin() {
   if (isJoining()) {
     return;
   }

@@ -12,11 +12,11 @@
 #include <functional>
 #include <memory>
 
-class QComboBox;
 class QLabel;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class VolumeBrowser;
 
 // "NSV Joiner": browse the mounted volumes for NSV files, collect them in a
 // list, and join them into one file. The join runs on a worker thread, so
@@ -34,8 +34,9 @@ public:
   explicit JoinerWindow(ErrorReporter report_error, QWidget *parent = nullptr, JoinFunction join_files = {});
   ~JoinerWindow() override;
 
-  QString currentFolder() const { return current_folder_; }
-  // Shows the folders and NSV files of path; an unreadable folder changes nothing.
+  QString currentFolder() const;
+  // Shows the folders and NSV files of path; an unreadable folder is
+  // reported and changes nothing.
   bool setFolder(const QString &path);
   // Adds a file of the current folder to the list, as a full path.
   void addFile(const QString &file_name);
@@ -43,7 +44,7 @@ public:
   CommonDialog &commonDialog() { return dialog_; }
 
   // Asks for the output file, then starts the join.
-  void join();
+  void chooseOutputAndJoin();
   void cancelJoin();
   bool isJoining() const { return join_ != nullptr; }
 
@@ -52,7 +53,7 @@ protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-  void fillDrives();
+  void reportUnreadable(const QString &path);
   void startJoin(const QStringList &inputs, const QString &output);
   void onJoinFinished();
 
@@ -65,20 +66,17 @@ private:
   ErrorReporter report_error_;
   JoinFunction join_files_;
   CommonDialog dialog_;
-  QString current_folder_;
   QString output_;
   int input_count_ = 0;
   std::shared_ptr<RunningJoin> join_;
   QFutureWatcher<nsv::JoinOutcome> watcher_;
-  // Shows the worker's progress while a join runs.
-  QTimer progress_timer_;
-  QComboBox *drive_ = nullptr;
-  QListWidget *dir_ = nullptr;
-  QListWidget *file_ = nullptr;
+  // The widgets from top to bottom.
+  VolumeBrowser *browser_ = nullptr;
   QListWidget *list_ = nullptr;
-  QLabel *path_label_ = nullptr;
-  QLabel *result_label_ = nullptr;
   QPushButton *join_button_ = nullptr;
   QPushButton *cancel_button_ = nullptr;
   QProgressBar *progress_ = nullptr;
+  // Moves progress_ while a join runs.
+  QTimer progress_timer_;
+  QLabel *result_label_ = nullptr;
 };

@@ -376,14 +376,14 @@ TEST_F(LibraryToolsTest, JoinerBrowsesCollectsAndJoins) {
   ScriptedDialog output_dialog;
   output_dialog.install(joiner->commonDialog());
   const QString message_before = errorMessage();
-  joiner->join();
+  joiner->chooseOutputAndJoin();
   EXPECT_EQ(output_dialog.lastFilter(), "Nullsoft Streaming Video (*.nsv)|*.nsv");
   output_dialog.cancel(); // nothing happens, no message
   EXPECT_FALSE(joiner->isJoining());
   EXPECT_EQ(errorMessage(), message_before);
   EXPECT_FALSE(QFile::exists(path(QStringLiteral("joined.nsv"))));
 
-  joiner->join();
+  joiner->chooseOutputAndJoin();
   output_dialog.choose(path(QStringLiteral("joined.nsv")));
   ASSERT_TRUE(waitUntil([joiner] { return !joiner->isJoining(); }, 30000));
   EXPECT_EQ(joiner->findChild<QProgressBar *>(QStringLiteral("ProgressBar"))->value(), 100);
@@ -431,7 +431,7 @@ TEST_F(LibraryToolsTest, JoinRunsBesideTheWindowAndACancelHalfWayLeavesNoFile) {
   timer.setInterval(1);
   QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
   timer.start();
-  joiner->join();
+  joiner->chooseOutputAndJoin();
   output_dialog.choose(output);
   ASSERT_TRUE(joiner->isJoining());
   ASSERT_TRUE(waitUntil([&] { return gate->half_way.available() > 0; }, 30000));
