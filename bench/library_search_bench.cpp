@@ -31,7 +31,7 @@ struct Keystroke {
   int shown_videos = 0;
 };
 
-Keystroke type(QLineEdit *search, const LibraryTree &library, const QString &text) {
+Keystroke typeSearch(QLineEdit *search, const LibraryTree &library, const QString &text) {
   QElapsedTimer timer;
   timer.start();
   search->setText(text);
@@ -70,13 +70,13 @@ int main(int argc, char *argv[]) {
   std::vector<Keystroke> keystrokes;
   const QString phrase = QStringLiteral("number 4242");
   for (int length = 1; length <= phrase.size(); ++length) {
-    keystrokes.push_back(type(search, window.library(), phrase.left(length)));
+    keystrokes.push_back(typeSearch(search, window.library(), phrase.left(length)));
   }
   for (int length = static_cast<int>(phrase.size()) - 1; length >= 0; --length) {
-    keystrokes.push_back(type(search, window.library(), phrase.left(length)));
+    keystrokes.push_back(typeSearch(search, window.library(), phrase.left(length)));
   }
   for (const QString &text : {QStringLiteral("9"), QStringLiteral("99"), QStringLiteral("999"), QString()}) {
-    keystrokes.push_back(type(search, window.library(), text));
+    keystrokes.push_back(typeSearch(search, window.library(), text));
   }
 
   std::printf("%-14s %10s %12s\n", "search text", "time (ms)", "videos shown");
