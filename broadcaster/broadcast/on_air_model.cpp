@@ -30,6 +30,12 @@ OnAirModel::OnAirModel(BroadcastDriver &driver, PlayQueue &queue, session::Sessi
       clock_(clock ? std::move(clock) : std::make_shared<SystemMillisecondClock>()), poller_(this) {
   connect(&driver_, &BroadcastDriver::runningChanged, this, &OnAirModel::onRunningChanged);
   connect(&driver_, &BroadcastDriver::videoStarting, this, &OnAirModel::onVideoStarting);
+  connect(&driver_, &BroadcastDriver::videoOnAir, this, [this](const QString &entry_key) {
+    if (now_playing_ && now_playing_->entry_key == entry_key) {
+      video_taken_ = true;
+      emit changed();
+    }
+  });
   connect(&driver_, &BroadcastDriver::videoPlayed, this, &OnAirModel::onVideoPlayed);
   connect(&driver_, &BroadcastDriver::videoSkipped, this,
           [this](const QString &entry_key, const QString &title, const QString &reason) {
@@ -135,6 +141,7 @@ QString OnAirModel::titleOf(const QString &entry_key) const {
 void OnAirModel::onVideoStarting(const QString &entry_key) {
   const std::optional<session::PlayableEntry> entry = session_.document().playableEntry(entry_key);
   reconnect_due_ms_.reset();
+  video_taken_ = false;
   now_playing_ = Video{entry_key, entry ? entry->title : QString(), QDateTime::currentDateTime(),
                        entry ? videoLengthMs(entry->path) : -1};
   started_ms_ = clock_->nowMs();

@@ -72,8 +72,9 @@ public:
 
   // From Start until the broadcast has ended.
   bool running() const { return running_; }
-  // Running, and the server has the video playing.
-  bool onAir() const { return running_ && now_playing_.has_value() && !reconnect_due_ms_; }
+  // Running, and the server has taken the video playing: not while a login
+  // or the first block is still awaited.
+  bool onAir() const { return running_ && now_playing_.has_value() && video_taken_ && !reconnect_due_ms_; }
   bool reconnecting() const { return reconnect_due_ms_.has_value(); }
   // Until the next login; -1 when not waiting for one.
   qint64 reconnectInMs() const;
@@ -125,6 +126,8 @@ private:
 
   bool running_ = false;
   std::optional<Video> now_playing_;
+  // The server has taken now_playing_ (the driver's videoOnAir).
+  bool video_taken_ = false;
   std::uint32_t started_ms_ = 0;
   std::optional<std::uint32_t> reconnect_due_ms_;
   QList<PastPlay> last_plays_;

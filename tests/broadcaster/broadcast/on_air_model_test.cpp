@@ -65,15 +65,21 @@ TEST_F(OnAirModelTest, NowNextElapsedAndLastPlaysFollowTheDriver) {
     }
     last_at_start << titles;
   });
+  // On the air once the server has taken the video, not from its start.
+  QList<bool> on_air_when_taken;
+  QObject::connect(&driver_, &BroadcastDriver::videoOnAir, &driver_,
+                   [&](const QString &) { on_air_when_taken << model().onAir(); });
   QSignalSpy events(&model(), &OnAirModel::event);
   stopAfterPlays(2);
   runBroadcast();
 
   ASSERT_GE(seen.size(), 3);
+  EXPECT_FALSE(seen[0].on_air);
+  ASSERT_FALSE(on_air_when_taken.isEmpty());
+  EXPECT_TRUE(on_air_when_taken[0]);
   EXPECT_EQ(seen[0].now_key, "0");
   EXPECT_EQ(seen[0].duration_ms, 4000);
   EXPECT_EQ(seen[0].next_titles, (QStringList{"Video 1", "Video 2"}));
-  EXPECT_TRUE(seen[0].on_air);
   // A file without the header has no duration to give.
   EXPECT_EQ(seen[1].now_key, "1");
   EXPECT_EQ(seen[1].duration_ms, -1);
