@@ -18,10 +18,21 @@ namespace {
 
 constexpr int kMaximumNumber = 9999;
 const QString kWorkFolderInfix = QStringLiteral(".converting-");
-// "<process id> <host>" of the program converting in the folder.
+// "<process id> <host> <boot id>" of the program converting in the folder;
+// programs before the boot id wrote the first two.
 const QString kOwnerFile = QStringLiteral("owner");
 
 enum class Owner { Unknown, Running, Gone };
+
+// Tells this boot of the system from earlier ones; empty where the system
+// does not say.
+QByteArray bootId() {
+  static const QByteArray id = [] {
+    QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    return file.open(QIODevice::ReadOnly) ? file.read(64).trimmed() : QByteArray();
+  }();
+  return id;
+}
 
 // A folder of another host, or of an older program, has no owner known here.
 Owner ownerOf(const QString &work_folder) {
@@ -32,8 +43,13 @@ Owner ownerOf(const QString &work_folder) {
   const QList<QByteArray> fields = owner.read(256).trimmed().split(' ');
   bool is_number = false;
   const qint64 pid = fields.value(0).toLongLong(&is_number);
-  if (!is_number || pid <= 0 || fields.size() != 2 || QString::fromUtf8(fields[1]) != QSysInfo::machineHostName()) {
+  if (!is_number || pid <= 0 || fields.size() < 2 || fields.size() > 3 ||
+      QString::fromUtf8(fields[1]) != QSysInfo::machineHostName()) {
     return Owner::Unknown;
+  }
+  // The owner of an earlier boot is gone, whatever runs under its id now.
+  if (fields.size() == 3 && !bootId().isEmpty() && fields[2] != bootId()) {
+    return Owner::Gone;
   }
   return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH ? Owner::Gone : Owner::Running;
 }
@@ -91,8 +107,11 @@ QStringList removeStaleWorkFolders(const QString &folder, qint64 max_age_s) {
 
 bool markWorkFolderOwner(const QString &work_folder, QString *error_text) {
   QFile owner(QDir(work_folder).filePath(kOwnerFile));
-  const QByteArray line =
-      QByteArray::number(QCoreApplication::applicationPid()) + ' ' + QSysInfo::machineHostName().toUtf8() + '\n';
+  QByteArray line = QByteArray::number(QCoreApplication::applicationPid()) + ' ' + QSysInfo::machineHostName().toUtf8();
+  if (!bootId().isEmpty()) {
+    line += ' ' + bootId();
+  }
+  line += '\n';
   if (!owner.open(QIODevice::WriteOnly) || owner.write(line) != line.size() || !owner.flush()) {
     *error_text = owner.errorString();
     return false;

@@ -11,13 +11,13 @@ namespace convert {
 // The QTemporaryDir template of the working folder for output_path, beside it.
 QString workFolderTemplate(const QString &output_path);
 
-// Records in a working folder the process that works in it, and on which
-// host. False, with the system's reason, when it cannot be written.
+// Records in a working folder the process that works in it, on which host
+// and in which boot of the system. False, with the system's reason, when it cannot be written.
 bool markWorkFolderOwner(const QString &work_folder, QString *error_text);
 
 // Removes the working folders in folder that conversions killed outright
-// left behind: those whose owner process on this host is gone, whatever
-// their age, and those without an owner known here whose newest file is more
+// left behind: those whose owner process on this host is gone (or ran
+// before the system last started), whatever their age, and those without an owner known here whose newest file is more
 // than max_age_s old (a conversion still running keeps writing, so its
 // folder stays). Returns the folders removed.
 QStringList removeStaleWorkFolders(const QString &folder, qint64 max_age_s);

@@ -10,10 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -100,9 +102,16 @@ TEST(AbandonedConversion, AKilledConverterTakesItsFfmpegAlongAndItsOldLeftoversA
   ASSERT_TRUE(QDir().mkpath(running) && convert::markWorkFolderOwner(running, &error)) << error.toStdString();
   const QDateTime long_ago = QDateTime::currentDateTime().addSecs(-2 * 3600);
   ASSERT_TRUE(setModified(running + QStringLiteral("/owner"), long_ago));
+  // This test's own process id and host, but of an earlier boot: gone.
+  const QString earlier_boot = temp.filePath(QStringLiteral(".rebooted.converting-abcdef"));
+  ASSERT_TRUE(QDir().mkpath(earlier_boot) &&
+              fixtures::writeFile(earlier_boot + QStringLiteral("/owner"),
+                                  QByteArray::number(QCoreApplication::applicationPid()) + ' ' +
+                                      QSysInfo::machineHostName().toUtf8() + " 00000000-0000-0000-0000-000000000000\n"));
   ConversionQueue(temp.path(), convert::EncodingSettings(), 1).start();
   EXPECT_FALSE(QFileInfo::exists(work_folder));
   EXPECT_TRUE(QFileInfo(running).isDir());
+  EXPECT_FALSE(QFileInfo::exists(earlier_boot));
 
   // Of no known owner (an older program's): kept while fresh, removed once
   // over an hour untouched. A link of such a name leads elsewhere and stays,
