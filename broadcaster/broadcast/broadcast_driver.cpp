@@ -275,13 +275,9 @@ void BroadcastDriver::onVideoFinished(bool sent, const QString &error_text) {
     skipped_in_a_row_ = 0;
     if (session_.document().raisePlayCount(entry_key)) {
       const std::optional<session::PlayableEntry> played = session_.document().playableEntry(entry_key);
-      const int late_s = control_.lateMs() / 1000;
-      qCInfo(lcBroadcast).noquote() << QStringLiteral("Played \"%1\" to its end; its play count is now %2.%3")
-                                           .arg(item.title)
-                                           .arg(played ? played->playcount.text() : QString())
-                                           .arg(late_s > 0 ? QStringLiteral(" It ended %1 s behind its schedule.")
-                                                                 .arg(late_s)
-                                                           : QString());
+      // How late it ended, if at all, the control has just logged.
+      qCInfo(lcBroadcast).noquote() << QStringLiteral("Played \"%1\" to its end; its play count is now %2.")
+                                           .arg(item.title, played ? played->playcount.text() : QString());
       emit saveNeeded();
     }
     // The item that played, wherever the operator moved it meanwhile.
