@@ -60,6 +60,8 @@ public:
   void setDraw(NodeDraw draw) { draw_ = std::move(draw); }
   // From Start until the broadcast has ended (after Stop, once it settled).
   bool isRunning() const { return broadcast_running_; }
+  // Stop or Exit was pressed and the broadcast is settling to its end.
+  bool isStopping() const { return phase_ == Phase::StopSettling || exit_requested_; }
   bool reconnects() const { return reconnect_; }
   void setReconnect(bool reconnect) { reconnect_ = reconnect; }
   // "real-time" or "hold", given to the control at every Start.

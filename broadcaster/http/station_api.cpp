@@ -260,6 +260,10 @@ StationApi::Reply StationApi::skip(const QHttpServerRequest &request) {
 
 StationApi::Reply StationApi::startBroadcast(const QHttpServerRequest &request) {
   BroadcastDriver &driver = station_.driver;
+  const QString still_stopping = QStringLiteral("The last broadcast is still stopping; try again in a moment.");
+  if (driver.isStopping()) {
+    return problem(Status::Conflict, still_stopping);
+  }
   if (driver.isRunning()) {
     return problem(Status::Conflict, QStringLiteral("The broadcast is running already."));
   }
@@ -272,9 +276,7 @@ StationApi::Reply StationApi::startBroadcast(const QHttpServerRequest &request) 
   driver.RunBroadcast();
   disconnect(watch);
   if (!driver.isRunning()) {
-    return problem(Status::Conflict, failure.isEmpty()
-                                         ? QStringLiteral("The last broadcast is still stopping; try again in a moment.")
-                                         : failure);
+    return problem(Status::Conflict, failure.isEmpty() ? still_stopping : failure);
   }
   return json({{QStringLiteral("running"), true}}, Status::Accepted);
 }

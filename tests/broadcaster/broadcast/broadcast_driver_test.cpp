@@ -66,12 +66,21 @@ TEST_F(DriverTest, StopDuringAVideoKeepsItsCountAndPlaceAtTheHead) {
   ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(250, 25, 2000)));
   selectMode(PlayQueue::Mode::Manual);
   QList<bool> running;
+  bool stopping_after_stop = false;
   QObject::connect(&driver_, &BroadcastDriver::runningChanged, &driver_, [&](bool now) { running << now; });
-  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_,
-          [&](const QString &) { QTimer::singleShot(200, &driver_, [&] { driver_.stop(); }); });
+  QObject::connect(&driver_, &BroadcastDriver::videoStarting, &driver_, [&](const QString &) {
+    QTimer::singleShot(200, &driver_, [&] {
+      driver_.stop();
+      stopping_after_stop = driver_.isStopping();
+      // A Start while it settles starts nothing.
+      driver_.RunBroadcast();
+    });
+  });
   runBroadcast();
   EXPECT_TRUE(problems_.isEmpty()) << errorText().toStdString();
   EXPECT_EQ(statusText(), kStreamStopped);
+  EXPECT_TRUE(stopping_after_stop);
+  EXPECT_FALSE(driver_.isStopping());
   EXPECT_EQ(running, (QList<bool>{true, false}));
   EXPECT_EQ(countsOnDisk().value("0"), 0);
   EXPECT_EQ(queue().keys(), QStringList{"K0"});
