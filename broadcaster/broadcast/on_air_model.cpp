@@ -32,7 +32,7 @@ OnAirModel::OnAirModel(BroadcastDriver &driver, PlayQueue &queue, session::Sessi
   connect(&driver_, &BroadcastDriver::videoStarting, this, &OnAirModel::onVideoStarting);
   connect(&driver_, &BroadcastDriver::videoOnAir, this, [this](const QString &entry_key) {
     if (now_playing_ && now_playing_->entry_key == entry_key) {
-      video_taken_ = true;
+      stream_taken_ = true;
       emit changed();
     }
   });
@@ -53,6 +53,7 @@ OnAirModel::OnAirModel(BroadcastDriver &driver, PlayQueue &queue, session::Sessi
   });
   connect(&driver_, &BroadcastDriver::retryScheduled, this, [this](std::uint32_t wait_ms) {
     reconnect_due_ms_ = clock_->nowMs() + wait_ms;
+    stream_taken_ = false;
     now_playing_.reset();
     emit changed();
   });
@@ -118,6 +119,7 @@ QVector<OnAirModel::Sample> OnAirModel::playsPerHour() const {
 
 void OnAirModel::onRunningChanged(bool running) {
   running_ = running;
+  stream_taken_ = false;
   reconnect_due_ms_.reset();
   if (running) {
     const session::BroadcastSettings read = session_.document().broadcastSettings();
@@ -141,7 +143,6 @@ QString OnAirModel::titleOf(const QString &entry_key) const {
 void OnAirModel::onVideoStarting(const QString &entry_key) {
   const std::optional<session::PlayableEntry> entry = session_.document().playableEntry(entry_key);
   reconnect_due_ms_.reset();
-  video_taken_ = false;
   now_playing_ = Video{entry_key, entry ? entry->title : QString(), QDateTime::currentDateTime(),
                        entry ? videoLengthMs(entry->path) : -1};
   started_ms_ = clock_->nowMs();

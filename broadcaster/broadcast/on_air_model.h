@@ -72,9 +72,9 @@ public:
 
   // From Start until the broadcast has ended.
   bool running() const { return running_; }
-  // Running, and the server has taken the video playing: not while a login
-  // or the first block is still awaited.
-  bool onAir() const { return running_ && now_playing_.has_value() && video_taken_ && !reconnect_due_ms_; }
+  // Running, and the server has taken the stream: not while a login or the
+  // first block after it is still awaited, nor while waiting to log in again.
+  bool onAir() const { return running_ && now_playing_.has_value() && stream_taken_ && !reconnect_due_ms_; }
   bool reconnecting() const { return reconnect_due_ms_.has_value(); }
   // Until the next login; -1 when not waiting for one.
   qint64 reconnectInMs() const;
@@ -126,8 +126,9 @@ private:
 
   bool running_ = false;
   std::optional<Video> now_playing_;
-  // The server has taken now_playing_ (the driver's videoOnAir).
-  bool video_taken_ = false;
+  // The server has taken a video since the last login (the driver's
+  // videoOnAir); it plays on from one video into the next.
+  bool stream_taken_ = false;
   std::uint32_t started_ms_ = 0;
   std::optional<std::uint32_t> reconnect_due_ms_;
   QList<PastPlay> last_plays_;

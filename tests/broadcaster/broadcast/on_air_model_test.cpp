@@ -84,6 +84,7 @@ TEST_F(OnAirModelTest, NowNextElapsedAndLastPlaysFollowTheDriver) {
   EXPECT_EQ(seen[1].now_key, "1");
   EXPECT_EQ(seen[1].duration_ms, -1);
   EXPECT_EQ(seen[1].next_titles, QStringList{"Video 2"});
+  EXPECT_TRUE(seen[1].on_air) << "the stream plays on from one video into the next";
   EXPECT_GE(elapsed_later_ms, 1000);
   EXPECT_EQ(last_at_start[2], (QStringList{"Video 1", "Video 0"}));
   EXPECT_EQ(model().counters().plays, 2u);
