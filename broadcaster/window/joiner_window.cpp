@@ -53,7 +53,9 @@ JoinerWindow::JoinerWindow(ErrorReporter report_error, QWidget *parent, JoinFunc
   resize(520, 560);
 
   connect(browser_, &VolumeBrowser::fileActivated, this, &JoinerWindow::addFile);
-  connect(browser_, &VolumeBrowser::folderUnreadable, this, &JoinerWindow::reportUnreadable);
+  connect(browser_, &VolumeBrowser::folderUnreadable, this, [this](const QString &path) {
+    report_error_(QStringLiteral("The folder %1 cannot be read.").arg(QDir::toNativeSeparators(path)));
+  });
   connect(join_button_, &QPushButton::clicked, this, &JoinerWindow::chooseOutputAndJoin);
   connect(cancel_button_, &QPushButton::clicked, this, &JoinerWindow::cancelJoin);
   progress_timer_.setInterval(50);
@@ -71,17 +73,7 @@ JoinerWindow::~JoinerWindow() {
 
 QString JoinerWindow::currentFolder() const { return browser_->currentFolder(); }
 
-bool JoinerWindow::setFolder(const QString &path) {
-  if (!browser_->setFolder(path)) {
-    reportUnreadable(path);
-    return false;
-  }
-  return true;
-}
-
-void JoinerWindow::reportUnreadable(const QString &path) {
-  report_error_(QStringLiteral("The folder %1 cannot be read.").arg(QDir::toNativeSeparators(path)));
-}
+bool JoinerWindow::setFolder(const QString &path) { return browser_->setFolder(path); }
 
 void JoinerWindow::addFile(const QString &file_name) {
   // QDir joins without doubling the separator at a volume's root.

@@ -53,7 +53,6 @@ protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-  void reportUnreadable(const QString &path);
   void startJoin(const QStringList &inputs, const QString &output);
   void onJoinFinished();
 

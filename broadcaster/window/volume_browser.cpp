@@ -32,9 +32,9 @@ VolumeBrowser::VolumeBrowser(QWidget *parent) : QGroupBox(QStringLiteral("Browse
   layout->addLayout(lists, 1);
 
   connect(volumes_, &QComboBox::activated, this,
-          [this](int index) { openFolder(volumes_->itemData(index).toString()); });
+          [this](int index) { setFolder(volumes_->itemData(index).toString()); });
   connect(folders_, &QListWidget::itemActivated, this,
-          [this](QListWidgetItem *item) { openFolder(item->data(kPathRole).toString()); });
+          [this](QListWidgetItem *item) { setFolder(item->data(kPathRole).toString()); });
   // A double-click, or Return from the keyboard.
   connect(files_, &QListWidget::itemActivated, this,
           [this](QListWidgetItem *item) { emit fileActivated(item->text()); });
@@ -50,15 +50,10 @@ void VolumeBrowser::fillVolumes() {
   }
 }
 
-void VolumeBrowser::openFolder(const QString &path) {
-  if (!setFolder(path)) {
-    emit folderUnreadable(path);
-  }
-}
-
 bool VolumeBrowser::setFolder(const QString &path) {
   const QDir dir(path);
   if (!dir.exists() || !dir.isReadable()) {
+    emit folderUnreadable(path);
     return false;
   }
   current_folder_ = dir.absolutePath();

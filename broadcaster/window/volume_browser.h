@@ -16,19 +16,17 @@ public:
   explicit VolumeBrowser(QWidget *parent);
 
   QString currentFolder() const { return current_folder_; }
-  // Shows the folders and NSV files of path; false, changing nothing, when
-  // the folder cannot be read.
+  // Shows the folders and NSV files of path; false, changing nothing and
+  // saying folderUnreadable, when the folder cannot be read.
   bool setFolder(const QString &path);
 
 signals:
   // A file of the current folder, by name.
   void fileActivated(const QString &file_name);
-  // The folder a folder item or the volume list pointed at cannot be read.
   void folderUnreadable(const QString &path);
 
 private:
   void fillVolumes();
-  void openFolder(const QString &path);
 
   QString current_folder_;
   QComboBox *volumes_ = nullptr;

@@ -357,7 +357,12 @@ TEST_F(LibraryToolsTest, JoinerBrowsesCollectsAndJoins) {
   }
   // What the Library tab would import: the case of the extension does not count.
   EXPECT_EQ(shown, (QStringList{"first.nsv", "second.nsv", "Third.NSV"}));
-  EXPECT_FALSE(folders->findItems(QStringLiteral("inner"), Qt::MatchExactly).isEmpty());
+  const QList<QListWidgetItem *> inner = folders->findItems(QStringLiteral("inner"), Qt::MatchExactly);
+  ASSERT_EQ(inner.size(), 1);
+  // A folder gone since it was listed: said so, and the browser stays where it was.
+  ASSERT_TRUE(QDir(path(QStringLiteral("clips/inner"))).removeRecursively());
+  emit folders->itemActivated(inner.first());
+  EXPECT_TRUE(errorMessage().contains("cannot be read")) << errorMessage().toStdString();
   EXPECT_FALSE(joiner->setFolder(path(QStringLiteral("no/such/folder"))));
   EXPECT_EQ(joiner->currentFolder(), QFileInfo(path(QStringLiteral("clips"))).absoluteFilePath());
 
