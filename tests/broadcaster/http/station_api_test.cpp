@@ -174,6 +174,26 @@ TEST_F(StationApiTest, ChangesGoThroughTheModelsAsTheButtonsDo) {
   EXPECT_EQ(statusText(), kStreamStopped);
 }
 
+TEST_F(StationApiTest, AStartWhileTheStationStopsSaysItIsStillStopping) {
+  openSession(1);
+  ASSERT_TRUE(fixtures::writeFile(videoPath(0), fixtures::nsvFile(250, 25, 2000)));
+  selectMode(PlayQueue::Mode::Manual);
+  queue().append(QStringLiteral("Video 0"), QStringLiteral("K0"));
+  // Exit, unlike Stop, stays requested, so the answer does not race a timer.
+  HttpReply start_while_exiting;
+  QObject::connect(&driver_, &BroadcastDriver::videoOnAir, &driver_, [&](const QString &) {
+    QTimer::singleShot(0, &driver_, [&] {
+      driver_.endForExit();
+      start_while_exiting = change("POST", QStringLiteral("/api/start"));
+    });
+  });
+  QSignalSpy exit_finished(&driver_, &BroadcastDriver::exitFinished);
+  EXPECT_EQ(change("POST", QStringLiteral("/api/start")).status, 202);
+  ASSERT_TRUE(exit_finished.wait(30000));
+  EXPECT_EQ(start_while_exiting.status, 409);
+  EXPECT_EQ(start_while_exiting.error(), "The last broadcast is still stopping; try again in a moment.");
+}
+
 TEST_F(StationApiTest, EventsArriveInOrderForAStartAPlayAndALoss) {
   driver_.setReconnect(true);
   openSession(2);
