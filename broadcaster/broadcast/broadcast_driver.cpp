@@ -407,11 +407,13 @@ void BroadcastDriver::endForExit() {
 }
 
 void BroadcastDriver::endBroadcast(bool by_error) {
-  wait_timer_.stop();
-  skip_requested_ = false;
-  if (phase_ != Phase::ExitSettling && phase_ != Phase::ExitClosing) {
+  // A Stop or Exit pressed by a handler of the report that ends the
+  // broadcast keeps its settle: that disconnects, and Exit then finishes.
+  if (!isStopping()) {
+    wait_timer_.stop();
     phase_ = Phase::Idle;
   }
+  skip_requested_ = false;
   playing_ = PlayQueue::Item();
   playing_key_.clear();
   queue_.setOnAir(0);

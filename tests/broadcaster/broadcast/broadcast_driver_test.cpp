@@ -235,9 +235,14 @@ TEST_F(DriverTest, StopPressedWhileASkipIsReportedStopsThere) {
 
 TEST_F(DriverTest, EmptyLibraryEndsWithAClearMessage) {
   openSession(0);
+  // An Exit pressed while the ending error is reported still finishes.
+  QObject::connect(&driver_, &BroadcastDriver::error, &driver_, [this] { driver_.endForExit(); });
+  QSignalSpy exit_finished(&driver_, &BroadcastDriver::exitFinished);
   runBroadcast();
   EXPECT_TRUE(errorText().contains("no videos")) << errorText().toStdString();
   EXPECT_FALSE(driver_.isRunning());
+  EXPECT_TRUE(exit_finished.count() == 1 || exit_finished.wait(10000));
+  EXPECT_EQ(controlState(), ControlState::NotLoggedIn);
 }
 
 TEST_F(DriverTest, ConnectionLostDuringAVideoIsClosedSoTheNextStartLogsIn) {
