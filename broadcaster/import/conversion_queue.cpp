@@ -23,10 +23,11 @@ namespace {
 // A working folder untouched this long belongs to no running conversion.
 constexpr qint64 kStaleWorkFolderAge_s = 3600;
 
-// Control characters and byte-order marks cannot be kept in a session.
+// Control characters, byte-order marks and U+FFFE/U+FFFF cannot be kept in
+// a session.
 QString withoutUnkeepableCharacters(QString text) {
   for (QChar &character : text) {
-    if (character.category() == QChar::Other_Control || character == QChar(0xFEFF)) {
+    if (character.category() == QChar::Other_Control || character == QChar(0xFEFF) || character.unicode() >= 0xFFFE) {
       character = QLatin1Char(' ');
     }
   }

@@ -256,6 +256,8 @@ QString valueFault(const char *data, qsizetype size) {
       fault = QStringLiteral("holds a byte-order mark");
     } else if (isControl(c) && c != 0x9 && c != 0xA) {
       fault = QStringLiteral("holds the control character %1").arg(codePointName(c));
+    } else if (!isXmlChar(c)) {
+      fault = QStringLiteral("holds the character %1, which XML does not allow").arg(codePointName(c));
     }
     return fault.isEmpty() ? at + length : end;
   });

@@ -53,6 +53,11 @@ TEST_F(LibraryTest, NewKeysFollowTheCountThenTheLargestAndNeverLeaveTheRange) {
   EXPECT_EQ(document_.entry(QStringLiteral("1")).title, "New");
   EXPECT_EQ(library_.nextEntryKey(), "4");
   EXPECT_EQ(library_.entryCount(), 4);
+  // What the next open would refuse as damage is never written.
+  for (const QString &title : {QStringLiteral("Bad\u0001"), QStringLiteral("Odd") + QChar(0xFFFF)}) {
+    EXPECT_TRUE(library_.addVideo(QStringLiteral("A"), QStringLiteral("/v/odd.nsv"), title).isEmpty());
+  }
+  EXPECT_EQ(library_.entryCount(), 4);
 }
 
 TEST_F(LibraryTest, ARemovedFolderTakesItsNodesAndLeavesItsEntries) {
