@@ -39,8 +39,8 @@ namespace {
 // yields many times a second, and each yield costs less there than in
 // GLib's (a desktop keeps GLib's, which its file dialogs may need). Qt also
 // wants a private runtime folder, which a service often lacks; make one
-// quietly, as Qt would with a warning. True when there is no screen.
-bool prepareForNoScreen() {
+// quietly, as Qt would with a warning.
+void prepareForNoScreen() {
   const bool no_screen = std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
                          std::getenv("QT_QPA_PLATFORM") == nullptr;
   if (no_screen) {
@@ -53,7 +53,6 @@ bool prepareForNoScreen() {
       setenv("XDG_RUNTIME_DIR", folder.constData(), 1);
     }
   }
-  return no_screen;
 }
 
 // What a termination signal does now: exit (the window), or cancel (an import).
@@ -79,7 +78,7 @@ int writeNewSession(const QString &path) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-  const bool no_screen = prepareForNoScreen();
+  prepareForNoScreen();
   QString log_error;
   station_log::install(QString(), &log_error);
   QApplication app(argc, argv);
@@ -101,7 +100,9 @@ int main(int argc, char *argv[]) {
   // SIGTERM, SIGINT and SIGHUP end the program as Exit does (save, stop the
   // broadcast, close), or cancel an import.
   UnixSignalWatcher termination;
-  termination.watch({SIGTERM, SIGINT, SIGHUP});
+  if (!termination.watch({SIGTERM, SIGINT, SIGHUP})) {
+    qCWarning(lcWindow) << "Termination signals cannot be watched: SIGTERM ends this Tarvik+ without saving";
+  }
   QObject::connect(&termination, &UnixSignalWatcher::unixSignal, [signals_received = 0](int) mutable {
     if (signals_received++ == 0) {
       qCInfo(lcWindow) << "Termination signal received";
@@ -195,14 +196,15 @@ int main(int argc, char *argv[]) {
   }
   if (command_line.start) {
     QTimer::singleShot(0, &window, &MainWindow::startRequested);
-  } else if (no_screen && api) {
+  } else if (headless && api) {
     qCInfo(lcWindow) << "No display and no --start: this Tarvik+ waits for POST /api/start on its HTTP API";
-  } else if (no_screen) {
+  } else if (headless) {
     qCWarning(lcWindow) << "No display, and no --start: this Tarvik+ waits to be ended and does nothing else "
                            "(see tarvik-plus --help)";
   }
   const int loop_status = app.exec();
   g_on_termination = nullptr;
+  termination.unwatch();
   // Play counts that did not reach the file must not look like a clean stop.
   if (station.session.lastSaveFailed()) {
     qCWarning(lcSession) << "The session could not be saved on the way out; the program ends with status 1";

@@ -23,10 +23,19 @@ void onSignal(int signal_number) {
 
 UnixSignalWatcher::UnixSignalWatcher(QObject *parent) : QObject(parent) {}
 
-UnixSignalWatcher::~UnixSignalWatcher() = default;
+UnixSignalWatcher::~UnixSignalWatcher() { unwatch(); }
+
+void UnixSignalWatcher::unwatch() {
+  for (const int signal_number : watched_) {
+    std::signal(signal_number, SIG_DFL);
+  }
+  watched_.clear();
+}
 
 bool UnixSignalWatcher::watch(std::initializer_list<int> signal_numbers) {
-  if (g_signal_fds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_fds) != 0) {
+  // Non-blocking: a handler must never wait on a full pair.
+  if (g_signal_fds[0] < 0 &&
+      ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signal_fds) != 0) {
     return false;
   }
   if (!notifier_) {
@@ -38,7 +47,9 @@ bool UnixSignalWatcher::watch(std::initializer_list<int> signal_numbers) {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (const int signal_number : signal_numbers) {
-    sigaction(signal_number, &action, nullptr);
+    if (sigaction(signal_number, &action, nullptr) == 0) {
+      watched_.push_back(signal_number);
+    }
   }
   return true;
 }

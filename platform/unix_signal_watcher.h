@@ -5,6 +5,7 @@
 
 #include <initializer_list>
 #include <memory>
+#include <vector>
 
 // Turns termination signals (SIGTERM, SIGINT, SIGHUP, ...) into a Qt signal
 // on the thread that made the watcher. The handler itself only writes a byte
@@ -20,6 +21,10 @@ public:
   // False when the socket pair cannot be made; the signals then keep their
   // default action.
   bool watch(std::initializer_list<int> signal_numbers);
+  // Gives the watched signals back their default action, so that once the
+  // event loop has ended a signal ends the program instead of going unread.
+  // The destructor does the same.
+  void unwatch();
 
 signals:
   void unixSignal(int signal_number);
@@ -28,4 +33,5 @@ private:
   void onReadable();
 
   std::unique_ptr<QSocketNotifier> notifier_;
+  std::vector<int> watched_;
 };
