@@ -31,7 +31,6 @@ void ListenerPoller::start(const QString &host, int port, const QString &stream_
   base_url_ = base.toString();
   stream_name_ = stream_name;
   answering_ = Source::Unknown;
-  failure_logged_ = false;
   figures_logged_ = false;
   failures_in_a_row_ = 0;
   timer_.start();
@@ -84,8 +83,7 @@ void ListenerPoller::onReply(Source source, QNetworkReply *reply) {
   if (!parsed) {
     // A poll can fail while the station logs in or the server restarts;
     // only three in a row are worth a line.
-    if (++failures_in_a_row_ >= kFailuresWorthALine && !failure_logged_) {
-      failure_logged_ = true;
+    if (++failures_in_a_row_ == kFailuresWorthALine) {
       qCWarning(lcConnection).noquote()
           << QStringLiteral("The listener figures cannot be read from %1 (%2); they show as unknown.")
                  .arg(base_url_, reply->error() == QNetworkReply::NoError ? QStringLiteral("no figures for this station")
@@ -94,14 +92,13 @@ void ListenerPoller::onReply(Source source, QNetworkReply *reply) {
     setFigures(-1, -1);
     return;
   }
-  if (!figures_logged_ || failure_logged_) {
+  if (!figures_logged_ || failures_in_a_row_ >= kFailuresWorthALine) {
     figures_logged_ = true;
     qCInfo(lcConnection).noquote() << QStringLiteral("Listener figures come from %1%2")
                                           .arg(base_url_, source == Source::IcecastJson ? QStringLiteral("/status-json.xsl")
                                                                                          : QStringLiteral("/7.html"));
   }
   answering_ = source;
-  failure_logged_ = false;
   failures_in_a_row_ = 0;
   setFigures(listeners, peak);
 }

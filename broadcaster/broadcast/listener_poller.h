@@ -50,8 +50,8 @@ private:
   QString base_url_;
   QString stream_name_;
   Source answering_ = Source::Unknown;
+  // The failure line is logged at the third failure in a row.
   static constexpr int kFailuresWorthALine = 3;
-  bool failure_logged_ = false;
   bool figures_logged_ = false;
   int failures_in_a_row_ = 0;
   int listeners_ = -1;
