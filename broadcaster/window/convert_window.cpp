@@ -249,7 +249,6 @@ bool ConvertWindow::start() {
     emit errorOccurred(problem);
     return false;
   }
-  rememberSettings();
   import_ = std::make_unique<ConvertImport>(library_, options);
   import_->add(paths_);
   list_->clear();
@@ -274,6 +273,8 @@ bool ConvertWindow::start() {
     enableInputs(true);
     return false;
   }
+  // Only a start that worked is remembered: not an output folder that cannot be made.
+  rememberSettings();
   return true;
 }
 
