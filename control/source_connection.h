@@ -130,8 +130,8 @@ private:
   std::unique_ptr<NsvPacer> pacer_;
   std::unique_ptr<Sink> sink_;
   QTimer step_timer_;
-  // Lateness worth the next line in the log.
-  std::int64_t next_late_report_ms_ = 5000;
+  // Lateness worth the next line in the log; open() sets the first.
+  std::int64_t next_late_report_ms_ = 0;
   bool reported_late_ = false;
 
   // Whether the first block of the latest video reached the server; a
