@@ -162,7 +162,8 @@
 
   async function readStatus() {
     try {
-      const response = await fetch("status-json.xsl", { cache: "no-store" });
+      // An answer later than the next poll is given up, so polls never pile up.
+      const response = await fetch("status-json.xsl", { cache: "no-store", signal: AbortSignal.timeout(statusInterval_ms) });
       if (!response.ok) {
         return;
       }
@@ -194,7 +195,10 @@
 
   async function readNext() {
     try {
-      const response = await fetch(stationApi + "/api/status", { cache: "no-store" });
+      const response = await fetch(stationApi + "/api/status", {
+        cache: "no-store",
+        signal: AbortSignal.timeout(statusInterval_ms),
+      });
       const status = response.ok ? await response.json() : {};
       const next = Array.isArray(status.next_up) ? status.next_up[0] : undefined;
       nextText.textContent = next && next.title ? next.title : "";
